@@ -1,0 +1,131 @@
+// The numbers of the receiver protocol and of the link runs, in one place.
+// Every other file names these constants instead of repeating the numbers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace tarven {
+
+// ---------------------------------------------------------------- frames
+// Every frame in both directions starts with these 8 bytes, unterminated.
+inline constexpr std::array<std::uint8_t, 8> kFrameMagic = {'T', 'r', 'i', 's', 'K', 'e', 'L', 'a'};
+inline constexpr int kCommandFrameSize = 12;
+inline constexpr int kFrameHeaderSize = 12;
+inline constexpr int kCrcSize = 4;
+inline constexpr int kDataFrameOverhead = kFrameHeaderSize + kCrcSize;
+// The length field is 16 bits and counts the CRC trailer too.
+inline constexpr int kMaxPayload = 0xFFFF - kCrcSize;
+
+// ---------------------------------------------------------------- link codes
+// Code 4 means "I am standing by" from the receiver (answer to the preamble,
+// "busy, listen again" in a version query, "say your request again" in a
+// read-back); the PC also uses it as the read-back request of the software kinds.
+enum LinkCode : std::uint16_t {
+    kCodeAck = 0,              // acknowledge / block acknowledged
+    kCodeRepeat = 1,           // resend the last frame
+    kCodeAbort = 2,            // PC gives up an upload
+    kCodeStandBy = 4,
+    kCodeVersionRequest = 16,
+    kCodeVersionEnd = 17,
+    kCodeUploadPreamble = 18,  // PC, before the start code of kinds 11990..11994
+    kCodeReadBackReady = 18,   // receiver, leaves the read-back request phase
+    kCodeEndOfImage = 19,      // PC ends an upload; receiver ends a read-back
+    kCodeVersionEndAlt = 23,
+    kCodeEndOfImageAlt = 35,
+    kCodeChipStart = 36,
+    kCodeUploadDone = 37,
+    kCodeDataMarker = 48,      // bytes 8..9 of every data frame; never a command
+    kCodeSpeedChange = 64,
+};
+
+// Local results of ReceiveFrame; they never travel on the line.
+enum ReceiveResult : int {
+    kRecvDataFrame = kCodeDataMarker,
+    kRecvNoMemory = -1,
+    kRecvBadCrc = -2,
+    kRecvShortFrame = -3,
+    kRecvTimeout = -4,
+    kRecvBadMagic = -5,
+    // A good data frame whose payload is larger than the caller's destination:
+    // it was read and checked whole, nothing was copied.
+    kRecvTooLarge = -6,
+};
+
+// ---------------------------------------------------------------- line
+inline constexpr std::uint32_t kBaudNormal = 115200;
+inline constexpr std::uint32_t kBaudSlow = 57600;
+inline constexpr int kPortCount = 6;
+// Receive time-outs count units of 100 ms of idle line.
+inline constexpr int kTimeoutUnitMs = 100;
+// Every wait of the worker runs in slices of at most this, so a stop is seen at once.
+inline constexpr int kWaitSliceMs = 10;
+inline constexpr int kWriteWaitMs = 5000;
+
+// ---------------------------------------------------------------- worker messages
+inline constexpr unsigned WM_LINK_EVENT = 1230;
+inline constexpr unsigned WM_LINK_PROGRESS = 1231;
+inline constexpr int kProgressTotal = 6;      // WM_LINK_PROGRESS wParam
+inline constexpr int kProgressPosition = 5;   // WM_LINK_PROGRESS wParam
+inline constexpr int kEventVersionReady = 1;  // WM_LINK_EVENT wParam
+inline constexpr int kEventFinished = 7;      // WM_LINK_EVENT wParam
+inline constexpr int kResultFailure = 0;
+inline constexpr int kResultSuccess = 1;
+inline constexpr int kResultLengthMismatch = 2;
+
+// ---------------------------------------------------------------- run modes, kinds, levels
+enum LinkMode : std::uint8_t { kModeVersionQuery = 1, kModeUpload = 2, kModeReadBack = 3 };
+
+enum ImageKind : std::int32_t {
+    KindFactoryData = 11990,
+    KindUserData = 11991,
+    KindSoftware = 11992,
+    KindFullImage = 11993,
+    KindSoftwareDataLoader = 11994,
+    KindChip = 11995,
+    KindFullX = 11996,
+};
+inline constexpr int kKindCount = 7;
+inline constexpr int KindIndex(std::int32_t kind) { return kind - KindFactoryData; }
+
+using AccessLevel = std::int32_t;
+
+// ---------------------------------------------------------------- version query
+inline constexpr int kVersionBufferSize = 6144;
+inline constexpr int kVersionBlockSize = 100;
+inline constexpr int kVersionHardwareOffset = 32;
+inline constexpr int kVersionSoftwareOffset = 64;
+inline constexpr int kVersionRecvTimeout = 20;       // 2 s of silence
+inline constexpr int kVersionBusyPauseMs = 7000;     // after the receiver's 4
+inline constexpr int kVersionBadFramePauseMs = 1000;
+inline constexpr int kVersionTotal = 100;
+inline constexpr int kVersionRequested = 50;
+
+// ---------------------------------------------------------------- upload
+inline constexpr int kUploadBufferSize = 2097152;
+inline constexpr int kBlockSize = 4096;
+inline constexpr int kLengthHeaderSize = 4;
+inline constexpr int kFirstBlockSize = kLengthHeaderSize + kBlockSize;
+inline constexpr int kPreambleTimeout = 5000;        // 500 s of silence
+inline constexpr int kUploadRecvTimeout = 30;        // 3 s of silence
+inline constexpr int kStartCodePauseMs = 500;
+inline constexpr int kBlockPauseMs = 1;
+inline constexpr int kSpeedChangePauseMs = 1000;
+inline constexpr int kEndCodeSendsMax = 4;
+// Start codes, indexed by kind - 11990, for kinds 11990..11994; later kinds use kCodeChipStart.
+inline constexpr std::array<std::uint16_t, 5> kStartCodesLevel0 = {30, 49, 55, 18, 34};
+inline constexpr std::array<std::uint16_t, 5> kStartCodesLevel1 = {30, 49, 55, 54, 53};
+
+// ---------------------------------------------------------------- read-back
+inline constexpr int kReadBackBufferSize = 2621440;
+inline constexpr int kReadBackBufferOffset = 512;    // left empty at the buffer's start
+inline constexpr int kReadBackRequestTimeout = 500;  // 50 s of silence
+inline constexpr int kReadBackDataTimeout = 8;       // 800 ms of silence
+inline constexpr int kReadBackStartPauseMs = 200;
+inline constexpr int kReadBackAckPauseMs = 100;
+inline constexpr int kReadBackShortFramesBeforeSlowdown = 6;
+// Request codes, indexed by kind - 11990; code 4 is only ever sent as a repeat.
+inline constexpr std::array<std::uint16_t, 5> kReadBackRequestCodes = {32, 51, kCodeStandBy, kCodeStandBy, kCodeStandBy};
+
+}  // namespace tarven

@@ -1,0 +1,118 @@
+// The one live link run: its line settings, open port, worker and buffers,
+// the frame operations on the port, and the three exchanges with the receiver.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "LinkClock.h"
+#include "LinkConstants.h"
+#include "LinkNotifier.h"
+#include "PortSettings.h"
+#include "SerialPort.h"
+
+namespace tarven {
+
+// Every frame the engine writes or takes off the line, for --trace.
+class FrameTracer {
+public:
+    virtual ~FrameTracer() = default;
+    virtual void Sent(const std::uint8_t* frame, std::size_t size) = 0;
+    // result: as ReceiveFrame returns it; payloadLength for data frames.
+    virtual void Received(int result, std::uint32_t payloadLength) = 0;
+};
+
+class LinkEngine {
+public:
+    // Opens the port of `settings` (a copy is kept). A missing port is no error:
+    // the engine is valid without one.
+    LinkEngine(const PortSettings& settings, LinkMode mode);
+    // For tests and tools that bring their own port (a fake, a device path).
+    LinkEngine(const PortSettings& settings, LinkMode mode, PortHandle port);
+    // Teardown: closes the port and the events, clears the live-engine pointer
+    // if it points here, closes an image file still open (what a cut-off
+    // read-back received stays on disk).
+    ~LinkEngine();
+    LinkEngine(const LinkEngine&) = delete;
+    LinkEngine& operator=(const LinkEngine&) = delete;
+
+    // ------------------------------------------------ fields the commands fill
+    LinkNotifier* notifyWindow = nullptr;  // set by the worker entry
+    PortSettings settings;
+    PortHandle port;
+    LinkMode mode;
+    std::string fileName;
+    std::int32_t sendingFlag = 0;
+    std::int32_t imageKind = KindFullImage;
+    AccessLevel accessLevel = 0;
+    std::vector<std::uint8_t> versionBuffer;  // kVersionBufferSize bytes
+    FrameTracer* tracer = nullptr;            // not owned; none by default
+
+    // 1 when the wake events exist, else 0 (after the message box).
+    int CreateEvents();
+
+    // ------------------------------------------------ port operations (worker thread)
+    // Gathers up to `wanted` bytes; stops after `timeout` x 100 ms of idle line
+    // in all, or at once when timeout <= 0. Returns the count gathered.
+    int ReadPort(std::uint8_t* destination, std::int32_t wanted, std::int32_t timeout);
+    // Writes all bytes, waiting at most 5 s for the driver; always returns 1.
+    int WritePort(const std::uint8_t* source, std::int32_t count);
+    void PurgePort();
+    // Stores the speed in the settings copy and applies it to an open port. Returns 0.
+    int SetBaudRate(std::uint32_t baud);
+
+    // ------------------------------------------------ frames (worker thread)
+    int SendCommand(std::uint16_t code);
+    // 0, or -1 (nothing written) when the frame cannot be built.
+    std::int32_t SendDataFrame(const std::uint8_t* payload, std::int32_t length);
+    // A command code, kRecvDataFrame (payload copied to `destination` when it
+    // has room), or a local result. A null destination drops the payload.
+    std::int32_t ReceiveFrame(std::span<std::uint8_t> destination, std::uint32_t* payloadLength,
+                              std::int32_t timeout);
+
+    // ------------------------------------------------ the exchanges (worker bodies)
+    void RunVersionQuery();
+    void RunUpload();
+    void RunReadBack();
+
+    // Pauses `ms` of link time; returns early when the worker is told to stop.
+    void Pause(int ms);
+    bool StopRequested() const { return stop_.stop_requested(); }
+
+    // Worker plumbing.
+    void AttachStop(std::stop_token token);
+    int WakeFd() const { return wakeFd_; }
+    void Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam);
+    void ShowMessage(const std::string& text);
+    // After a finishing event: nothing more to do until the worker is stopped.
+    void IdleUntilStopped();
+
+private:
+    std::stop_token stop_;
+    int wakeFd_ = -1;  // eventfd: signalled when the worker must stop
+    std::unique_ptr<std::stop_callback<std::function<void()>>> wakeOnStop_;
+    std::vector<std::uint8_t> frameOut_;  // reused so a data frame costs no allocation
+};
+
+// The one live engine, or null. Only the user-interface thread sets it.
+LinkEngine* LiveLinkEngine();
+void SetLiveLinkEngine(LinkEngine* engine);
+
+// Starts the worker for the live engine; `window` receives its messages (may be null).
+// 1 when a worker runs, 0 when none could be started.
+int StartLinkWorker(LinkNotifier* window);
+// Stops the worker wherever it is and waits for it (about 20 ms at most). No worker: nothing.
+void TerminateLinkWorker();
+// True while a worker thread is in the slot and has not finished.
+bool LinkWorkerRunning();
+
+// The worker thread's entry: stores the window, runs the mode's exchange.
+void LinkWorkerEntry(std::stop_token stop, LinkNotifier* window);
+
+}  // namespace tarven

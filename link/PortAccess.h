@@ -1,0 +1,57 @@
+// Which device each of COM1..COM6 stands for, and opening, probing and
+// closing those ports. The same mapping serves the window and tarven-link.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "PortSettings.h"
+#include "SerialPort.h"
+
+namespace tarven {
+
+// Why a port can or cannot be opened right now, for messages such as `tarven-link ports`.
+enum class PortState {
+    Available,
+    NoDevice,          // no device is mapped to this name
+    Missing,           // the mapped device does not exist
+    Busy,              // held by another program, or by this one
+    PermissionDenied,  // the user lacks access (dialout group)
+    NotATerminal,      // the path exists but is no serial device
+    OtherError,
+};
+
+struct PortStatus {
+    PortState state = PortState::NoDevice;
+    std::string device;  // empty when no device is mapped
+    int error = 0;       // errno behind the state, for the message
+};
+
+// Devices standing for COM1..COM6 (empty string: none). Reads the
+// environment and /dev each time it is called.
+//  - When any TARVEN_COM<n> variable is set, exactly those variables decide.
+//  - Otherwise the serial devices present: ttyUSB<k>, then ttyACM<k>, then
+//    on-board ttyS<k> whose UART is real.
+std::array<std::string, 6> PortDevices();
+std::string PortDevice(int portIndex);
+
+// Puts `device` in place of the mapping for all ports of this process
+// (tarven-link --device). An empty string restores the normal mapping.
+void OverridePortDevice(int portIndex, const std::string& device);
+void ClearPortOverrides();
+
+// 1 when the port of this index can be opened right now (and closes it again), else 0.
+int ProbePort(int portIndex);
+PortStatus DescribePort(int portIndex);
+
+// Opens the port of settings.wReserved (indices outside 0..5 mean COM1),
+// exclusively, and applies the settings. Null when it cannot be opened.
+PortHandle OpenPort(PortSettings settings);
+// Opens a device path directly, exclusively, with the given settings.
+PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status = nullptr);
+void ClosePort(PortHandle& port);
+
+// Text for a state, e.g. "held by another program".
+std::string DescribePortState(const PortStatus& status);
+
+}  // namespace tarven

@@ -1,0 +1,51 @@
+// The port layer: what the link needs from a serial line, whatever stands
+// behind it. The platform file (SerialPortUnix.cpp) implements it on a tty;
+// the simulated receiver implements it on its side of a pseudo-terminal and
+// the tests and fuzzers implement it in memory. Nothing above this interface
+// knows termios.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "PortSettings.h"
+
+namespace tarven {
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Copies up to maxBytes bytes that are already queued; never waits.
+    // Returns the count (0 when nothing is queued) or kGone when the device
+    // has vanished (adapter pulled, other side of a pseudo-terminal closed).
+    virtual int ReadQueued(std::uint8_t* destination, int maxBytes) = 0;
+
+    // Waits up to maxMs for input, returning early when bytes arrive or when
+    // wakeFd (an eventfd, or -1) is signalled. While the device is gone it
+    // sleeps the whole time, so a caller in a loop never spins.
+    virtual void WaitForInput(int maxMs, int wakeFd) = 0;
+
+    // Non-blocking write of what the driver takes now: the count taken (may be
+    // 0 when its queue is full) or kGone.
+    virtual int WriteSome(const std::uint8_t* source, int count) = 0;
+
+    // Waits up to maxMs until the driver can take more output (or wakeFd fires).
+    virtual void WaitForOutput(int maxMs, int wakeFd) = 0;
+
+    // Discards pending input and output.
+    virtual void Purge() = 0;
+
+    // Applies speed, framing and handshake lines; false when the driver refused.
+    virtual bool Apply(const PortSettings& settings) = 0;
+
+    // The device this port stands for, for messages ("/dev/ttyUSB0").
+    virtual std::string Device() const = 0;
+
+    static constexpr int kGone = -1;
+};
+
+using PortHandle = std::unique_ptr<SerialPort>;
+
+}  // namespace tarven

@@ -1,0 +1,28 @@
+// Dialog templates keep their controls' positions in dialog units, as the
+// receiver's original tool was laid out. At construction a dialog turns them
+// into pixels with its own font's metrics, so the arrangement stays the
+// template's and the captions fit whatever font the desktop uses.
+#pragma once
+
+#include <QRect>
+#include <QSize>
+
+class QFont;
+class QWidget;
+
+namespace tarven {
+
+struct DialogBaseUnits {
+    int x = 0;  // average character width: 4 dialog units
+    int y = 0;  // character height: 8 dialog units
+};
+
+DialogBaseUnits BaseUnitsFor(const QFont& font);
+QRect DialogUnitsToPixels(const QRect& du, const DialogBaseUnits& base);
+
+// Converts the geometry of every direct child widget of `dialog` (as loaded
+// from its .ui file, in dialog units) and the dialog's own size to pixels,
+// then fixes the dialog's size. Call once, right after setupUi.
+void ApplyDialogUnits(QWidget* dialog);
+
+}  // namespace tarven
