@@ -93,11 +93,17 @@ public:
     // After a finishing event: nothing more to do until the worker is stopped.
     void IdleUntilStopped();
 
+    // Real-time yield for loops that must not burn a core whatever the clock's speed.
+    void YieldMs(int realMs);
+
+    int imageFile = -1;  // the read-back's output file while it is open
+
 private:
     std::stop_token stop_;
     int wakeFd_ = -1;  // eventfd: signalled when the worker must stop
     std::unique_ptr<std::stop_callback<std::function<void()>>> wakeOnStop_;
     std::vector<std::uint8_t> frameOut_;  // reused so a data frame costs no allocation
+    std::vector<std::uint8_t> frameIn_;   // body of the frame being received
 };
 
 // The one live engine, or null. Only the user-interface thread sets it.

@@ -1,0 +1,198 @@
+#include "LinkEngine.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "Frames.h"
+#include "PortAccess.h"
+
+namespace tarven {
+
+LinkEngine::LinkEngine(const PortSettings& s, LinkMode m) : LinkEngine(s, m, OpenPort(s)) {}
+
+LinkEngine::LinkEngine(const PortSettings& s, LinkMode m, PortHandle p)
+    : settings(s), port(std::move(p)), mode(m), versionBuffer(kVersionBufferSize, 0) {}
+
+LinkEngine::~LinkEngine() {
+    ClosePort(port);
+    wakeOnStop_.reset();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    if (LiveLinkEngine() == this) SetLiveLinkEngine(nullptr);
+    // A read-back cut off mid-way keeps what it received so far.
+    if (imageFile >= 0) ::close(imageFile);
+}
+
+int LinkEngine::CreateEvents() {
+    if (wakeFd_ >= 0) return 1;
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ >= 0) return 1;
+    LinkNotifier* sink = LinkMessageSink();
+    sink->ShowMessageBox("Fails to create multi-thread for Kermit!", {});
+    return 0;
+}
+
+void LinkEngine::AttachStop(std::stop_token token) {
+    stop_ = token;
+    const int fd = wakeFd_;
+    if (fd < 0) return;
+    // Wakes every poll of the worker at once, so a stop never waits out a slice.
+    wakeOnStop_ = std::make_unique<std::stop_callback<std::function<void()>>>(stop_, std::function<void()>([fd] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    }));
+}
+
+void LinkEngine::Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
+    if (notifyWindow) notifyWindow->PostLinkMessage(message, wParam, lParam);
+}
+
+void LinkEngine::ShowMessage(const std::string& text) {
+    LinkNotifier* target = notifyWindow ? notifyWindow : LinkMessageSink();
+    target->ShowMessageBox(text, stop_);
+}
+
+void LinkEngine::YieldMs(int realMs) {
+    if (realMs <= 0 || StopRequested()) return;
+    if (wakeFd_ >= 0) {
+        pollfd wake{wakeFd_, POLLIN, 0};
+        ::poll(&wake, 1, realMs);
+    } else {
+        ::usleep(useconds_t(realMs) * 1000);
+    }
+}
+
+void LinkEngine::Pause(int ms) {
+    LinkClock& clock = LinkTime();
+    const std::int64_t end = clock.NowUs() + std::int64_t(ms) * 1000;
+    while (!StopRequested()) {
+        const std::int64_t left = end - clock.NowUs();
+        if (left <= 0) return;
+        YieldMs(std::min(kWaitSliceMs, clock.RealMs((left + 999) / 1000)));
+    }
+}
+
+void LinkEngine::IdleUntilStopped() {
+    while (!StopRequested()) YieldMs(1000);
+}
+
+int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::int32_t timeout) {
+    if (timeout <= 0 || wanted <= 0) return 0;
+    LinkClock& clock = LinkTime();
+    const std::int64_t budgetUs = std::int64_t(timeout) * kTimeoutUnitMs * 1000;
+    std::int64_t idleUs = 0;
+    int gathered = 0;
+    while (gathered < wanted && !StopRequested()) {
+        if (port) {
+            const int n = port->ReadQueued(destination + gathered, wanted - gathered);
+            if (n > 0) {
+                gathered += n;
+                continue;
+            }
+        }
+        // Only time with nothing queued counts, and it adds up over the whole call.
+        const std::int64_t leftUs = budgetUs - idleUs;
+        const int slice = std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000));
+        const std::int64_t before = clock.NowUs();
+        if (port)
+            port->WaitForInput(slice, wakeFd_);
+        else
+            YieldMs(slice);
+        idleUs += std::max<std::int64_t>(clock.NowUs() - before, 1);
+        if (idleUs >= budgetUs) {
+            // Bytes that arrived as the budget ran out still count.
+            if (port) {
+                const int n = port->ReadQueued(destination + gathered, wanted - gathered);
+                if (n > 0) gathered += n;
+            }
+            break;
+        }
+    }
+    return gathered;
+}
+
+int LinkEngine::WritePort(const std::uint8_t* source, std::int32_t count) {
+    if (!port) return 1;
+    LinkClock& clock = LinkTime();
+    const std::int64_t limitUs = std::int64_t(kWriteWaitMs) * 1000;
+    const std::int64_t start = clock.NowUs();
+    int written = 0;
+    while (written < count && !StopRequested()) {
+        const int n = port->WriteSome(source + written, count - written);
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        const std::int64_t leftUs = limitUs - (clock.NowUs() - start);
+        if (leftUs <= 0) break;  // abandoned without notice, as the caller expects
+        port->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wakeFd_);
+    }
+    return 1;
+}
+
+void LinkEngine::PurgePort() {
+    if (port) port->Purge();
+}
+
+int LinkEngine::SetBaudRate(std::uint32_t baud) {
+    settings.BaudRate = baud;
+    if (port) port->Apply(settings);
+    return 0;
+}
+
+int LinkEngine::SendCommand(std::uint16_t code) {
+    const CommandFrame frame = EncodeCommandFrame(code);
+    WritePort(frame.data(), kCommandFrameSize);
+    if (tracer) tracer->Sent(frame.data(), frame.size());
+    return 0;
+}
+
+std::int32_t LinkEngine::SendDataFrame(const std::uint8_t* payload, std::int32_t length) {
+    if (length < 0 || length > kMaxPayload) return -1;
+    try {
+        EncodeDataFrame(std::span<const std::uint8_t>(payload, std::size_t(length)), frameOut_);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    WritePort(frameOut_.data(), std::int32_t(frameOut_.size()));
+    if (tracer) tracer->Sent(frameOut_.data(), frameOut_.size());
+    return 0;
+}
+
+std::int32_t LinkEngine::ReceiveFrame(std::span<std::uint8_t> destination, std::uint32_t* payloadLength,
+                                      std::int32_t timeout) {
+    auto report = [&](int result, std::uint32_t length = 0) {
+        if (tracer) tracer->Received(result, length);
+        return result;
+    };
+    std::uint8_t header[kFrameHeaderSize];
+    if (ReadPort(header, kFrameHeaderSize, timeout) < kFrameHeaderSize) return report(kRecvTimeout);
+    if (!std::equal(kFrameMagic.begin(), kFrameMagic.end(), header)) return report(kRecvBadMagic);
+    const int code = header[8] << 8 | header[9];
+    if (code != kCodeDataMarker) return report(code);
+
+    const int bodyLength = header[10] << 8 | header[11];
+    try {
+        frameIn_.resize(std::size_t(bodyLength));
+    } catch (const std::bad_alloc&) {
+        return report(kRecvNoMemory);
+    }
+    if (ReadPort(frameIn_.data(), bodyLength, timeout) < bodyLength) return report(kRecvShortFrame);
+    if (bodyLength < kCrcSize) return report(kRecvShortFrame);
+
+    const std::uint32_t n = std::uint32_t(bodyLength - kCrcSize);
+    if (ReadBigEndian32(frameIn_.data() + n) != Crc32(frameIn_.data(), std::int32_t(n))) return report(kRecvBadCrc, n);
+    if (payloadLength) *payloadLength = n;
+    if (destination.data()) {
+        // Never past the caller's buffer: an oversize payload is refused whole.
+        if (n > destination.size()) return report(kRecvTooLarge, n);
+        if (n) std::memcpy(destination.data(), frameIn_.data(), n);
+    }
+    return report(kRecvDataFrame, n);
+}
+
+}  // namespace tarven

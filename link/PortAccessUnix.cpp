@@ -1,0 +1,132 @@
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "LinkConstants.h"
+#include "PortAccess.h"
+#include "SerialPortUnix.h"
+
+namespace tarven {
+namespace {
+
+std::mutex g_overrideMutex;
+std::array<std::string, kPortCount> g_overrides;
+
+// Numbered devices of one family in /dev (ttyUSB0, ttyUSB1, ...), by number.
+std::vector<std::pair<int, std::string>> DevicesNamed(const char* prefix) {
+    std::vector<std::pair<int, std::string>> found;
+    DIR* dir = ::opendir("/dev");
+    if (!dir) return found;
+    const std::size_t len = std::strlen(prefix);
+    while (dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, prefix, len) != 0 || name[len] == '\0') continue;
+        char* end = nullptr;
+        const long number = std::strtol(name + len, &end, 10);
+        if (*end != '\0' || number < 0) continue;
+        found.emplace_back(int(number), std::string("/dev/") + name);
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Every machine has dozens of ttyS nodes; only those with a UART behind them count.
+bool HasRealUart(const std::string& device) {
+    const std::string name = device.substr(device.rfind('/') + 1);
+    std::ifstream type("/sys/class/tty/" + name + "/type");
+    int uart = 0;
+    return type >> uart && uart != 0;
+}
+
+std::array<std::string, kPortCount> DiscoveredDevices() {
+    std::vector<std::string> present;
+    for (const char* family : {"ttyUSB", "ttyACM"})
+        for (auto& [number, path] : DevicesNamed(family)) present.push_back(path);
+    for (auto& [number, path] : DevicesNamed("ttyS"))
+        if (HasRealUart(path)) present.push_back(path);
+    std::array<std::string, kPortCount> devices;
+    for (std::size_t i = 0; i < devices.size() && i < present.size(); ++i) devices[i] = present[i];
+    return devices;
+}
+
+}  // namespace
+
+std::array<std::string, kPortCount> PortDevices() {
+    std::array<std::string, kPortCount> devices;
+    bool anyVariable = false;
+    for (int i = 0; i < kPortCount; ++i) {
+        const std::string variable = "TARVEN_COM" + std::to_string(i + 1);
+        if (const char* value = std::getenv(variable.c_str())) {
+            anyVariable = true;
+            devices[i] = value;
+        }
+    }
+    if (!anyVariable) devices = DiscoveredDevices();
+    std::lock_guard lock(g_overrideMutex);
+    for (int i = 0; i < kPortCount; ++i)
+        if (!g_overrides[i].empty()) devices[i] = g_overrides[i];
+    return devices;
+}
+
+std::string PortDevice(int portIndex) {
+    if (portIndex < 0 || portIndex >= kPortCount) return {};
+    return PortDevices()[portIndex];
+}
+
+void OverridePortDevice(int portIndex, const std::string& device) {
+    if (portIndex < 0 || portIndex >= kPortCount) return;
+    std::lock_guard lock(g_overrideMutex);
+    g_overrides[portIndex] = device;
+}
+
+void ClearPortOverrides() {
+    std::lock_guard lock(g_overrideMutex);
+    for (auto& o : g_overrides) o.clear();
+}
+
+PortStatus DescribePort(int portIndex) {
+    PortStatus status;
+    status.device = PortDevice(portIndex);
+    PortHandle port = UnixSerialPort::Open(status.device, &status);
+    return status;
+}
+
+int ProbePort(int portIndex) { return DescribePort(portIndex).state == PortState::Available ? 1 : 0; }
+
+PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {
+    PortHandle port = UnixSerialPort::Open(device, status);
+    if (!port) return nullptr;
+    // Configuration failures pass unnoticed: the port is used regardless.
+    port->Apply(settings);
+    port->Purge();
+    return port;
+}
+
+PortHandle OpenPort(PortSettings settings) {
+    return OpenDevice(PortDevice(EffectivePortIndex(settings)), settings, nullptr);
+}
+
+void ClosePort(PortHandle& port) { port.reset(); }
+
+std::string DescribePortState(const PortStatus& status) {
+    switch (status.state) {
+        case PortState::Available: return "available";
+        case PortState::NoDevice: return "no device mapped";
+        case PortState::Missing: return "missing (no such device)";
+        case PortState::Busy: return "held by another program";
+        case PortState::PermissionDenied:
+            return "permission denied (join the dialout group: sudo usermod -aG dialout $USER, then log in again)";
+        case PortState::NotATerminal: return "not a serial device";
+        case PortState::OtherError: break;
+    }
+    return std::string("cannot be opened: ") + std::strerror(status.error);
+}
+
+}  // namespace tarven

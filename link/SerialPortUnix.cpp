@@ -1,0 +1,172 @@
+#include "SerialPortUnix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace tarven {
+namespace {
+
+speed_t SpeedConstant(std::uint32_t baud) {
+    switch (baud) {
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 230400: return B230400;
+        case 115200:
+        default: return B115200;
+    }
+}
+
+bool IsGoneErrno(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EBADF; }
+
+void SetFraming(termios& tio, const PortSettings& s) {
+    tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= (s.ByteSize == 7 ? CS7 : CS8) | CLOCAL | CREAD;
+    if (s.StopBits == 2) tio.c_cflag |= CSTOPB;
+}
+
+void SetNoSoftwareFlow(termios& tio) { tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY); }
+
+void SetNonBlockingReads(termios& tio) {
+    // Reads only ever ask for queued bytes; the engine does its own waiting.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+}
+
+void HoldModemLinesInactive(int fd) {
+    // DTR and RTS stay low, as the receiver's cable expects. Pseudo-terminals
+    // have no modem lines and refuse; that is fine.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIC, &lines);
+}
+
+}  // namespace
+
+PortState PortStateFromErrno(int error) {
+    switch (error) {
+        case 0: return PortState::Available;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO: return PortState::Missing;
+        case EBUSY:
+        case EWOULDBLOCK: return PortState::Busy;
+        case EACCES:
+        case EPERM:
+        case EROFS: return PortState::PermissionDenied;
+        case ENOTTY:
+        case EISDIR: return PortState::NotATerminal;
+        default: return PortState::OtherError;
+    }
+}
+
+PortHandle UnixSerialPort::Open(const std::string& device, PortStatus* status) {
+    auto fail = [&](int error) -> PortHandle {
+        if (status) *status = PortStatus{PortStateFromErrno(error), device, error};
+        return nullptr;
+    };
+    if (device.empty()) {
+        if (status) *status = PortStatus{PortState::NoDevice, device, 0};
+        return nullptr;
+    }
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fail(errno);
+    // TIOCEXCL alone does not stop root; the lock does, for every user. A
+    // second descriptor that fails here must not clear the holder's TIOCEXCL.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(error == EWOULDBLOCK ? EBUSY : error);
+    }
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(error == EINVAL ? ENOTTY : error);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    if (status) *status = PortStatus{PortState::Available, device, 0};
+    return PortHandle(new UnixSerialPort(fd, device));
+}
+
+UnixSerialPort::~UnixSerialPort() {
+    // The exclusive flag belongs to the terminal, not to this descriptor: left
+    // set, it would keep everyone but root out after we close.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+}
+
+int UnixSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
+    if (maxBytes <= 0) return 0;
+    const ssize_t n = ::read(fd_, destination, std::size_t(maxBytes));
+    if (n > 0) return int(n);
+    if (n == 0) return kGone;  // end of file on a terminal: the other side hung up
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    return IsGoneErrno(errno) ? kGone : 0;
+}
+
+void UnixSerialPort::Wait(short events, int maxMs, int wakeFd) {
+    if (maxMs <= 0) return;
+    const auto start = std::chrono::steady_clock::now();
+    pollfd fds[2] = {{fd_, events, 0}, {wakeFd, POLLIN, 0}};
+    const int count = wakeFd >= 0 ? 2 : 1;
+    const int ready = ::poll(fds, nfds_t(count), maxMs);
+    if (ready <= 0) return;
+    if (count == 2 && (fds[1].revents & POLLIN)) return;
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        // A vanished device reports ready at once, forever: sleep out the
+        // slice (still waking for a stop) so the caller never spins.
+        const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start).count();
+        const int rest = maxMs - int(used);
+        if (rest <= 0) return;
+        if (wakeFd >= 0) {
+            pollfd wake{wakeFd, POLLIN, 0};
+            ::poll(&wake, 1, rest);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(rest));
+        }
+    }
+}
+
+void UnixSerialPort::WaitForInput(int maxMs, int wakeFd) { Wait(POLLIN, maxMs, wakeFd); }
+
+void UnixSerialPort::WaitForOutput(int maxMs, int wakeFd) { Wait(POLLOUT, maxMs, wakeFd); }
+
+int UnixSerialPort::WriteSome(const std::uint8_t* source, int count) {
+    if (count <= 0) return 0;
+    const ssize_t n = ::write(fd_, source, std::size_t(count));
+    if (n >= 0) return int(n);
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    return IsGoneErrno(errno) ? kGone : 0;
+}
+
+void UnixSerialPort::Purge() { ::tcflush(fd_, TCIOFLUSH); }
+
+bool UnixSerialPort::Apply(const PortSettings& settings) {
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) return false;
+    ::cfmakeraw(&tio);
+    SetFraming(tio, settings);
+    SetNoSoftwareFlow(tio);
+    SetNonBlockingReads(tio);
+    const speed_t speed = SpeedConstant(settings.BaudRate);
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    const bool ok = ::tcsetattr(fd_, TCSANOW, &tio) == 0;
+    HoldModemLinesInactive(fd_);
+    return ok;
+}
+
+}  // namespace tarven

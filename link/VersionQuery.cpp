@@ -1,0 +1,88 @@
+// Asks the receiver for its version record and hands the first 100 bytes to
+// whoever watches the run. The run never ends by itself: the dialog tears it
+// down once the block is ready, or the technician cancels.
+#include <algorithm>
+#include <cstring>
+
+#include "LinkEngine.h"
+#include "PortAccess.h"
+
+namespace tarven {
+namespace {
+
+// A round of the port search that found nothing waits this long in real time,
+// so a search for a missing adapter never burns a core.
+constexpr int kPortSearchYieldMs = 5;
+
+}  // namespace
+
+// The chosen port first, then COM1 and COM2 as fallbacks, round after round
+// until one opens or the run is stopped. False only when stopped.
+static bool AcquireVersionPort(LinkEngine& engine) {
+    const std::uint16_t chosen = engine.settings.wReserved;
+    while (!engine.StopRequested()) {
+        engine.settings.wReserved = chosen;
+        if (engine.port) return true;
+        if ((engine.port = OpenPort(engine.settings))) return true;
+        for (std::uint16_t fallback : {std::uint16_t(0), std::uint16_t(1)}) {
+            if (fallback == chosen) continue;
+            engine.settings.wReserved = fallback;
+            if ((engine.port = OpenPort(engine.settings))) return true;
+        }
+        engine.YieldMs(kPortSearchYieldMs);
+    }
+    return false;
+}
+
+void LinkEngine::RunVersionQuery() {
+    if (!AcquireVersionPort(*this)) return;
+
+    Post(WM_LINK_PROGRESS, kProgressTotal, kVersionTotal);
+    SendCommand(kCodeVersionRequest);
+    Post(WM_LINK_PROGRESS, kProgressPosition, kVersionRequested);
+    std::fill(versionBuffer.begin(), versionBuffer.end(), 0);
+    std::size_t writeOffset = 0;
+    std::vector<std::uint8_t> receiveBuffer(kVersionBufferSize);
+
+    while (!StopRequested()) {
+        std::uint32_t length = 0;
+        const int result = ReceiveFrame(receiveBuffer, &length, kVersionRecvTimeout);
+        if (StopRequested()) break;
+        switch (result) {
+            case kRecvDataFrame: {
+                // More than the buffer holds is dropped: only the first 100 bytes are ever shown.
+                const std::size_t room = versionBuffer.size() - writeOffset;
+                const std::size_t take = std::min<std::size_t>(length, room);
+                if (take) std::memcpy(versionBuffer.data() + writeOffset, receiveBuffer.data(), take);
+                writeOffset += take;
+                SendCommand(kCodeAck);
+                Post(WM_LINK_PROGRESS, kProgressPosition, kVersionTotal);
+                break;
+            }
+            case kCodeVersionEnd:
+            case kCodeVersionEndAlt:
+                SendCommand(kCodeAck);
+                Post(WM_LINK_PROGRESS, kProgressPosition, kVersionTotal);
+                Post(WM_LINK_EVENT, kEventVersionReady, 0);
+                break;
+            case kCodeStandBy:
+                Pause(kVersionBusyPauseMs);
+                break;
+            case kRecvTimeout:
+                SendCommand(kCodeVersionRequest);
+                break;
+            case kRecvShortFrame:
+            case kRecvBadCrc:
+                Pause(kVersionBadFramePauseMs);
+                PurgePort();
+                SendCommand(kCodeRepeat);
+                break;
+            default:
+                // Bad magic, a payload too large for the receive buffer, and
+                // codes this exchange does not know are ignored without an answer.
+                break;
+        }
+    }
+}
+
+}  // namespace tarven
