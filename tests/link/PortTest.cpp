@@ -1,0 +1,175 @@
+// The port layer on real pseudo-terminals: budgets, exclusivity, speed, and a
+// device that vanishes under a running read.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "LinkEngine.h"
+#include "PortAccess.h"
+
+namespace tarven::test {
+namespace {
+
+// A pseudo-terminal pair standing in for a serial adapter; the master side plays the receiver.
+struct Pty {
+    Pty() {
+        EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        termios tio{};
+        ::tcgetattr(slave, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slave, TCSANOW, &tio);
+        path = ::ttyname(slave);
+    }
+    ~Pty() {
+        if (master >= 0) ::close(master);
+        ::close(slave);
+    }
+    void Send(const std::string& bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    speed_t Speed() const {
+        termios tio{};
+        ::tcgetattr(slave, &tio);
+        return ::cfgetospeed(&tio);
+    }
+    int master = -1, slave = -1;
+    std::string path;
+};
+
+// Maps COM ports to devices for one test and restores the environment after.
+struct PortMapping {
+    explicit PortMapping(std::initializer_list<std::pair<int, std::string>> map) {
+        for (int i = 1; i <= 6; ++i) ::unsetenv(("TARVEN_COM" + std::to_string(i)).c_str());
+        for (auto& [index, device] : map) ::setenv(("TARVEN_COM" + std::to_string(index + 1)).c_str(), device.c_str(), 1);
+    }
+    ~PortMapping() {
+        for (int i = 1; i <= 6; ++i) ::unsetenv(("TARVEN_COM" + std::to_string(i)).c_str());
+    }
+};
+
+PortSettings OnPort(int index) {
+    PortSettings s = DefaultPortSettings();
+    s.wReserved = std::uint16_t(index);
+    return s;
+}
+
+TEST(PortMappingRule, VariablesDecideAloneWhenAnyIsSet) {
+    PortMapping map({{1, "/dev/null-com2"}});
+    const auto devices = PortDevices();
+    EXPECT_EQ(devices[0], "");
+    EXPECT_EQ(devices[1], "/dev/null-com2");
+    EXPECT_EQ(ProbePort(0), 0) << "a port without a device is never available";
+    EXPECT_EQ(DescribePort(1).state, PortState::Missing);
+}
+
+TEST(PortAccess, OpensExclusivelyAgainstRootToo) {
+    Pty pty;
+    PortMapping map({{0, pty.path}});
+    EXPECT_EQ(ProbePort(0), 1);
+    {
+        LinkEngine engine(OnPort(0), kModeUpload);
+        ASSERT_TRUE(engine.port);
+        EXPECT_EQ(ProbePort(0), 0);
+        EXPECT_EQ(DescribePort(0).state, PortState::Busy);
+        EXPECT_FALSE(OpenPort(OnPort(0)));
+    }
+    EXPECT_EQ(ProbePort(0), 1) << "teardown releases the port for the next run";
+}
+
+TEST(PortAccess, IndexesOutsideTheSixPortsOpenComOne) {
+    Pty pty;
+    PortMapping map({{0, pty.path}});
+    PortHandle port = OpenPort(OnPort(6));
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->Device(), pty.path);
+}
+
+TEST(PortAccess, SetBaudRateAppliesToTheOpenLineOrOnlyTheCopy) {
+    Pty pty;
+    PortMapping map({{0, pty.path}});
+    LinkEngine engine(OnPort(0), kModeUpload);
+    EXPECT_EQ(pty.Speed(), B115200);
+    EXPECT_EQ(engine.SetBaudRate(kBaudSlow), 0);
+    EXPECT_EQ(pty.Speed(), B57600);
+
+    LinkEngine portless(OnPort(3), kModeUpload);
+    ASSERT_FALSE(portless.port);
+    portless.SetBaudRate(kBaudSlow);
+    EXPECT_EQ(portless.settings.BaudRate, kBaudSlow);
+}
+
+class ReadPortBudget : public ::testing::Test {
+protected:
+    void SetUp() override { engine = std::make_unique<LinkEngine>(OnPort(0), kModeUpload); }
+    void TearDown() override { LinkTime().SetSpeedUp(1); }
+    Pty pty;
+    PortMapping map{{0, pty.path}};
+    std::unique_ptr<LinkEngine> engine;
+    std::uint8_t buffer[16] = {};
+};
+
+TEST_F(ReadPortBudget, ZeroBudgetOrZeroWantedReturnsAtOnceLeavingTheBytes) {
+    pty.Send("abc");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(engine->ReadPort(buffer, 3, 0), 0);
+    EXPECT_EQ(engine->ReadPort(buffer, 3, -5), 0);
+    EXPECT_EQ(engine->ReadPort(buffer, 0, 10), 0);
+    EXPECT_EQ(engine->ReadPort(buffer, 3, 10), 3);
+    EXPECT_EQ(std::string(buffer, buffer + 3), "abc");
+}
+
+TEST_F(ReadPortBudget, SilenceEndsTheReadOnceTheBudgetIsSpent) {
+    LinkTime().SetSpeedUp(100);
+    const std::int64_t start = LinkTime().NowUs();
+    EXPECT_EQ(engine->ReadPort(buffer, 12, 20), 0);
+    EXPECT_GE(LinkTime().NowUs() - start, 2'000'000) << "20 units are 2 s of silence";
+}
+
+TEST_F(ReadPortBudget, IdleTimeAddsUpAcrossGapsShorterThanTheBudget) {
+    // Bytes 60 ms apart with a 100 ms budget: no single gap is long enough,
+    // but the second gap brings the idle total to the budget.
+    std::thread sender([&] {
+        for (const char* b : {"a", "b", "c", "d"}) {
+            pty.Send(b);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+    });
+    const int got = engine->ReadPort(buffer, 4, 1);
+    sender.join();
+    EXPECT_EQ(got, 2);
+}
+
+TEST_F(ReadPortBudget, ReadWakesAsSoonAsBytesArrive) {
+    std::thread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        pty.Send("0123456789ab");
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine->ReadPort(buffer, 12, 50), 12);
+    sender.join();
+    // A 5 s budget; had the read slept in whole budget steps it would still be waiting.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(ReadPortBudget, AVanishedDeviceCountsAsIdleWithoutSpinning) {
+    ::close(pty.master);
+    pty.master = -1;
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_THREAD, &before);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine->ReadPort(buffer, 12, 5), 0);
+    const double wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    ::getrusage(RUSAGE_THREAD, &after);
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    const double cpuMs = ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
+    EXPECT_GE(wallMs, 450);
+    EXPECT_LT(cpuMs, wallMs * 0.2) << "the read spun on a hung-up device";
+}
+
+}  // namespace
+}  // namespace tarven::test

@@ -1,0 +1,156 @@
+// An in-memory serial line for the engine's tests: what the engine writes is
+// parsed into frames and handed to a scenario, which answers by queuing bytes
+// for the engine to read. No threads, no timing: every answer is queued before
+// the engine looks for it.
+#pragma once
+
+#include <poll.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Frames.h"
+#include "LinkClock.h"
+#include "SerialPort.h"
+
+namespace tarven::test {
+
+class ScriptedPort final : public SerialPort {
+public:
+    using Reaction = std::function<void(const ParsedFrame&, ScriptedPort&)>;
+
+    explicit ScriptedPort(Reaction reaction = {}) : reaction_(std::move(reaction)) {}
+    ~ScriptedPort() override {
+        if (closedFlag_) *closedFlag_ = true;
+    }
+
+    // ---- what the receiver side does
+    void Queue(const std::vector<std::uint8_t>& bytes) {
+        std::lock_guard lock(mutex_);
+        input_.insert(input_.end(), bytes.begin(), bytes.end());
+    }
+    void QueueCommand(std::uint16_t code) {
+        const CommandFrame f = EncodeCommandFrame(code);
+        Queue(std::vector<std::uint8_t>(f.begin(), f.end()));
+    }
+    void QueueData(const std::vector<std::uint8_t>& payload) { Queue(DataFrame(payload)); }
+    // Makes writes stall as a full driver queue would.
+    void BlockWrites(bool block) { blockWrites_ = block; }
+    void SetClosedFlag(bool* flag) { closedFlag_ = flag; }
+
+    // ---- what the engine did
+    std::vector<ParsedFrame> Frames() const {
+        std::lock_guard lock(mutex_);
+        return frames_;
+    }
+    std::vector<std::uint16_t> Commands() const {
+        std::vector<std::uint16_t> codes;
+        for (const auto& f : Frames())
+            if (f.kind == ParsedFrame::Kind::Command) codes.push_back(f.code);
+        return codes;
+    }
+    std::vector<std::vector<std::uint8_t>> Payloads() const {
+        std::vector<std::vector<std::uint8_t>> out;
+        for (const auto& f : Frames())
+            if (f.kind == ParsedFrame::Kind::Data) out.push_back(f.payload);
+        return out;
+    }
+    std::vector<std::uint8_t> Written() const {
+        std::lock_guard lock(mutex_);
+        return written_;
+    }
+    std::vector<std::uint32_t> Speeds() const {
+        std::lock_guard lock(mutex_);
+        return speeds_;
+    }
+    // The speed in force when each frame was written.
+    std::vector<std::uint32_t> FrameSpeeds() const {
+        std::lock_guard lock(mutex_);
+        return frameSpeeds_;
+    }
+    // Link time at which each frame was written, in microseconds.
+    std::vector<std::int64_t> FrameTimesUs() const {
+        std::lock_guard lock(mutex_);
+        return frameTimesUs_;
+    }
+    int Purges() const {
+        std::lock_guard lock(mutex_);
+        return purges_;
+    }
+
+    // ---- SerialPort
+    int ReadQueued(std::uint8_t* destination, int maxBytes) override {
+        std::lock_guard lock(mutex_);
+        int n = 0;
+        while (n < maxBytes && !input_.empty()) {
+            destination[n++] = input_.front();
+            input_.pop_front();
+        }
+        return n;
+    }
+    void WaitForInput(int maxMs, int wakeFd) override { Wait(maxMs, wakeFd, true); }
+    int WriteSome(const std::uint8_t* source, int count) override {
+        if (blockWrites_) return 0;
+        std::vector<ParsedFrame> complete;
+        {
+            std::lock_guard lock(mutex_);
+            written_.insert(written_.end(), source, source + count);
+            parser_.Feed(source, std::size_t(count));
+            while (auto f = parser_.Next()) {
+                frames_.push_back(*f);
+                frameSpeeds_.push_back(speed_);
+                frameTimesUs_.push_back(LinkTime().NowUs());
+                complete.push_back(std::move(*f));
+            }
+        }
+        if (reaction_)
+            for (const auto& f : complete) reaction_(f, *this);
+        return count;
+    }
+    void WaitForOutput(int maxMs, int wakeFd) override { Wait(maxMs, wakeFd, false); }
+    void Purge() override {
+        std::lock_guard lock(mutex_);
+        input_.clear();
+        ++purges_;
+    }
+    bool Apply(const PortSettings& settings) override {
+        std::lock_guard lock(mutex_);
+        speed_ = settings.BaudRate;
+        speeds_.push_back(settings.BaudRate);
+        return true;
+    }
+    std::string Device() const override { return "scripted"; }
+
+private:
+    void Wait(int maxMs, int wakeFd, bool forInput) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+        while (std::chrono::steady_clock::now() < end) {
+            if (forInput) {
+                std::lock_guard lock(mutex_);
+                if (!input_.empty()) return;
+            }
+            pollfd wake{wakeFd, POLLIN, 0};
+            if (wakeFd >= 0 && ::poll(&wake, 1, 1) > 0) return;
+            if (wakeFd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    Reaction reaction_;
+    mutable std::mutex mutex_;
+    std::deque<std::uint8_t> input_;
+    std::vector<std::uint8_t> written_;
+    std::vector<ParsedFrame> frames_;
+    std::vector<std::uint32_t> speeds_, frameSpeeds_;
+    std::vector<std::int64_t> frameTimesUs_;
+    std::uint32_t speed_ = 0;
+    FrameParser parser_;
+    int purges_ = 0;
+    bool blockWrites_ = false;
+    bool* closedFlag_ = nullptr;
+};
+
+}  // namespace tarven::test

@@ -1,0 +1,301 @@
+// Uploads against scripted receivers: exact frames on the wire, start codes by
+// kind and level, the receiver's repeat, speed-change and abort answers.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "RunHarness.h"
+#include "ScriptedPort.h"
+
+namespace tarven::test {
+namespace {
+
+std::vector<std::uint8_t> Image(std::size_t size) {
+    std::vector<std::uint8_t> image(size);
+    for (std::size_t i = 0; i < size; ++i) image[i] = std::uint8_t((i * 31 + i / 4096) & 0xFF);
+    return image;
+}
+
+// A receiver that takes the preamble, acknowledges every block and the end
+// code; `onBlock` may answer a block (0-based) differently: return true when it did.
+struct Receiver {
+    std::function<bool(int block, ScriptedPort&)> onBlock;
+    std::function<bool(ScriptedPort&)> onEnd;
+    bool preambleSeen = false;
+    int blocks = 0;
+
+    ScriptedPort::Reaction Reaction() {
+        return [this](const ParsedFrame& f, ScriptedPort& p) {
+            if (f.kind == ParsedFrame::Kind::Data) {
+                if (!(onBlock && onBlock(blocks, p))) p.QueueCommand(kCodeAck);
+                ++blocks;
+            } else if (f.code == kCodeUploadPreamble && !preambleSeen) {
+                preambleSeen = true;
+                p.QueueCommand(kCodeStandBy);
+            } else if (f.code == kCodeEndOfImage) {
+                if (!(onEnd && onEnd(p))) p.QueueCommand(kCodeAck);
+            }
+        };
+    }
+};
+
+class Upload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LinkTime().SetSpeedUp(kFastClock);
+        char name[] = "/tmp/tarven-upload-XXXXXX";
+        const int fd = ::mkstemp(name);
+        ::close(fd);
+        file = name;
+    }
+    void TearDown() override {
+        if (run) run->Stop();
+        ::unlink(file.c_str());
+        LinkTime().SetSpeedUp(1);
+    }
+    void WriteImage(const std::vector<std::uint8_t>& image) {
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+    // Runs the upload to its finishing event and returns the posted result.
+    std::intptr_t Run(std::int32_t kind, AccessLevel level, Receiver& receiver, const std::string& name = {}) {
+        auto owned = std::make_unique<ScriptedPort>(receiver.Reaction());
+        port = owned.get();
+        run = std::make_unique<LiveRun>(kModeUpload, std::move(owned));
+        run->Engine().fileName = name.empty() ? file : name;
+        run->Engine().imageKind = kind;
+        run->Engine().accessLevel = level;
+        run->Engine().sendingFlag = 1;
+        EXPECT_TRUE(run->Start());
+        EXPECT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+        return run->notifier.FinishResult();
+    }
+    // The image the receiver could rebuild from the payloads it got, each block once.
+    static std::vector<std::uint8_t> Rebuilt(const std::vector<std::vector<std::uint8_t>>& payloads) {
+        if (payloads.empty() || payloads[0].size() < 4) return {};
+        const std::uint32_t length = ReadBigEndian32(payloads[0].data());
+        std::vector<std::uint8_t> image(payloads[0].begin() + 4, payloads[0].end());
+        for (std::size_t i = 1; i < payloads.size(); ++i) image.insert(image.end(), payloads[i].begin(), payloads[i].end());
+        image.resize(std::min<std::size_t>(image.size(), length));
+        return image;
+    }
+
+    std::string file;
+    ScriptedPort* port = nullptr;
+    std::unique_ptr<LiveRun> run;
+};
+
+TEST_F(Upload, AnImageOfOneBlockGoesInOneFrameThenTheEndCode) {
+    const auto image = Image(4096);
+    WriteImage(image);
+    Receiver receiver;
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultSuccess);
+    EXPECT_EQ(port->Commands(), (std::vector<std::uint16_t>{18, 55, 19}));
+    const auto payloads = port->Payloads();
+    ASSERT_EQ(payloads.size(), 1u);
+    ASSERT_EQ(payloads[0].size(), 4100u);
+    EXPECT_EQ(ReadBigEndian32(payloads[0].data()), 4096u);
+    EXPECT_EQ(Rebuilt(payloads), image);
+    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{4});
+    EXPECT_EQ(run->notifier.Progress(kProgressPosition), std::vector<std::intptr_t>{4});
+}
+
+TEST_F(Upload, OneByteMoreTakesASecondFrameOfOneByte) {
+    const auto image = Image(4097);
+    WriteImage(image);
+    Receiver receiver;
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultSuccess);
+    const auto payloads = port->Payloads();
+    ASSERT_EQ(payloads.size(), 2u);
+    EXPECT_EQ(payloads[1], std::vector<std::uint8_t>{image[4096]});
+    EXPECT_EQ(Rebuilt(payloads), image);
+}
+
+TEST_F(Upload, AMegabyteGoesInTwoHundredFiftySixFramesWithKilobytePositions) {
+    const auto image = Image(1048576);
+    WriteImage(image);
+    Receiver receiver;
+    EXPECT_EQ(Run(KindFullImage, 1, receiver), kResultSuccess);
+    const auto payloads = port->Payloads();
+    ASSERT_EQ(payloads.size(), 256u);
+    EXPECT_EQ(payloads[0].size(), 4100u);
+    for (std::size_t i = 1; i < payloads.size(); ++i) ASSERT_EQ(payloads[i].size(), 4096u) << i;
+    EXPECT_EQ(Rebuilt(payloads), image);
+    std::vector<std::intptr_t> expected;
+    for (int k = 1; k < 256; ++k) expected.push_back((4100 + 4096 * (k - 1)) / 1024);
+    expected.push_back(1024);
+    EXPECT_EQ(run->notifier.Progress(kProgressPosition), expected);
+    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1024});
+}
+
+TEST_F(Upload, AShortChipImageSkipsThePreambleAndPadsItsBlockWithZeros) {
+    const auto image = Image(1500);
+    WriteImage(image);
+    Receiver receiver;
+    EXPECT_EQ(Run(KindChip, 2, receiver), kResultSuccess);
+    EXPECT_EQ(port->Commands(), (std::vector<std::uint16_t>{36, 19}));
+    const auto payloads = port->Payloads();
+    ASSERT_EQ(payloads.size(), 1u);
+    ASSERT_EQ(payloads[0].size(), 4100u);
+    EXPECT_EQ(ReadBigEndian32(payloads[0].data()), 1500u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), payloads[0].begin() + 4));
+    EXPECT_TRUE(std::all_of(payloads[0].begin() + 4 + 1500, payloads[0].end(), [](auto b) { return b == 0; }));
+    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1});
+}
+
+TEST_F(Upload, StartCodesFollowKindAndAccessLevel) {
+    struct Case {
+        std::int32_t kind;
+        AccessLevel level;
+        std::vector<std::uint16_t> opening;
+    };
+    const Case cases[] = {
+        {KindFactoryData, 0, {18, 30}}, {KindUserData, 2, {18, 49}},        {KindSoftware, 1, {18, 55}},
+        {KindFullImage, 0, {18, 18}},   {KindFullImage, 1, {18, 54}},       {KindFullImage, 2, {18, 54}},
+        {KindSoftwareDataLoader, 0, {18, 34}}, {KindSoftwareDataLoader, 1, {18, 53}}, {KindFullX, 0, {36}},
+    };
+    WriteImage(Image(100));
+    for (const Case& c : cases) {
+        Receiver receiver;
+        EXPECT_EQ(Run(c.kind, c.level, receiver), kResultSuccess);
+        auto commands = port->Commands();
+        commands.resize(c.opening.size());
+        EXPECT_EQ(commands, c.opening) << "kind " << c.kind << " level " << c.level;
+        run->Stop();
+        run.reset();
+    }
+}
+
+TEST_F(Upload, ASpeedChangeResendsTheSameBlockAtTheSlowerSpeed) {
+    const auto image = Image(5 * 4096);
+    WriteImage(image);
+    Receiver receiver;
+    bool asked = false;
+    receiver.onBlock = [&](int block, ScriptedPort& p) {
+        if (block != 2 || asked) return false;
+        asked = true;
+        p.QueueCommand(kCodeSpeedChange);
+        return true;
+    };
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultSuccess);
+    const auto payloads = port->Payloads();
+    ASSERT_EQ(payloads.size(), 6u);
+    EXPECT_EQ(payloads[2], payloads[3]) << "the same block again";
+    EXPECT_EQ(port->Speeds().back(), kBaudSlow);
+    const auto speeds = port->FrameSpeeds();
+    EXPECT_EQ(speeds.back(), kBaudSlow) << "later frames go at 57,600 baud";
+    EXPECT_EQ(run->Engine().settings.BaudRate, kBaudSlow);
+}
+
+TEST_F(Upload, ARepeatRequestResendsTheBlockWithoutAdvancing) {
+    const auto image = Image(3 * 4096);
+    WriteImage(image);
+    Receiver receiver;
+    receiver.onBlock = [&](int block, ScriptedPort& p) {
+        if (block != 1) return false;
+        p.QueueCommand(kCodeRepeat);
+        return true;
+    };
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultSuccess);
+    const auto payloads = port->Payloads();
+    ASSERT_EQ(payloads.size(), 4u);
+    EXPECT_EQ(payloads[1], payloads[2]);
+    EXPECT_EQ(run->notifier.Progress(kProgressPosition), (std::vector<std::intptr_t>{4, 8, 12}));
+}
+
+TEST_F(Upload, AnAbortAnswerAbortsAndRestoresTheNormalSpeed) {
+    WriteImage(Image(3 * 4096));
+    Receiver receiver;
+    receiver.onBlock = [&](int block, ScriptedPort& p) {
+        if (block == 0) {
+            p.QueueCommand(kCodeSpeedChange);
+            return true;
+        }
+        if (block == 2) {
+            p.QueueCommand(kCodeAbort);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultFailure);
+    EXPECT_EQ(port->Commands().back(), kCodeAbort);
+    EXPECT_EQ(port->Speeds().back(), kBaudNormal);
+}
+
+TEST_F(Upload, ACorruptReplyAbortsTheRun) {
+    WriteImage(Image(3 * 4096));
+    Receiver receiver;
+    receiver.onBlock = [&](int block, ScriptedPort& p) {
+        if (block != 1) return false;
+        auto bad = DataFrame(std::vector<std::uint8_t>{1, 2, 3});
+        bad[13] ^= 1;
+        p.Queue(bad);
+        return true;
+    };
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultFailure);
+    EXPECT_EQ(port->Commands().back(), kCodeAbort);
+}
+
+TEST_F(Upload, SilenceAfterTheEndCodeEndsAfterFourEndCodes) {
+    WriteImage(Image(4096));
+    Receiver receiver;
+    receiver.onEnd = [](ScriptedPort&) { return true; };
+    EXPECT_EQ(Run(KindFullImage, 1, receiver), kResultSuccess);
+    EXPECT_EQ(port->Commands(), (std::vector<std::uint16_t>{18, 54, 19, 19, 19, 19}));
+}
+
+TEST_F(Upload, UploadDoneFromTheReceiverEndsWithSuccess) {
+    WriteImage(Image(4096));
+    Receiver receiver;
+    receiver.onEnd = [](ScriptedPort& p) {
+        p.QueueCommand(kCodeUploadDone);
+        return true;
+    };
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultSuccess);
+}
+
+TEST_F(Upload, SilenceWhileBlocksGoOutAsksForARepeat) {
+    WriteImage(Image(2 * 4096));
+    Receiver receiver;
+    bool quiet = false;
+    receiver.onBlock = [&](int block, ScriptedPort&) {
+        if (block != 1 || quiet) return false;
+        quiet = true;
+        return true;  // no answer at all
+    };
+    port = nullptr;
+    auto owned = std::make_unique<ScriptedPort>([&](const ParsedFrame& f, ScriptedPort& p) {
+        if (f.kind == ParsedFrame::Kind::Command && f.code == kCodeRepeat) {
+            p.QueueCommand(kCodeAck);  // the lost acknowledgement, at last
+            return;
+        }
+        receiver.Reaction()(f, p);
+    });
+    port = owned.get();
+    run = std::make_unique<LiveRun>(kModeUpload, std::move(owned));
+    run->Engine().fileName = file;
+    run->Engine().imageKind = KindSoftware;
+    ASSERT_TRUE(run->Start());
+    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess);
+    EXPECT_EQ(port->Commands(), (std::vector<std::uint16_t>{18, 55, 1, 19}));
+}
+
+TEST_F(Upload, AFileThatCannotBeReadSendsNothing) {
+    Receiver receiver;
+    EXPECT_EQ(Run(KindSoftware, 0, receiver, "/nonexistent/main.bin"), kResultFailure);
+    EXPECT_TRUE(port->Written().empty());
+    EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{"/nonexistent/main.binFile Open Error"});
+}
+
+TEST_F(Upload, AFileLargerThanTheImageBufferIsRefusedBeforeAnythingIsSent) {
+    WriteImage(Image(kUploadBufferSize + 1));
+    Receiver receiver;
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultFailure);
+    EXPECT_TRUE(port->Written().empty());
+    EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{file + "File Open Error"});
+}
+
+}  // namespace
+}  // namespace tarven::test
