@@ -125,6 +125,12 @@ inline constexpr int kReadBackDataTimeout = 8;       // 800 ms of silence
 inline constexpr int kReadBackStartPauseMs = 200;
 inline constexpr int kReadBackAckPauseMs = 100;
 inline constexpr int kReadBackShortFramesBeforeSlowdown = 6;
+inline constexpr int kReadBackRepeatPauseMs = 10;     // after a purge, before answering
+inline constexpr int kReadBackBadCrcPauseMs = 100;
+inline constexpr int kReadBackShortFramePauseMs = 5;
+inline constexpr int kReadBackSlowdownPauseMs = 500;  // after asking for the speed change
+inline constexpr int kReadBackConfusedPauseMs = 1000; // silence or an unexpected result
+inline constexpr int kReadBackEndPauseMs = 10;
 // Request codes, indexed by kind - 11990; code 4 is only ever sent as a repeat.
 inline constexpr std::array<std::uint16_t, 5> kReadBackRequestCodes = {32, 51, kCodeStandBy, kCodeStandBy, kCodeStandBy};
 

@@ -89,6 +89,7 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
     while (gathered < wanted && !StopRequested()) {
         if (port) {
             const int n = port->ReadQueued(destination + gathered, wanted - gathered);
+            deviceGone_.store(n == SerialPort::kGone, std::memory_order_relaxed);
             if (n > 0) {
                 gathered += n;
                 continue;

@@ -84,6 +84,9 @@ public:
     // Pauses `ms` of link time; returns early when the worker is told to stop.
     void Pause(int ms);
     bool StopRequested() const { return stop_.stop_requested(); }
+    // True while the last read found the device gone (adapter pulled, other
+    // side hung up). Any thread may ask; the run itself carries on regardless.
+    bool DeviceGone() const { return deviceGone_.load(std::memory_order_relaxed); }
 
     // Worker plumbing.
     void AttachStop(std::stop_token token);
@@ -100,6 +103,7 @@ public:
 
 private:
     std::stop_token stop_;
+    std::atomic<bool> deviceGone_{false};
     int wakeFd_ = -1;  // eventfd: signalled when the worker must stop
     std::unique_ptr<std::stop_callback<std::function<void()>>> wakeOnStop_;
     std::vector<std::uint8_t> frameOut_;  // reused so a data frame costs no allocation

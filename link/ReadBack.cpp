@@ -113,31 +113,31 @@ void LinkEngine::RunReadBack() {
                 SendCommand(kCodeAck);
                 // An end code before any data frame leaves nothing to compare with.
                 if (blocks == 0) return finish(kResultLengthMismatch);
-                Pause(10);
+                Pause(kReadBackEndPauseMs);
                 const bool complete = FileLength(imageFile) == std::int64_t(announcedLength());
                 return finish(complete ? kResultSuccess : kResultLengthMismatch);
             }
             case kCodeRepeat:
                 PurgePort();
-                Pause(10);
+                Pause(kReadBackRepeatPauseMs);
                 SendCommand(kCodeAck);
                 break;
             case kRecvBadCrc:
-                Pause(100);
+                Pause(kReadBackBadCrcPauseMs);
                 PurgePort();
-                Pause(10);
+                Pause(kReadBackRepeatPauseMs);
                 SendCommand(kCodeRepeat);
                 break;
             case kRecvShortFrame:
                 ++shortFrames;
                 PurgePort();
-                Pause(5);
+                Pause(kReadBackShortFramePauseMs);
                 if (shortFrames < kReadBackShortFramesBeforeSlowdown) {
                     SendCommand(kCodeRepeat);
-                    Pause(10);
+                    Pause(kReadBackRepeatPauseMs);
                 } else {
                     SendCommand(kCodeSpeedChange);
-                    Pause(500);
+                    Pause(kReadBackSlowdownPauseMs);
                     SetBaudRate(kBaudSlow);
                 }
                 break;
@@ -145,7 +145,7 @@ void LinkEngine::RunReadBack() {
                 // The image does not fit the buffer: the file keeps what fitted.
                 return finish(kResultLengthMismatch);
             default:
-                Pause(1000);
+                Pause(kReadBackConfusedPauseMs);
                 PurgePort();
                 break;
         }

@@ -167,6 +167,7 @@ TEST_F(ReadPortBudget, AVanishedDeviceCountsAsIdleWithoutSpinning) {
     ::getrusage(RUSAGE_THREAD, &after);
     auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     const double cpuMs = ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
+    EXPECT_TRUE(engine->DeviceGone());
     EXPECT_GE(wallMs, 450);
     EXPECT_LT(cpuMs, wallMs * 0.2) << "the read spun on a hung-up device";
 }
