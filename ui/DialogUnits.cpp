@@ -1,7 +1,12 @@
 #include "DialogUnits.h"
 
+#include <QAbstractButton>
 #include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace tarven {
 
@@ -18,6 +23,74 @@ QRect DialogUnitsToPixels(const QRect& du, const DialogBaseUnits& base) {
     return QRect(mx(du.x()), my(du.y()), mx(du.width()), my(du.height()));
 }
 
+namespace {
+
+QString Caption(const QWidget* w) {
+    if (auto* button = qobject_cast<const QAbstractButton*>(w)) return button->text();
+    if (auto* label = qobject_cast<const QLabel*>(w)) return label->wordWrap() ? QString() : label->text();
+    return {};
+}
+
+Qt::Alignment HorizontalAlignment(const QWidget* w) {
+    if (auto* label = qobject_cast<const QLabel*>(w)) return label->alignment() & Qt::AlignHorizontal_Mask;
+    if (qobject_cast<const QAbstractButton*>(w) && !w->inherits("QRadioButton") && !w->inherits("QCheckBox"))
+        return Qt::AlignHCenter;
+    return Qt::AlignLeft;
+}
+
+// How far `w` may reach left and right without touching another control,
+// crossing the frame of a group box it sits in, or leaving the dialog.
+std::pair<int, int> FreeSpan(const QWidget* dialog, const QWidget* w) {
+    constexpr int kGap = 2;
+    const QRect r = w->geometry();
+    int left = kGap, right = dialog->width() - kGap;
+    for (QObject* child : dialog->children()) {
+        auto* other = qobject_cast<QWidget*>(child);
+        if (!other || other == w || other->isWindow()) continue;
+        const QRect o = other->geometry();
+        if (qobject_cast<QGroupBox*>(other) && o.contains(r)) {
+            left = std::max(left, o.left() + kGap * 3);
+            right = std::min(right, o.right() - kGap * 3);
+            continue;
+        }
+        if (o.bottom() < r.top() || o.top() > r.bottom()) continue;
+        if (o.left() >= r.right()) right = std::min(right, o.left() - kGap);
+        else if (o.right() <= r.left()) left = std::max(left, o.right() + kGap);
+    }
+    return {left, right};
+}
+
+// A caption wider than its control first takes free room beside it (the
+// arrangement stays the template's), then a slightly smaller font; what still
+// does not fit shows whole in a tooltip.
+void FitCaption(QWidget* dialog, QWidget* w) {
+    const QString text = Caption(w);
+    if (text.isEmpty() || w->sizeHint().width() <= w->width()) return;
+    const auto [left, right] = FreeSpan(dialog, w);
+    QRect r = w->geometry();
+    const int missing = w->sizeHint().width() - r.width();
+    const Qt::Alignment align = HorizontalAlignment(w);
+    if (align & Qt::AlignRight) {
+        r.setLeft(std::max(left, r.left() - missing));
+    } else if (align & Qt::AlignHCenter) {
+        const int half = (missing + 1) / 2;
+        r.setLeft(std::max(left, r.left() - half));
+        r.setRight(std::min(right, r.right() + half));
+    } else {
+        r.setRight(std::min(right, r.right() + missing));
+    }
+    w->setGeometry(r);
+    QFont font = w->font();
+    const qreal original = font.pointSizeF();
+    while (w->sizeHint().width() > w->width() && font.pointSizeF() > original * 0.8) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        w->setFont(font);
+    }
+    if (w->sizeHint().width() > w->width() && w->toolTip().isEmpty()) w->setToolTip(text);
+}
+
+}  // namespace
+
 void ApplyDialogUnits(QWidget* dialog) {
     const DialogBaseUnits base = BaseUnitsFor(dialog->font());
     const QSize du = dialog->size();
@@ -28,6 +101,10 @@ void ApplyDialogUnits(QWidget* dialog) {
     }
     const QRect px = DialogUnitsToPixels(QRect(QPoint(0, 0), du), base);
     dialog->setFixedSize(px.size());
+    for (QObject* child : dialog->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && !widget->isWindow()) FitCaption(dialog, widget);
+    }
 }
 
 }  // namespace tarven

@@ -22,7 +22,9 @@ QRect DialogUnitsToPixels(const QRect& du, const DialogBaseUnits& base);
 
 // Converts the geometry of every direct child widget of `dialog` (as loaded
 // from its .ui file, in dialog units) and the dialog's own size to pixels,
-// then fixes the dialog's size. Call once, right after setupUi.
+// then fixes the dialog's size. A caption that does not fit its control at
+// this font takes free room beside it, then a slightly smaller font, so no
+// caption is cut. Call once, right after setupUi.
 void ApplyDialogUnits(QWidget* dialog);
 
 }  // namespace tarven
