@@ -117,7 +117,14 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
 }
 
 int LinkEngine::WritePort(const std::uint8_t* source, std::int32_t count) {
-    if (!port) return 1;
+    // The exchanges carry on as if every write went out: a lost frame shows up
+    // as a missing answer, which each exchange already handles.
+    WriteFully(source, count);
+    return 1;
+}
+
+bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
+    if (!port) return false;
     LinkClock& clock = LinkTime();
     const std::int64_t limitUs = std::int64_t(kWriteWaitMs) * 1000;
     const std::int64_t start = clock.NowUs();
@@ -129,10 +136,10 @@ int LinkEngine::WritePort(const std::uint8_t* source, std::int32_t count) {
             continue;
         }
         const std::int64_t leftUs = limitUs - (clock.NowUs() - start);
-        if (leftUs <= 0) break;  // abandoned without notice, as the caller expects
+        if (leftUs <= 0) break;
         port->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wakeFd_);
     }
-    return 1;
+    return written == count;
 }
 
 void LinkEngine::PurgePort() {
@@ -147,8 +154,8 @@ int LinkEngine::SetBaudRate(std::uint32_t baud) {
 
 int LinkEngine::SendCommand(std::uint16_t code) {
     const CommandFrame frame = EncodeCommandFrame(code);
-    WritePort(frame.data(), kCommandFrameSize);
-    if (tracer) tracer->Sent(frame.data(), frame.size());
+    // Only frames that really went out are traced.
+    if (WriteFully(frame.data(), kCommandFrameSize) && tracer) tracer->Sent(frame.data(), frame.size());
     return 0;
 }
 
@@ -159,8 +166,8 @@ std::int32_t LinkEngine::SendDataFrame(const std::uint8_t* payload, std::int32_t
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    WritePort(frameOut_.data(), std::int32_t(frameOut_.size()));
-    if (tracer) tracer->Sent(frameOut_.data(), frameOut_.size());
+    if (WriteFully(frameOut_.data(), std::int32_t(frameOut_.size())) && tracer)
+        tracer->Sent(frameOut_.data(), frameOut_.size());
     return 0;
 }
 
@@ -171,7 +178,8 @@ std::int32_t LinkEngine::ReceiveFrame(std::span<std::uint8_t> destination, std::
         return result;
     };
     std::uint8_t header[kFrameHeaderSize];
-    if (ReadPort(header, kFrameHeaderSize, timeout) < kFrameHeaderSize) return report(kRecvTimeout);
+    const int got = ReadPort(header, kFrameHeaderSize, timeout);
+    if (got < kFrameHeaderSize) return StopRequested() ? kRecvTimeout : report(kRecvTimeout);
     if (!std::equal(kFrameMagic.begin(), kFrameMagic.end(), header)) return report(kRecvBadMagic);
     const int code = header[8] << 8 | header[9];
     if (code != kCodeDataMarker) return report(code);

@@ -81,6 +81,9 @@ public:
     void RunUpload();
     void RunReadBack();
 
+    // WritePort's work: true when every byte went out.
+    bool WriteFully(const std::uint8_t* source, std::int32_t count);
+
     // Pauses `ms` of link time; returns early when the worker is told to stop.
     void Pause(int ms);
     bool StopRequested() const { return stop_.stop_requested(); }

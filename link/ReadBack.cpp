@@ -79,6 +79,7 @@ void LinkEngine::RunReadBack() {
         if (result == kCodeStandBy || result == kRecvTimeout) SendCommand(request);
     }
 
+    if (StopRequested()) return;
     Pause(kReadBackStartPauseMs);
     while (!StopRequested()) {
         std::uint32_t n = 0;

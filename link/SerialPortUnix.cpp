@@ -111,9 +111,12 @@ int UnixSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     if (maxBytes <= 0) return 0;
     const ssize_t n = ::read(fd_, destination, std::size_t(maxBytes));
     if (n > 0) return int(n);
-    if (n == 0) return kGone;  // end of file on a terminal: the other side hung up
-    if (errno == EAGAIN || errno == EINTR) return 0;
-    return IsGoneErrno(errno) ? kGone : 0;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return IsGoneErrno(errno) ? kGone : 0;
+    // A raw terminal with nothing queued reads 0 bytes, exactly as one whose
+    // other side has hung up: only the poll flags tell them apart.
+    pollfd probe{fd_, POLLIN, 0};
+    if (::poll(&probe, 1, 0) > 0 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL))) return kGone;
+    return 0;
 }
 
 void UnixSerialPort::Wait(short events, int maxMs, int wakeFd) {

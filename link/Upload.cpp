@@ -75,8 +75,10 @@ void LinkEngine::RunUpload() {
         while (!StopRequested() && ReceiveFrame({}, nullptr, kPreambleTimeout) != kCodeStandBy) {
         }
     }
+    if (StopRequested()) return;
     SendCommand(StartCode(imageKind, accessLevel));
     Pause(kStartCodePauseMs);
+    if (StopRequested()) return;
     PurgePort();
 
     WriteBigEndian32(block.data(), std::uint32_t(length));

@@ -128,6 +128,7 @@ TEST_F(ReadPortBudget, SilenceEndsTheReadOnceTheBudgetIsSpent) {
     const std::int64_t start = LinkTime().NowUs();
     EXPECT_EQ(engine->ReadPort(buffer, 12, 20), 0);
     EXPECT_GE(LinkTime().NowUs() - start, 2'000'000) << "20 units are 2 s of silence";
+    EXPECT_FALSE(engine->DeviceGone()) << "a quiet line is not a vanished device";
 }
 
 TEST_F(ReadPortBudget, IdleTimeAddsUpAcrossGapsShorterThanTheBudget) {
