@@ -1,0 +1,295 @@
+#include "Batch.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "CliRules.h"
+#include "LinkRun.h"
+#include "PortAccess.h"
+#include "Progress.h"
+
+namespace tarven::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Child {
+    std::string label;
+    BatchRow row;
+    pid_t pid = -1;
+    int fd = -1;  // the child's stdout and stderr, one pipe
+    std::string pending;  // a line not complete yet
+    Clock::time_point started;
+    long totalKb = -1, positionKb = 0;
+    int shownTenths = 0;
+    bool outcomeSeen = false;
+    bool done = false;
+};
+
+std::string DeviceOf(const Target& t) { return t.device.empty() ? PortDevice(t.portIndex) : t.device; }
+
+std::string LabelOf(const Target& t) {
+    const std::string device = DeviceOf(t);
+    return std::string(PortNames[std::size_t(t.portIndex)]) + " (" + (device.empty() ? "no device" : device) + ")";
+}
+
+std::string ExitText(int status) {
+    if (status >= 0) return std::to_string(status);
+    return "killed";
+}
+
+std::string RowText(const Child& c) {
+    std::string state;
+    if (c.done) state = c.row.exitStatus == 0 ? "done" : "FAILED: " + c.row.outcome;
+    else if (c.totalKb < 0) state = "waiting for the receiver";
+    else state = FormatProgressBar(c.totalKb, c.positionKb, 20);
+    return c.label + "  " + state;
+}
+
+// The screen of a batch: on a terminal a block of one line per receiver that
+// is redrawn in place, with messages printed above it; otherwise plain lines.
+class Board {
+public:
+    Board(std::FILE* err, bool terminal, std::vector<Child>& children)
+        : err_(err), terminal_(terminal), children_(children) {}
+
+    void Message(const Child& c, const std::string& line) {
+        Erase();
+        if (line.rfind(c.label, 0) == 0) std::fprintf(err_, "%s\n", line.c_str());
+        else std::fprintf(err_, "%s: %s\n", c.label.c_str(), line.c_str());
+        Draw();
+    }
+    void Progress(Child& c) {
+        if (terminal_) {
+            // A redraw per block would flood a slow terminal.
+            if (Clock::now() - lastDraw_ < std::chrono::milliseconds(100)) return;
+            Erase();
+            Draw();
+            return;
+        }
+        const int tenths = ProgressTenths(c.totalKb, c.positionKb);
+        if (c.totalKb < 0 || tenths <= c.shownTenths) return;
+        c.shownTenths = tenths;
+        std::fprintf(err_, "%s: %ld/%ld KB (%d%%)\n", c.label.c_str(), c.positionKb, c.totalKb, tenths * 10);
+        std::fflush(err_);
+    }
+    void Finished(const Child& c) {
+        if (terminal_) {
+            Erase();
+            Draw();
+        } else {
+            std::fprintf(err_, "%s: %s\n", c.label.c_str(), c.row.exitStatus == 0 ? "done" : ("FAILED: " + c.row.outcome).c_str());
+            std::fflush(err_);
+        }
+    }
+    void Close() { drawn_ = 0; }
+
+private:
+    void Erase() {
+        if (!terminal_ || drawn_ == 0) return;
+        std::fprintf(err_, "\x1b[%dA\r\x1b[J", drawn_);
+        drawn_ = 0;
+    }
+    void Draw() {
+        if (!terminal_) {
+            std::fflush(err_);
+            return;
+        }
+        for (const auto& c : children_) std::fprintf(err_, "\x1b[2K%s\n", RowText(c).c_str());
+        drawn_ = int(children_.size());
+        lastDraw_ = Clock::now();
+        std::fflush(err_);
+    }
+
+    std::FILE* err_;
+    bool terminal_;
+    std::vector<Child>& children_;
+    int drawn_ = 0;
+    Clock::time_point lastDraw_{};
+};
+
+bool Spawn(Child& c, const std::string& program, const std::vector<std::string>& args) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    std::vector<char*> argv;
+    std::string name = "tarven-link";
+    argv.push_back(name.data());
+    std::vector<std::string> copies = args;
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    c.started = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        // Nobody can answer a child's prompt: its input is empty.
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (null >= 0) ::dup2(null, 0);
+        ::dup2(fds[1], 1);
+        ::dup2(fds[1], 2);
+        ::execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    ::close(fds[1]);
+    c.pid = pid;
+    c.fd = fds[0];
+    return true;
+}
+
+void HandleLine(Child& c, const std::string& line, Board& board) {
+    Report report;
+    if (!ParseReportLine(line, report)) {
+        board.Message(c, line);
+        return;
+    }
+    if (report.kind == Report::Kind::Outcome) {
+        c.row.outcome = report.outcome;
+        c.outcomeSeen = true;
+        return;
+    }
+    c.totalKb = report.totalKb;
+    c.positionKb = report.positionKb;
+    board.Progress(c);
+}
+
+void Reap(Child& c, Board& board) {
+    ::close(c.fd);
+    c.fd = -1;
+    int status = 0;
+    while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    c.row.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    c.row.seconds = std::chrono::duration<double>(Clock::now() - c.started).count();
+    if (!c.outcomeSeen) c.row.outcome = c.row.exitStatus == 0 ? "ok" : "ended without a report";
+    if (c.row.exitStatus != 0 && c.row.exitStatus != kExitRunFailed)
+        c.row.outcome = "exit " + ExitText(c.row.exitStatus) + ": " + c.row.outcome;
+    c.done = true;
+    board.Finished(c);
+}
+
+}  // namespace
+
+std::string FormatBatchSummary(const std::vector<BatchRow>& rows) {
+    std::size_t deviceWidth = 6, resultWidth = 6;
+    auto result = [](const BatchRow& r) { return r.exitStatus == 0 ? std::string("ok") : "FAILED: " + r.outcome; };
+    for (const auto& r : rows) {
+        deviceWidth = std::max(deviceWidth, r.device.size());
+        resultWidth = std::max(resultWidth, result(r).size());
+    }
+    auto line = [&](const std::string& port, const std::string& device, const std::string& res, const std::string& time) {
+        std::string text = port + std::string(6 - std::min<std::size_t>(port.size(), 5), ' ');
+        text += device + std::string(deviceWidth - device.size() + 2, ' ');
+        text += res + std::string(resultWidth - res.size() + 2, ' ');
+        return text + time + "\n";
+    };
+    std::string table = line("PORT", "DEVICE", "RESULT", "TIME");
+    for (const auto& r : rows) {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f s", r.seconds);
+        table += line(r.port, r.device.empty() ? "-" : r.device, result(r), time);
+    }
+    return table;
+}
+
+std::string CheckDistinctTargets(const Options& options) {
+    const auto& t = options.targets;
+    for (std::size_t i = 0; i < t.size(); ++i)
+        for (std::size_t j = i + 1; j < t.size(); ++j) {
+            const std::string a = DeviceOf(t[i]), b = DeviceOf(t[j]);
+            const bool samePort = t[i].portIndex == t[j].portIndex && t[i].device.empty() && t[j].device.empty();
+            if (samePort || (!a.empty() && a == b))
+                return LabelOf(t[i]) + " and " + LabelOf(t[j]) + " are the same receiver";
+        }
+    return {};
+}
+
+int RunBatchUpload(const Options& options, Console& console, const std::string& program) {
+    // Everything that would fail in every child is settled once, here.
+    if (options.password && !AccessLevelFromPassword(*options.password)) {
+        std::fprintf(console.err, "Password incorrect!\n");
+        return kExitUsage;
+    }
+    for (const std::string& problem : {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options)}) {
+        if (!problem.empty()) {
+            std::fprintf(console.err, "%s\n", problem.c_str());
+            return kExitUsage;
+        }
+    }
+
+    std::vector<Child> children(options.targets.size());
+    Board board(console.err, console.errIsTerminal, children);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const Target& t = options.targets[i];
+        Child& c = children[i];
+        c.label = LabelOf(t);
+        c.row.port = PortNames[std::size_t(t.portIndex)];
+        c.row.device = DeviceOf(t);
+        if (!Spawn(c, program, ChildArguments(options, t))) {
+            c.row.outcome = std::string("could not start a process: ") + std::strerror(errno);
+            c.done = true;
+        }
+    }
+
+    bool forwarded = false;
+    for (;;) {
+        std::vector<pollfd> fds;
+        std::vector<Child*> owners;
+        for (auto& c : children)
+            if (c.fd >= 0) {
+                fds.push_back({c.fd, POLLIN, 0});
+                owners.push_back(&c);
+            }
+        if (fds.empty()) break;
+        if (InterruptRequested() && !forwarded) {
+            // A Ctrl-C reaches the children by itself; a SIGTERM sent to us alone does not.
+            for (auto* c : owners) ::kill(c->pid, SIGTERM);
+            forwarded = true;
+        }
+        if (::poll(fds.data(), nfds_t(fds.size()), 200) <= 0) continue;
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            Child& c = *owners[i];
+            char buffer[4096];
+            const ssize_t n = ::read(c.fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (!c.pending.empty()) HandleLine(c, c.pending, board);
+                c.pending.clear();
+                Reap(c, board);
+                continue;
+            }
+            c.pending.append(buffer, std::size_t(n));
+            std::size_t end;
+            while ((end = c.pending.find('\n')) != std::string::npos) {
+                const std::string line = c.pending.substr(0, end);
+                c.pending.erase(0, end + 1);
+                HandleLine(c, line, board);
+            }
+        }
+    }
+    board.Close();
+
+    std::vector<BatchRow> rows;
+    bool allOk = true;
+    for (const auto& c : children) {
+        rows.push_back(c.row);
+        allOk = allOk && c.row.exitStatus == 0;
+    }
+    std::fprintf(console.out, "%s", FormatBatchSummary(rows).c_str());
+    std::fflush(console.out);
+    if (InterruptRequested()) return kExitInterrupted;
+    return allOk ? kExitOk : kExitRunFailed;
+}
+
+}  // namespace tarven::cli

@@ -1,0 +1,30 @@
+// Updating several receivers at once: one child process of tarven-link per
+// port (the link engine is one per process), followed on one screen, and a
+// summary table at the end.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+
+namespace tarven::cli {
+
+struct BatchRow {
+    std::string port;    // "COM2"
+    std::string device;  // "/dev/ttyUSB1", or empty
+    int exitStatus = -1;
+    std::string outcome;  // "ok" or the reason of the failure
+    double seconds = 0;
+};
+
+// Port, device, result and time, one line per receiver, under a header line.
+std::string FormatBatchSummary(const std::vector<BatchRow>& rows);
+
+// Empty when the targets name distinct devices, else which ones collide.
+std::string CheckDistinctTargets(const Options& options);
+
+// Runs `program` once per target with ChildArguments. 0 only when every receiver succeeded.
+int RunBatchUpload(const Options& options, Console& console, const std::string& program);
+
+}  // namespace tarven::cli

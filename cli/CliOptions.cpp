@@ -1,0 +1,225 @@
+#include "CliOptions.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+#include "CliRules.h"
+#include "PortSettings.h"
+
+namespace tarven::cli {
+namespace {
+
+// A receiver answers a version request within a few seconds; a transfer may
+// legitimately wait minutes for the technician to restart the receiver.
+constexpr double kVersionTimeoutSeconds = 30;
+constexpr double kTransferTimeoutSeconds = 600;
+
+std::optional<int> PortFromText(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    const int index = PortIndexFromName(upper);
+    if (index < 0) return std::nullopt;
+    return index;
+}
+
+std::optional<double> SecondsFromText(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(value) || value <= 0) return std::nullopt;
+    return value;
+}
+
+std::optional<Verb> VerbFromText(const std::string& text) {
+    if (text == "ports") return Verb::Ports;
+    if (text == "version") return Verb::Version;
+    if (text == "upload") return Verb::Upload;
+    if (text == "readback") return Verb::ReadBack;
+    if (text == "help") return Verb::Help;
+    return std::nullopt;
+}
+
+// Options that only one verb understands, checked once the verb is known.
+std::string CheckVerbOptions(const Options& o) {
+    const bool transfer = o.verb == Verb::Upload || o.verb == Verb::ReadBack;
+    if (!transfer && (o.kind || o.password)) return "--kind and --password belong to upload and readback";
+    if (o.verb != Verb::ReadBack && (!o.output.empty() || o.force)) return "--output and --force belong to readback";
+    if (o.verb != Verb::Upload && !o.files.empty()) return "unexpected argument '" + o.files.front() + "'";
+    if (o.verb != Verb::Upload && o.targets.size() > 1) return "only upload takes several --port/--device options";
+    if (transfer && !o.kind) return "--kind is required";
+    if (o.verb == Verb::Upload) {
+        const int wanted = FilesPerUpload(*o.kind);
+        if (int(o.files.size()) != wanted)
+            return "kind " + KindLabel(*o.kind) + " takes exactly " + (wanted == 1 ? "one file" : "two files");
+    }
+    return {};
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+    ParseResult r;
+    Options& o = r.options;
+    bool endOfOptions = false;
+    // --device after a --port of its own fills that target; otherwise it opens one.
+    bool lastTargetHasDevice = true;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                r.error = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (o.verb == Verb::None) {
+                const auto verb = VerbFromText(arg);
+                if (!verb) {
+                    r.error = "unknown command '" + arg + "'";
+                    return r;
+                }
+                o.verb = *verb;
+            } else {
+                o.files.push_back(arg);
+            }
+            continue;
+        }
+        if (arg == "--") {
+            endOfOptions = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.verb = Verb::Help;
+            return r;
+        } else if (arg == "--port") {
+            if (!value(v)) return r;
+            const auto index = PortFromText(v);
+            if (!index) {
+                r.error = "--port takes COM1 to COM6, not '" + v + "'";
+                return r;
+            }
+            o.targets.push_back({*index, {}});
+            lastTargetHasDevice = false;
+        } else if (arg == "--device") {
+            if (!value(v)) return r;
+            if (v.empty()) {
+                r.error = "--device needs a path";
+                return r;
+            }
+            if (lastTargetHasDevice) o.targets.push_back({0, {}});
+            o.targets.back().device = v;
+            lastTargetHasDevice = true;
+        } else if (arg == "--timeout") {
+            if (!value(v)) return r;
+            o.timeoutSeconds = SecondsFromText(v);
+            if (!o.timeoutSeconds) {
+                r.error = "--timeout takes a number of seconds above 0, not '" + v + "'";
+                return r;
+            }
+        } else if (arg == "--trace") {
+            o.trace = true;
+        } else if (arg == "--report-progress") {
+            o.reportProgress = true;
+        } else if (arg == "--kind") {
+            if (!value(v)) return r;
+            o.kind = ParseKind(v);
+            if (!o.kind) {
+                r.error = "unknown kind '" + v + "' (use fdd, ucd, software, full, loader, chip, fullx or 11990..11996)";
+                return r;
+            }
+        } else if (arg == "--password") {
+            if (!value(v)) return r;
+            o.password = v;
+        } else if (arg == "--output") {
+            if (!value(v)) return r;
+            if (v.empty()) {
+                r.error = "--output needs a file name";
+                return r;
+            }
+            o.output = v;
+        } else if (arg == "--force") {
+            o.force = true;
+        } else {
+            r.error = "unknown option '" + arg + "'";
+            return r;
+        }
+    }
+    if (o.verb == Verb::None) {
+        r.error = "no command given";
+        return r;
+    }
+    if (o.verb == Verb::Help) return r;
+    r.error = CheckVerbOptions(o);
+    if (o.targets.empty()) o.targets.push_back({0, {}});
+    return r;
+}
+
+double EffectiveTimeoutSeconds(const Options& options) {
+    if (options.timeoutSeconds) return *options.timeoutSeconds;
+    return options.verb == Verb::Version ? kVersionTimeoutSeconds : kTransferTimeoutSeconds;
+}
+
+std::vector<std::string> ChildArguments(const Options& o, const Target& target) {
+    std::vector<std::string> args = {"--report-progress", "--port", PortNames[std::size_t(target.portIndex)]};
+    if (!target.device.empty()) {
+        args.push_back("--device");
+        args.push_back(target.device);
+    }
+    if (o.timeoutSeconds) {
+        args.push_back("--timeout");
+        args.push_back(std::to_string(*o.timeoutSeconds));
+    }
+    if (o.trace) args.push_back("--trace");
+    args.push_back("upload");
+    args.push_back("--kind");
+    args.push_back(std::to_string(int(*o.kind)));
+    if (o.password) {
+        args.push_back("--password");
+        args.push_back(*o.password);
+    }
+    args.push_back("--");
+    for (const auto& f : o.files) args.push_back(f);
+    return args;
+}
+
+std::string UsageText() {
+    return
+        "Usage: tarven-link [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
+        "\n"
+        "Commands:\n"
+        "  ports                        list COM1..COM6, their devices and whether they can be opened\n"
+        "  version                      print the receiver's hardware and software version\n"
+        "  upload --kind KIND [--password PASSWORD] FILE [FILE2]\n"
+        "                               send an image to the receiver (fullx takes two files);\n"
+        "                               several --port/--device options update several receivers at once\n"
+        "  readback --kind KIND [--password PASSWORD] [--output FILE] [--force]\n"
+        "                               read an image back from the receiver into FILE\n"
+        "                               (default Def_Data.bin, UserData.bin or main.bin by kind)\n"
+        "  help                         show this text\n"
+        "\n"
+        "Options:\n"
+        "  --port COM<n>      the receiver's port, COM1 (default) to COM6\n"
+        "  --device PATH      use this device for the preceding --port (or COM1) instead of its mapping\n"
+        "  --timeout SECONDS  version: give up after this long (default 30);\n"
+        "                     transfers: give up after this long without progress (default 600)\n"
+        "  --trace            show every frame sent and received on stderr\n"
+        "  --force            readback: replace an existing output file\n"
+        "  --help             show this text\n"
+        "\n"
+        "KIND: fdd (11990), ucd (11991), software (11992), full (11993), loader (11994),\n"
+        "      chip (11995), fullx (11996).\n"
+        "PASSWORD: a service password; it sets the access level (letter case does not matter).\n"
+        "Read-back: fdd and ucd at any level, software/full/loader only at level 2, chip and fullx never.\n"
+        "COM names stand for the devices in TARVEN_COM1..TARVEN_COM6 when any is set, otherwise for the\n"
+        "serial adapters present (ttyUSB, then ttyACM, then on-board ttyS).\n"
+        "\n"
+        "Exit status: 0 success; 1 the run failed (receiver aborted, incomplete read-back, file error,\n"
+        "time-out without progress, device vanished; in a batch: any receiver failed); 2 bad usage or a\n"
+        "file the kind does not accept; 3 the port cannot be opened; 4 no version answer in time;\n"
+        "130 interrupted.\n";
+}
+
+}  // namespace tarven::cli

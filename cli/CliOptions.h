@@ -1,0 +1,55 @@
+// The command line of tarven-link: global options, one verb, the verb's options.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LinkConstants.h"
+
+namespace tarven::cli {
+
+enum class Verb { None, Help, Ports, Version, Upload, ReadBack };
+
+// One receiver to talk to: a COM name, and the device that stands in for its
+// mapping when --device was given.
+struct Target {
+    int portIndex = 0;
+    std::string device;  // empty: the normal COM mapping
+};
+
+struct Options {
+    Verb verb = Verb::None;
+    std::vector<Target> targets;  // at least one after a successful parse
+    std::optional<double> timeoutSeconds;
+    bool trace = false;
+    // Set on the children of a batch upload: progress and the outcome go to
+    // stderr as lines the parent reads, instead of a bar.
+    bool reportProgress = false;
+
+    std::optional<ImageKind> kind;
+    std::optional<std::string> password;
+    std::string output;
+    bool force = false;
+    std::vector<std::string> files;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error;  // empty when the command line is usable
+};
+
+// Parses everything after the program name. Options may stand before or after
+// the verb; "--" ends them. --device applies to the --port before it, or to a
+// new COM1 target when that one already has a device.
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+// --timeout, or the time-out the verb uses when none was given.
+double EffectiveTimeoutSeconds(const Options& options);
+
+// The arguments of one batch child: this command line narrowed to one target.
+std::vector<std::string> ChildArguments(const Options& options, const Target& target);
+
+}  // namespace tarven::cli

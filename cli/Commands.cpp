@@ -1,0 +1,290 @@
+#include "Commands.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "CliRules.h"
+#include "LinkRun.h"
+#include "PortAccess.h"
+
+namespace tarven::cli {
+namespace {
+
+void Say(std::FILE* stream, const std::string& text) {
+    std::fprintf(stream, "%s\n", text.c_str());
+    std::fflush(stream);
+}
+
+std::string Seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", s);
+    return text;
+}
+
+// Opens the target's port the way the window's probe does, but keeps it open
+// for the run, so nothing can take the port in between.
+PortHandle OpenTargetPort(int portIndex, std::string& failure) {
+    const std::string device = PortDevice(portIndex);
+    PortStatus status;
+    PortSettings settings = DefaultPortSettings();
+    settings.wReserved = std::uint16_t(portIndex);
+    PortHandle port = OpenDevice(device, settings, &status);
+    if (!port) {
+        failure = DescribePortState(status);
+        if (status.state == PortState::NoDevice)
+            failure += " (set TARVEN_" + std::string(PortNames[std::size_t(portIndex)]) + " or use --device)";
+    }
+    return port;
+}
+
+ProgressStyle StyleFor(const Options& options, const Console& console) {
+    if (options.reportProgress) return ProgressStyle::Report;
+    return console.errIsTerminal ? ProgressStyle::Bar : ProgressStyle::Lines;
+}
+
+// The failure text of a run that did not succeed, and its exit status.
+struct Failure {
+    int status = kExitRunFailed;
+    std::string text;
+};
+
+Failure DescribeUnfinishedRun(const RunOutcome& outcome, const RunSetup& setup) {
+    switch (outcome.end) {
+        case RunEnd::TimedOut:
+            if (setup.timeoutRestartsOnProgress)
+                return {kExitRunFailed, "no progress for " + Seconds(setup.timeoutSeconds) +
+                                            ", gave up (is the receiver on and waiting for this transfer?)"};
+            return {kExitRunFailed, "no answer within " + Seconds(setup.timeoutSeconds)};
+        case RunEnd::Vanished:
+            return {kExitRunFailed, "the device vanished during the run (adapter unplugged?)"};
+        case RunEnd::Interrupted: return {kExitInterrupted, "interrupted"};
+        case RunEnd::NotStarted: return {kExitRunFailed, "the link worker could not be started"};
+        case RunEnd::Finished:
+        case RunEnd::VersionReady: break;
+    }
+    return {kExitRunFailed, "the run ended with result " + std::to_string(outcome.result)};
+}
+
+// Tells a batch parent how this child ended; alone, the text already went out.
+void ReportOutcome(const Options& options, Console& console, const std::string& outcome) {
+    if (options.reportProgress) Say(console.err, OutcomeReportLine(outcome));
+}
+
+int Fail(const Options& options, Console& console, int status, const std::string& label, const std::string& text) {
+    Say(console.err, label + ": " + text);
+    ReportOutcome(options, console, text);
+    return status;
+}
+
+std::optional<AccessLevel> LevelOrComplain(const Options& options, Console& console) {
+    if (!options.password) return AccessLevel(0);
+    const auto level = AccessLevelFromPassword(*options.password);
+    if (!level) Say(console.err, "Password incorrect!");
+    return level;
+}
+
+// Between the two files of an Enable FULL X update the receiver shows a page
+// of its own; a technician at the terminal confirms it, as in the window.
+void WaitForFullXPage(Console& console, const std::string& label) {
+    if (!console.stdinIsTerminal) {
+        Say(console.err, label + ": first file sent, sending the second");
+        return;
+    }
+    Say(console.err, "Please wait...... Press Enter once the page of \"@Nimbo Chip Update\" appears on the TV.");
+    int c;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+    }
+}
+
+}  // namespace
+
+std::string PortLabel(int portIndex) {
+    const std::string device = PortDevice(portIndex);
+    return std::string(PortNames[std::size_t(portIndex)]) + " (" + (device.empty() ? "no device" : device) + ")";
+}
+
+void ApplyDeviceOverrides(const Options& options) {
+    for (const auto& t : options.targets)
+        if (!t.device.empty()) OverridePortDevice(t.portIndex, t.device);
+}
+
+int RunPortsCommand(const Options& options, Console& console) {
+    ApplyDeviceOverrides(options);
+    for (int i = 0; i < kPortCount; ++i) {
+        const PortStatus status = DescribePort(i);
+        std::fprintf(console.out, "%-5s %-24s %s\n", PortNames[std::size_t(i)],
+                     status.device.empty() ? "-" : status.device.c_str(), DescribePortState(status).c_str());
+    }
+    std::fflush(console.out);
+    return kExitOk;
+}
+
+int RunVersionCommand(const Options& options, Console& console) {
+    ApplyDeviceOverrides(options);
+    const int index = options.targets.front().portIndex;
+    const std::string label = PortLabel(index);
+    std::string failure;
+    PortHandle port = OpenTargetPort(index, failure);
+    if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
+
+    RunSetup setup;
+    setup.mode = kModeVersionQuery;
+    setup.portIndex = index;
+    setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
+    QueueNotifier notifier(label, console.err);
+    StderrTracer tracer(console.err);
+    const RunOutcome outcome = RunLink(setup, std::move(port), notifier, nullptr, options.trace ? &tracer : nullptr);
+    if (outcome.end != RunEnd::VersionReady) {
+        Failure f = DescribeUnfinishedRun(outcome, setup);
+        if (outcome.end == RunEnd::TimedOut) f = {kExitNoVersion, "no version answer within " + Seconds(setup.timeoutSeconds)};
+        return Fail(options, console, f.status, label, f.text);
+    }
+    const VersionTexts texts = VersionTextsFromBlock(outcome.versionBlock);
+    std::fprintf(console.out, "Hardware version: %s\nSoftware version: %s\n", texts.hardware.c_str(),
+                 texts.software.c_str());
+    std::fflush(console.out);
+    return kExitOk;
+}
+
+std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& files) {
+    for (const auto& name : files) {
+        struct stat st {};
+        if (::stat(name.c_str(), &st) != 0) return "cannot read " + name + ": " + std::strerror(errno);
+        if (!S_ISREG(st.st_mode)) return name + " is not a regular file";
+        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return "cannot read " + name + ": " + std::strerror(errno);
+        ::close(fd);
+        if (!ImageSizeAccepted(kind, std::uint64_t(st.st_size)))
+            return name + " has " + std::to_string(st.st_size) + " bytes; kind " + KindLabel(kind) + " accepts " +
+                   AcceptedSizesText(kind);
+    }
+    return {};
+}
+
+int RunUploadCommand(const Options& options, Console& console) {
+    const auto level = LevelOrComplain(options, console);
+    if (!level) {
+        ReportOutcome(options, console, "Password incorrect!");
+        return kExitUsage;
+    }
+    const ImageKind kind = *options.kind;
+    if (const std::string problem = CheckUploadFiles(kind, options.files); !problem.empty()) {
+        Say(console.err, problem);
+        ReportOutcome(options, console, problem);
+        return kExitUsage;
+    }
+    ApplyDeviceOverrides(options);
+    const int index = options.targets.front().portIndex;
+    const std::string label = PortLabel(index);
+    const auto started = std::chrono::steady_clock::now();
+
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        const std::string& file = options.files[i];
+        if (i > 0 && !options.reportProgress) WaitForFullXPage(console, label);
+        // A Ctrl-C at the prompt must not let the second file go out.
+        if (InterruptRequested()) return Fail(options, console, kExitInterrupted, label, "interrupted");
+        std::string failure;
+        PortHandle port = OpenTargetPort(index, failure);
+        if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
+
+        RunSetup setup;
+        setup.mode = kModeUpload;
+        setup.portIndex = index;
+        setup.fileName = file;
+        setup.kind = kind;
+        setup.level = *level;
+        setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
+        setup.timeoutRestartsOnProgress = true;
+        QueueNotifier notifier(label, console.err);
+        StderrTracer tracer(console.err);
+        auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + file);
+        const RunOutcome outcome =
+            RunLink(setup, std::move(port), notifier, progress.get(), options.trace ? &tracer : nullptr);
+
+        if (outcome.end != RunEnd::Finished) {
+            const Failure f = DescribeUnfinishedRun(outcome, setup);
+            return Fail(options, console, f.status, label, file + ": " + f.text);
+        }
+        if (outcome.result != kResultSuccess) {
+            const std::string why = !outcome.messageBoxes.empty() ? "could not read " + file
+                                    : outcome.result == kResultFailure
+                                        ? "the receiver aborted the transfer"
+                                        : "the transfer ended with result " + std::to_string(outcome.result);
+            return Fail(options, console, kExitRunFailed, label, file + ": " + why);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!options.reportProgress) {
+        char text[64];
+        std::snprintf(text, sizeof text, " in %.1f s", seconds);
+        Say(console.out, label + ": sent " + (options.files.size() == 1 ? options.files[0] : "both files") + text);
+        Say(console.err, kind == KindFullX ? "Please do not power off the receiver before it reboots itself."
+                                           : "Please keep the power while GOOD is not displayed on IRD.");
+    }
+    ReportOutcome(options, console, "ok");
+    return kExitOk;
+}
+
+int RunReadBackCommand(const Options& options, Console& console) {
+    const auto level = LevelOrComplain(options, console);
+    if (!level) return kExitUsage;
+    const ImageKind kind = *options.kind;
+    if (const std::string refusal = ReadBackRefusal(kind, *level); !refusal.empty()) {
+        Say(console.err, "cannot read back: " + refusal);
+        return kExitUsage;
+    }
+    const std::string output = options.output.empty() ? DefaultReadBackFile(kind) : options.output;
+    struct stat st {};
+    if (::lstat(output.c_str(), &st) == 0 && !options.force) {
+        Say(console.err, output + " already exists; use --force to replace it or --output to choose another name");
+        return kExitUsage;
+    }
+    ApplyDeviceOverrides(options);
+    const int index = options.targets.front().portIndex;
+    const std::string label = PortLabel(index);
+    std::string failure;
+    PortHandle port = OpenTargetPort(index, failure);
+    if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
+
+    if (!options.reportProgress && kReadBackRequestCodes[std::size_t(KindIndex(kind))] == kCodeStandBy)
+        Say(console.err, label + ": waiting for the receiver: start the read-back from its menu "
+                                 "(the request goes out after every 50 s of silence)");
+
+    RunSetup setup;
+    setup.mode = kModeReadBack;
+    setup.portIndex = index;
+    setup.fileName = output;
+    setup.kind = kind;
+    setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
+    setup.timeoutRestartsOnProgress = true;
+    QueueNotifier notifier(label, console.err);
+    StderrTracer tracer(console.err);
+    auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + output);
+    const RunOutcome outcome = RunLink(setup, std::move(port), notifier, progress.get(), options.trace ? &tracer : nullptr);
+
+    if (outcome.end != RunEnd::Finished) {
+        const Failure f = DescribeUnfinishedRun(outcome, setup);
+        return Fail(options, console, f.status, label, output + ": " + f.text + "; the file keeps what arrived");
+    }
+    if (outcome.result == kResultLengthMismatch)
+        return Fail(options, console, kExitRunFailed, label,
+                    output + ": incomplete read-back (the length differs from the one the receiver announced); "
+                             "the file keeps what arrived. Please try again.");
+    if (outcome.result != kResultSuccess) {
+        const std::string why = !outcome.messageBoxes.empty() ? "cannot create " + output
+                                                              : "the read-back failed (result " +
+                                                                    std::to_string(outcome.result) + ")";
+        return Fail(options, console, kExitRunFailed, label, why);
+    }
+    struct stat written {};
+    const long long size = ::stat(output.c_str(), &written) == 0 ? (long long)written.st_size : -1;
+    Say(console.out, label + ": received " + output + " (" + std::to_string(size) + " bytes)");
+    return kExitOk;
+}
+
+}  // namespace tarven::cli

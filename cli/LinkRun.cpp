@@ -1,0 +1,101 @@
+#include "LinkRun.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "PortAccess.h"
+
+namespace tarven::cli {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+// How often the main thread looks at the device and the clock while nothing is posted.
+constexpr auto kWatchInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+bool DeviceVanished(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) == 0) return false;
+    return errno == ENOENT || errno == ENODEV || errno == ENXIO;
+}
+
+void RequestInterrupt() { g_interrupted.store(true); }
+bool InterruptRequested() { return g_interrupted.load(); }
+
+RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifier, ProgressView* progress,
+                   StderrTracer* tracer) {
+    using Clock = std::chrono::steady_clock;
+    RunOutcome outcome;
+    if (InterruptRequested()) {
+        outcome.end = RunEnd::Interrupted;
+        return outcome;
+    }
+    const std::string device = port ? port->Device() : std::string();
+    auto gone = std::make_shared<std::atomic<bool>>(false);
+
+    PortSettings settings = DefaultPortSettings();
+    settings.wReserved = std::uint16_t(setup.portIndex);
+    auto* engine = new LinkEngine(settings, setup.mode, std::make_unique<WatchedPort>(std::move(port), gone));
+    engine->fileName = setup.fileName;
+    engine->imageKind = setup.kind;
+    engine->accessLevel = setup.level;
+    engine->sendingFlag = setup.mode == kModeUpload ? 1 : 0;
+    engine->tracer = tracer;
+    SetLiveLinkEngine(engine);
+    if (StartLinkWorker(&notifier) != 1) {
+        delete engine;
+        outcome.messageBoxes = notifier.Boxes();
+        return outcome;
+    }
+
+    const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(setup.timeoutSeconds));
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        if (auto m = notifier.Wait(kWatchInterval)) {
+            if (m->message == WM_LINK_PROGRESS) {
+                if (setup.timeoutRestartsOnProgress) deadline = Clock::now() + limit;
+                if (progress && m->wParam == kProgressTotal) progress->Total(long(m->lParam));
+                if (progress && m->wParam == kProgressPosition) progress->Position(long(m->lParam));
+            } else if (m->message == WM_LINK_EVENT) {
+                if (m->wParam == kEventVersionReady) {
+                    // The worker wrote the block before posting; it only reads the line now.
+                    std::memcpy(outcome.versionBlock.data(), engine->versionBuffer.data(), kVersionBlockSize);
+                    outcome.end = RunEnd::VersionReady;
+                } else {
+                    // Any other event closes the window's dialog as cancelled: a failure here.
+                    outcome.end = RunEnd::Finished;
+                    outcome.result = m->wParam == kEventFinished ? int(m->lParam) : kResultFailure;
+                }
+                break;
+            }
+        }
+        // Checked after every message too: a steady stream of progress must
+        // not hide an interrupt or a pulled adapter.
+        if (InterruptRequested()) {
+            outcome.end = RunEnd::Interrupted;
+            break;
+        }
+        if (gone->load() || (!device.empty() && DeviceVanished(device))) {
+            outcome.end = RunEnd::Vanished;
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            outcome.end = RunEnd::TimedOut;
+            break;
+        }
+    }
+    if (tracer) tracer->Mute();
+    TerminateLinkWorker();
+    delete engine;
+    if (progress) progress->End();
+    outcome.messageBoxes = notifier.Boxes();
+    return outcome;
+}
+
+}  // namespace tarven::cli

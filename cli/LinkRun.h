@@ -1,0 +1,81 @@
+// One link run of tarven-link: the engine and its worker, exactly as the
+// window drives them, watched by the main thread for its end, a time-out, a
+// vanished device or an interrupt.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CliNotifier.h"
+#include "LinkEngine.h"
+#include "Progress.h"
+#include "SerialPort.h"
+
+namespace tarven::cli {
+
+// Passes every call through to the real port and remembers when the device
+// refused a write as gone, so the main thread can end the run. (Reads cannot
+// tell: an idle terminal read also returns nothing.)
+class WatchedPort final : public SerialPort {
+public:
+    WatchedPort(PortHandle inner, std::shared_ptr<std::atomic<bool>> gone)
+        : inner_(std::move(inner)), gone_(std::move(gone)) {}
+    int ReadQueued(std::uint8_t* destination, int maxBytes) override {
+        return inner_->ReadQueued(destination, maxBytes);
+    }
+    void WaitForInput(int maxMs, int wakeFd) override { inner_->WaitForInput(maxMs, wakeFd); }
+    int WriteSome(const std::uint8_t* source, int count) override {
+        const int n = inner_->WriteSome(source, count);
+        if (n == kGone) gone_->store(true);
+        return n;
+    }
+    void WaitForOutput(int maxMs, int wakeFd) override { inner_->WaitForOutput(maxMs, wakeFd); }
+    void Purge() override { inner_->Purge(); }
+    bool Apply(const PortSettings& settings) override { return inner_->Apply(settings); }
+    std::string Device() const override { return inner_->Device(); }
+
+private:
+    PortHandle inner_;
+    std::shared_ptr<std::atomic<bool>> gone_;
+};
+
+// True when the device node has disappeared (a USB adapter pulled; the other
+// side of a pseudo-terminal closed).
+bool DeviceVanished(const std::string& device);
+
+// Ctrl-C and SIGTERM only set this; the run loop ends the worker cleanly so
+// the port's exclusive hold is released.
+void RequestInterrupt();
+bool InterruptRequested();
+
+struct RunSetup {
+    LinkMode mode = kModeVersionQuery;
+    int portIndex = 0;
+    std::string fileName;
+    ImageKind kind = KindFullImage;
+    AccessLevel level = 0;
+    double timeoutSeconds = 30;
+    // Transfers: the time-out restarts with every progress message, so only a
+    // run that stopped moving ends. Version query: one limit for the whole run.
+    bool timeoutRestartsOnProgress = false;
+};
+
+enum class RunEnd { Finished, VersionReady, TimedOut, Vanished, Interrupted, NotStarted };
+
+struct RunOutcome {
+    RunEnd end = RunEnd::NotStarted;
+    int result = -1;  // WM_LINK_EVENT 7's result when Finished
+    std::array<std::uint8_t, kVersionBlockSize> versionBlock{};
+    std::vector<std::string> messageBoxes;
+};
+
+// Runs one exchange on an already opened port and tears the engine down again.
+// `progress` and `tracer` may be null.
+RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifier, ProgressView* progress,
+                   StderrTracer* tracer);
+
+}  // namespace tarven::cli

@@ -1,0 +1,138 @@
+#include "Progress.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace tarven::cli {
+
+std::string FormatProgressBar(long totalKb, long positionKb, int width) {
+    if (totalKb < 0) return std::to_string(positionKb) + " KB";
+    const long shown = std::min(positionKb, totalKb);
+    const int filled = totalKb > 0 ? int(shown * width / totalKb) : width;
+    const long percent = totalKb > 0 ? shown * 100 / totalKb : 100;
+    return "[" + std::string(std::size_t(filled), '#') + std::string(std::size_t(width - filled), '-') + "] " +
+           std::to_string(positionKb) + "/" + std::to_string(totalKb) + " KB " + std::to_string(percent) + "%";
+}
+
+int ProgressTenths(long totalKb, long positionKb) {
+    // An image below 1 KB has a total of 0: it is all there once anything is.
+    if (totalKb <= 0) return positionKb > 0 ? 10 : 0;
+    return int(std::clamp(positionKb * 10 / totalKb, 0L, 10L));
+}
+
+std::string ProgressReportLine(long totalKb, long positionKb) {
+    return std::string(1, kReportPrefix) + "progress " + std::to_string(positionKb) + " " + std::to_string(totalKb);
+}
+
+std::string OutcomeReportLine(const std::string& outcome) {
+    return std::string(1, kReportPrefix) + "outcome " + outcome;
+}
+
+bool ParseReportLine(const std::string& line, Report& report) {
+    if (line.empty() || line[0] != kReportPrefix) return false;
+    const std::string body = line.substr(1);
+    if (body.rfind("outcome ", 0) == 0) {
+        report.kind = Report::Kind::Outcome;
+        report.outcome = body.substr(8);
+        return true;
+    }
+    long position = 0, total = 0;
+    if (std::sscanf(body.c_str(), "progress %ld %ld", &position, &total) == 2) {
+        report.kind = Report::Kind::Progress;
+        report.positionKb = position;
+        report.totalKb = total;
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+class BarView final : public ProgressView {
+public:
+    BarView(std::FILE* err, std::string label) : err_(err), label_(std::move(label)) {}
+    void Total(long kb) override {
+        total_ = kb;
+        Draw();
+    }
+    void Position(long kb) override {
+        position_ = kb;
+        Draw();
+    }
+    void End() override {
+        if (drawn_) std::fputc('\n', err_);
+        drawn_ = false;
+        std::fflush(err_);
+    }
+
+private:
+    void Draw() {
+        // \r and erase-line: the bar stays on one line whatever its length was.
+        std::fprintf(err_, "\r\x1b[K%s %s", label_.c_str(), FormatProgressBar(total_, position_).c_str());
+        std::fflush(err_);
+        drawn_ = true;
+    }
+    std::FILE* err_;
+    std::string label_;
+    long total_ = -1, position_ = 0;
+    bool drawn_ = false;
+};
+
+class LinesView final : public ProgressView {
+public:
+    LinesView(std::FILE* err, std::string label) : err_(err), label_(std::move(label)) {}
+    void Total(long kb) override {
+        total_ = kb;
+        std::fprintf(err_, "%s: %ld KB to transfer\n", label_.c_str(), kb);
+        std::fflush(err_);
+    }
+    void Position(long kb) override {
+        const int tenths = ProgressTenths(total_, kb);
+        if (total_ < 0 || tenths <= shownTenths_) return;
+        shownTenths_ = tenths;
+        std::fprintf(err_, "%s: %ld/%ld KB (%d%%)\n", label_.c_str(), kb, total_, tenths * 10);
+        std::fflush(err_);
+    }
+    void End() override {}
+
+private:
+    std::FILE* err_;
+    std::string label_;
+    long total_ = -1;
+    int shownTenths_ = 0;
+};
+
+class ReportView final : public ProgressView {
+public:
+    explicit ReportView(std::FILE* err) : err_(err) {}
+    void Total(long kb) override {
+        total_ = kb;
+        Emit();
+    }
+    void Position(long kb) override {
+        position_ = kb;
+        Emit();
+    }
+    void End() override {}
+
+private:
+    void Emit() {
+        std::fprintf(err_, "%s\n", ProgressReportLine(total_, position_).c_str());
+        std::fflush(err_);
+    }
+    std::FILE* err_;
+    long total_ = -1, position_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ProgressView> MakeProgressView(ProgressStyle style, std::FILE* err, std::string label) {
+    switch (style) {
+        case ProgressStyle::Bar: return std::make_unique<BarView>(err, std::move(label));
+        case ProgressStyle::Lines: return std::make_unique<LinesView>(err, std::move(label));
+        case ProgressStyle::Report: break;
+    }
+    return std::make_unique<ReportView>(err);
+}
+
+}  // namespace tarven::cli

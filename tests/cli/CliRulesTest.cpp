@@ -1,0 +1,313 @@
+// The rules tarven-link applies before it touches the line, and the pieces of
+// its output that do not need a receiver.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "Batch.h"
+#include "CliNotifier.h"
+#include "CliOptions.h"
+#include "CliRules.h"
+#include "Commands.h"
+#include "Frames.h"
+#include "Progress.h"
+
+namespace tarven::cli {
+namespace {
+
+ParseResult Parse(std::vector<std::string> args) { return ParseCommandLine(args); }
+
+TEST(CommandLine, UsageErrorsAreReportedWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"flash"},
+        {"version", "--bogus"},
+        {"--port", "COM7", "version"},
+        {"--port"},
+        {"--timeout", "0", "version"},
+        {"--timeout", "soon", "version"},
+        {"upload", "a.bin"},                                   // no kind
+        {"upload", "--kind", "chip"},                          // no file
+        {"upload", "--kind", "chip", "a.bin", "b.bin"},        // one file only
+        {"upload", "--kind", "fullx", "a.bin"},                // two files needed
+        {"upload", "--kind", "11989", "a.bin"},
+        {"readback", "--kind", "fdd", "extra.bin"},
+        {"version", "--kind", "fdd"},
+        {"version", "--output", "x"},
+        {"--port", "COM1", "--port", "COM2", "version"},       // only upload goes to several receivers
+        {"--port", "COM1", "--port", "COM2", "readback", "--kind", "fdd"},
+    };
+    for (const auto& args : bad) {
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        EXPECT_FALSE(Parse(args).error.empty()) << joined;
+    }
+}
+
+TEST(CommandLine, OptionsBeforeAndAfterTheVerb) {
+    const ParseResult r = Parse({"--port", "com3", "--timeout", "2.5", "--trace", "readback", "--kind", "UCD",
+                                 "--password", "kolwe", "--output", "out.bin", "--force"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.options.verb, Verb::ReadBack);
+    ASSERT_EQ(r.options.targets.size(), 1u);
+    EXPECT_EQ(r.options.targets[0].portIndex, 2);
+    EXPECT_DOUBLE_EQ(*r.options.timeoutSeconds, 2.5);
+    EXPECT_TRUE(r.options.trace);
+    EXPECT_EQ(*r.options.kind, KindUserData);
+    EXPECT_EQ(*r.options.password, "kolwe");
+    EXPECT_EQ(r.options.output, "out.bin");
+    EXPECT_TRUE(r.options.force);
+
+    // Default port, and the verb's own default time-outs.
+    const ParseResult v = Parse({"version"});
+    ASSERT_EQ(v.error, "");
+    EXPECT_EQ(v.options.targets[0].portIndex, 0);
+    EXPECT_EQ(EffectiveTimeoutSeconds(v.options), 30);
+    EXPECT_GE(EffectiveTimeoutSeconds(Parse({"upload", "--kind", "chip", "a"}).options), 300);
+
+    EXPECT_EQ(Parse({"upload", "--help"}).options.verb, Verb::Help);
+    // "--" lets a file name start with a dash.
+    const ParseResult dash = Parse({"upload", "--kind", "chip", "--", "-odd.bin"});
+    ASSERT_EQ(dash.error, "");
+    EXPECT_EQ(dash.options.files, std::vector<std::string>{"-odd.bin"});
+}
+
+TEST(CommandLine, DevicesPairWithThePortBeforeThem) {
+    const ParseResult r = Parse({"--port", "COM2", "--device", "/dev/a", "--device", "/dev/b", "--port", "COM3",
+                                 "upload", "--kind", "chip", "f.bin"});
+    ASSERT_EQ(r.error, "");
+    ASSERT_EQ(r.options.targets.size(), 3u);
+    EXPECT_EQ(r.options.targets[0].portIndex, 1);
+    EXPECT_EQ(r.options.targets[0].device, "/dev/a");
+    EXPECT_EQ(r.options.targets[1].portIndex, 0);
+    EXPECT_EQ(r.options.targets[1].device, "/dev/b");
+    EXPECT_EQ(r.options.targets[2].portIndex, 2);
+    EXPECT_EQ(r.options.targets[2].device, "");
+}
+
+TEST(CommandLine, BatchChildGetsTheSameUploadForOneTarget) {
+    const ParseResult r = Parse({"--timeout", "7", "--port", "COM1", "--port", "COM4", "--device", "/dev/x", "upload",
+                                 "--kind", "fullx", "--password", "TREVSAN", "--", "a.bin", "-b.bin"});
+    ASSERT_EQ(r.error, "");
+    const ParseResult child = Parse(ChildArguments(r.options, r.options.targets[1]));
+    ASSERT_EQ(child.error, "");
+    const Options& o = child.options;
+    EXPECT_EQ(o.verb, Verb::Upload);
+    EXPECT_TRUE(o.reportProgress);
+    ASSERT_EQ(o.targets.size(), 1u);
+    EXPECT_EQ(o.targets[0].portIndex, 3);
+    EXPECT_EQ(o.targets[0].device, "/dev/x");
+    EXPECT_EQ(*o.kind, KindFullX);
+    EXPECT_EQ(*o.password, "TREVSAN");
+    EXPECT_DOUBLE_EQ(*o.timeoutSeconds, 7);
+    EXPECT_EQ(o.files, (std::vector<std::string>{"a.bin", "-b.bin"}));
+}
+
+TEST(Kinds, NamesAndNumbers) {
+    const std::vector<std::pair<std::string, ImageKind>> names = {
+        {"fdd", KindFactoryData}, {"ucd", KindUserData},           {"software", KindSoftware},
+        {"full", KindFullImage},  {"loader", KindSoftwareDataLoader}, {"chip", KindChip},
+        {"fullx", KindFullX}};
+    for (const auto& [name, kind] : names) {
+        EXPECT_EQ(ParseKind(name), kind) << name;
+        EXPECT_EQ(ParseKind(std::to_string(int(kind))), kind);
+        EXPECT_EQ(KindName(kind), name);
+    }
+    EXPECT_EQ(ParseKind("Software"), KindSoftware);
+    for (const char* bad : {"", "11997", "11989", "soft", "0x2ed6", " 11990"}) EXPECT_FALSE(ParseKind(bad)) << bad;
+}
+
+TEST(Passwords, OnlyTheThreeServicePasswordsInAnyLetterCase) {
+    EXPECT_EQ(AccessLevelFromPassword("RAPXMU"), 0);
+    EXPECT_EQ(AccessLevelFromPassword("KOLWE"), 1);
+    EXPECT_EQ(AccessLevelFromPassword("TREVSAN"), 2);
+    EXPECT_EQ(AccessLevelFromPassword("kolwe"), 1);
+    EXPECT_EQ(AccessLevelFromPassword("TrevSan"), 2);
+    for (const char* bad : {"", "KOLWE ", " KOLWE", "KOLW", "TREVSAN2", "RAPX MU"})
+        EXPECT_FALSE(AccessLevelFromPassword(bad)) << '"' << bad << '"';
+}
+
+TEST(ImageSizes, ExactSizesPerKindAndTheChipRange) {
+    struct Case {
+        ImageKind kind;
+        std::uint64_t size;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {KindFactoryData, 65536, true},     {KindFactoryData, 30720, true},    {KindFactoryData, 65537, false},
+        {KindFactoryData, 180224, false},   {KindUserData, 180224, true},      {KindUserData, 114688, true},
+        {KindUserData, 65536, false},       {KindSoftware, 2097152, true},     {KindSoftware, 1048576, true},
+        {KindSoftware, 2097151, false},     {KindFullImage, 1048576, true},    {KindSoftwareDataLoader, 2097152, true},
+        {KindSoftwareDataLoader, 0, false}, {KindChip, 1, true},               {KindChip, 66559, true},
+        {KindChip, 66560, false},           {KindChip, 0, false},              {KindFullX, 65536, true},
+        {KindFullX, 66560, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ImageSizeAccepted(c.kind, c.size), c.accepted) << c.kind << " " << c.size;
+    EXPECT_EQ(AcceptedSizesText(KindUserData), "180224 or 114688 bytes");
+    EXPECT_EQ(AcceptedSizesText(KindChip), "1 to 66559 bytes");
+}
+
+class TempDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarven-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+    std::string File(const std::string& name, std::size_t size) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+        return path;
+    }
+    std::string dir_;
+};
+
+using UploadFiles = TempDir;
+
+TEST_F(UploadFiles, RefusedWithTheSizeAndWhatTheKindAccepts) {
+    const std::string good = File("fdd.bin", 30720);
+    const std::string bad = File("odd.bin", 30721);
+    EXPECT_EQ(CheckUploadFiles(KindFactoryData, {good}), "");
+    const std::string problem = CheckUploadFiles(KindFactoryData, {bad});
+    EXPECT_NE(problem.find("odd.bin"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("30721"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("65536 or 30720 bytes"), std::string::npos) << problem;
+    // The second file of a pair is checked too.
+    EXPECT_NE(CheckUploadFiles(KindFullX, {File("a", 100), File("b", 70000)}), "");
+    EXPECT_NE(CheckUploadFiles(KindChip, {dir_ + "/missing.bin"}).find("cannot read"), std::string::npos);
+    EXPECT_NE(CheckUploadFiles(KindChip, {dir_}), "");  // a folder is no image
+}
+
+TEST(ReadBackRule, ByKindAndAccessLevel) {
+    for (AccessLevel level : {0, 1, 2}) {
+        EXPECT_EQ(ReadBackRefusal(KindFactoryData, level), "");
+        EXPECT_EQ(ReadBackRefusal(KindUserData, level), "");
+        EXPECT_NE(ReadBackRefusal(KindChip, level), "");
+        EXPECT_NE(ReadBackRefusal(KindFullX, level), "");
+        for (ImageKind kind : {KindSoftware, KindFullImage, KindSoftwareDataLoader})
+            EXPECT_EQ(ReadBackRefusal(kind, level).empty(), level == 2) << kind << " level " << level;
+    }
+    EXPECT_NE(ReadBackRefusal(KindSoftware, 1).find("level-2"), std::string::npos);
+    EXPECT_EQ(DefaultReadBackFile(KindFactoryData), "Def_Data.bin");
+    EXPECT_EQ(DefaultReadBackFile(KindUserData), "UserData.bin");
+    EXPECT_EQ(DefaultReadBackFile(KindSoftware), "main.bin");
+    EXPECT_EQ(DefaultReadBackFile(KindSoftwareDataLoader), "main.bin");
+}
+
+TEST(VersionBlock, TextsEndAtTheirZeroByteOrTheBlock) {
+    std::array<std::uint8_t, kVersionBlockSize> block{};
+    const std::string hw = "HW 1.0", sw = "SW 2.5";
+    std::copy(hw.begin(), hw.end(), block.begin() + 32);
+    std::copy(sw.begin(), sw.end(), block.begin() + 64);
+    block[0] = 'x';  // bytes before 32 are not used
+    VersionTexts t = VersionTextsFromBlock(block);
+    EXPECT_EQ(t.hardware, hw);
+    EXPECT_EQ(t.software, sw);
+
+    // No zero byte anywhere from 32: the hardware text runs to the block's end.
+    std::fill(block.begin() + 32, block.end(), std::uint8_t('A'));
+    t = VersionTextsFromBlock(block);
+    EXPECT_EQ(t.hardware, std::string(68, 'A'));
+    EXPECT_EQ(t.software, std::string(36, 'A'));
+
+    EXPECT_EQ(VersionTextsFromBlock({}).hardware, "");
+}
+
+TEST(Progress, BarAndTenths) {
+    EXPECT_EQ(FormatProgressBar(1024, 512, 10), "[#####-----] 512/1024 KB 50%");
+    EXPECT_EQ(FormatProgressBar(1024, 1024, 10), "[##########] 1024/1024 KB 100%");
+    EXPECT_EQ(FormatProgressBar(-1, 12), "12 KB");
+    EXPECT_EQ(FormatProgressBar(0, 0, 4), "[####] 0/0 KB 100%");  // an image below 1 KB
+    EXPECT_EQ(ProgressTenths(1024, 0), 0);
+    EXPECT_EQ(ProgressTenths(1024, 102), 0);
+    EXPECT_EQ(ProgressTenths(1024, 103), 1);
+    EXPECT_EQ(ProgressTenths(1024, 2000), 10);
+    EXPECT_EQ(ProgressTenths(0, 1), 10);
+}
+
+TEST(Progress, PlainLinesOnlyAtEachTenth) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* err = ::open_memstream(&text, &size);
+    {
+        auto view = MakeProgressView(ProgressStyle::Lines, err, "COM1 (/dev/x) f.bin");
+        view->Total(2048);
+        for (long kb = 4; kb <= 2048; kb += 4) view->Position(kb);
+        view->End();
+    }
+    std::fclose(err);
+    const std::string out(text, size);
+    std::free(text);
+    int lines = 0;
+    for (char c : out) lines += c == '\n';
+    EXPECT_EQ(lines, 11) << out;  // the total, then 10% .. 100%
+    EXPECT_NE(out.find("COM1 (/dev/x) f.bin: 2048/2048 KB (100%)"), std::string::npos) << out;
+}
+
+TEST(Progress, ReportLinesRoundTrip) {
+    Report r;
+    ASSERT_TRUE(ParseReportLine(ProgressReportLine(1024, 512), r));
+    EXPECT_EQ(r.kind, Report::Kind::Progress);
+    EXPECT_EQ(r.totalKb, 1024);
+    EXPECT_EQ(r.positionKb, 512);
+    ASSERT_TRUE(ParseReportLine(OutcomeReportLine("the receiver aborted the transfer"), r));
+    EXPECT_EQ(r.kind, Report::Kind::Outcome);
+    EXPECT_EQ(r.outcome, "the receiver aborted the transfer");
+    EXPECT_FALSE(ParseReportLine("progress 1 2", r));  // a message that merely looks like one
+}
+
+TEST(Batch, SummaryTableLinesUpAndSaysWhy) {
+    const std::string table = FormatBatchSummary({{"COM1", "/dev/ttyUSB0", 0, "ok", 12.34},
+                                                  {"COM2", "/dev/ttyUSB1", 1, "the receiver aborted the transfer", 3.0},
+                                                  {"COM3", "", 3, "exit 3: missing", 0.01}});
+    std::vector<std::string> lines;
+    std::size_t start = 0, end;
+    while ((end = table.find('\n', start)) != std::string::npos) {
+        lines.push_back(table.substr(start, end - start));
+        start = end + 1;
+    }
+    ASSERT_EQ(lines.size(), 4u) << table;
+    const std::size_t resultColumn = lines[0].find("RESULT"), timeColumn = lines[0].find("TIME");
+    EXPECT_EQ(lines[1].find("ok"), resultColumn);
+    EXPECT_EQ(lines[2].find("FAILED: the receiver aborted the transfer"), resultColumn);
+    EXPECT_EQ(lines[1].find("12.3 s"), timeColumn);
+    EXPECT_EQ(lines[3].find("0.0 s"), timeColumn);
+    EXPECT_EQ(lines[3].find("COM3"), 0u);
+}
+
+TEST(Batch, TheSameReceiverTwiceIsRefused) {
+    auto targets = [](std::vector<Target> t) {
+        Options o;
+        o.targets = std::move(t);
+        return CheckDistinctTargets(o);
+    };
+    EXPECT_EQ(targets({{0, "/dev/a"}, {0, "/dev/b"}, {1, ""}}), "");
+    EXPECT_NE(targets({{0, "/dev/a"}, {2, "/dev/a"}}), "");
+    EXPECT_NE(targets({{1, ""}, {1, ""}}), "");
+}
+
+TEST(Trace, FramesInBothDirections) {
+    const CommandFrame request = EncodeCommandFrame(kCodeVersionRequest);
+    EXPECT_EQ(DescribeSentFrame(request.data(), request.size()), "-> command 16 (version request)");
+    const std::vector<std::uint8_t> payload(4100, 7);
+    const std::vector<std::uint8_t> frame = DataFrame(payload);
+    const std::string sent = DescribeSentFrame(frame.data(), frame.size());
+    EXPECT_EQ(sent.rfind("-> data 4100 bytes, CRC ", 0), 0u) << sent;
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", Crc32(payload));
+    EXPECT_NE(sent.find(crc), std::string::npos) << sent;
+
+    EXPECT_EQ(DescribeReceivedFrame(kRecvDataFrame, 4096), "<- data 4096 bytes, CRC good");
+    EXPECT_EQ(DescribeReceivedFrame(kRecvBadCrc, 4096), "<- data 4096 bytes, CRC BAD");
+    EXPECT_EQ(DescribeReceivedFrame(kCodeAck, 0), "<- command 0 (ack)");
+    EXPECT_EQ(DescribeReceivedFrame(99, 0), "<- command 99");
+    EXPECT_EQ(DescribeReceivedFrame(kRecvTimeout, 0), "<- nothing (time-out)");
+}
+
+}  // namespace
+}  // namespace tarven::cli

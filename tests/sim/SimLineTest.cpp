@@ -1,0 +1,310 @@
+// The simulated receiver's line: the device itself, pacing, injected line
+// faults, scripting, and the executable.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "ProgramSide.h"
+#include "SimReceiver.h"
+
+namespace tarven::sim {
+namespace {
+
+using testing::Bytes;
+using testing::Ms;
+using testing::Pattern;
+using testing::ProgramSide;
+using testing::UploadPayloads;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Time from the first to the last write of the bytes sent to the program.
+double SendSpan(const SimReceiver& sim) {
+    Clock::time_point first{}, last{};
+    for (const ByteChunk& c : sim.ByteLog()) {
+        if (c.direction != Direction::ToProgram) continue;
+        if (first == Clock::time_point{}) first = c.time;
+        last = c.time;
+    }
+    return Seconds(last - first);
+}
+
+TEST(SimDevice, SurvivesReopenAndReportsTheProgramsSpeed) {
+    SimReceiver sim;
+    EXPECT_EQ(sim.CurrentBaud(), kBaudNormal);
+    {
+        ProgramSide pc(sim.DevicePath(), B57600);
+        EXPECT_EQ(sim.CurrentBaud(), kBaudSlow);
+        pc.Command(kCodeVersionRequest);
+        ASSERT_TRUE(pc.Next());
+    }
+    // The program closed its side: the simulator still answers a fresh open.
+    ProgramSide pc(sim.DevicePath(), B115200);
+    EXPECT_EQ(sim.CurrentBaud(), kBaudNormal);
+    pc.Command(kCodeVersionRequest);
+    auto frame = pc.Next();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->kind, ParsedFrame::Kind::Data);
+    EXPECT_FALSE(sim.Vanished());
+}
+
+TEST(SimDevice, VanishingHangsUpTheProgram) {
+    SimOptions o;
+    o.line.vanishAfterFrames = 2;
+    SimReceiver sim(o);
+    const std::string path = sim.DevicePath();
+    ProgramSide pc(path);
+    pc.Command(kCodeVersionRequest);
+    ASSERT_TRUE(pc.Next());
+    pc.Command(kCodeAck);  // the second frame: gone before answering
+    ASSERT_TRUE(sim.WaitForEvent(SimEvent::Type::Vanished, Ms(1000)));
+    pollfd p{pc.Fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1);
+    EXPECT_TRUE(p.revents & (POLLHUP | POLLERR));
+    struct stat st {};
+    EXPECT_NE(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(sim.CurrentBaud(), 0u);
+}
+
+TEST(SimLine, PacedOutputTakesTenBitsPerByteAtTheProgramsSpeed) {
+    SimOptions o;
+    o.line.paced = true;
+    SimReceiver sim(o);
+    ProgramSide pc(sim.DevicePath());
+    const Bytes payload = Pattern(1000);  // 1,016 bytes on the line
+
+    sim.SendData(payload);
+    auto frame = pc.Next();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->payload, payload);
+    const double fast = SendSpan(sim);
+    EXPECT_GT(fast, 1015 * 10.0 / 115200 * 0.8);
+    EXPECT_LT(fast, 1015 * 10.0 / 115200 * 3);
+
+    sim.ClearRecords();
+    pc.SetSpeed(B57600);
+    sim.SendData(payload);
+    ASSERT_TRUE(pc.Next());
+    const double slow = SendSpan(sim);
+    EXPECT_GT(slow / fast, 1.5);
+    EXPECT_LT(slow / fast, 2.6);
+}
+
+TEST(SimLine, PacedInputDelaysTheAnswerUntilTheFrameCouldHaveArrived) {
+    SimOptions o;
+    o.line.paced = true;
+    SimReceiver sim(o);
+    ProgramSide pc(sim.DevicePath());
+    pc.Command(kCodeChipStart);
+    pc.Data(Pattern(2000));  // 2,016 bytes: about 175 ms at 115,200 baud
+    ASSERT_EQ(pc.NextCode(), kCodeAck);
+
+    Clock::time_point firstByte{};
+    for (const ByteChunk& c : sim.ByteLog())
+        if (c.direction == Direction::FromProgram && c.bytes.size() > 12) {
+            firstByte = c.time;
+            break;
+        }
+    const auto sent = sim.SentFrames();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_GE(Seconds(sent.back().time - firstByte), 2015 * 10.0 / 115200 * 0.95);
+}
+
+TEST(SimLine, SeededCorruptionReplays) {
+    auto corruptedAnswer = [](std::uint64_t seed) {
+        SimOptions o;
+        o.line.corruptOutRate = 0.05;
+        o.line.seed = seed;
+        SimReceiver sim(o);
+        ProgramSide pc(sim.DevicePath());
+        pc.Command(kCodeVersionRequest);
+        return pc.ReadUntilQuiet(Ms(100));
+    };
+    const Bytes a = corruptedAnswer(42), b = corruptedAnswer(42), c = corruptedAnswer(43);
+    SimOptions clean;
+    const Bytes intended = DataFrame(MakeVersionBlock(clean.version.hardware, clean.version.software));
+    ASSERT_EQ(a.size(), intended.size());
+    EXPECT_NE(a, intended);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+}
+
+TEST(SimLine, CorruptionOfIncomingBytesIsSeenAsBadFrames) {
+    SimOptions o;
+    o.line.corruptInRate = 1.0;
+    o.line.resyncIdleMs = 50;
+    SimReceiver sim(o);
+    ProgramSide pc(sim.DevicePath());
+    pc.Command(kCodeVersionRequest);
+    EXPECT_TRUE(pc.Quiet(Ms(100)));
+    ASSERT_TRUE(sim.WaitForFrames(1, Ms(500)));
+    EXPECT_EQ(sim.ReceivedFrames()[0].kind, FrameKind::BadMagic);
+    const auto request = EncodeCommandFrame(kCodeVersionRequest);
+    const Bytes received = sim.ReceivedBytes();
+    ASSERT_EQ(received.size(), request.size());
+    for (std::size_t i = 0; i < received.size(); ++i) EXPECT_NE(received[i], request[i]) << "byte " << i;
+}
+
+TEST(SimLine, DroppedDuplicatedAndGarbledReplies) {
+    SimOptions drop;
+    drop.line.dropReplyRate = 1.0;
+    SimReceiver dropping(drop);
+    ProgramSide pc1(dropping.DevicePath());
+    pc1.Command(kCodeVersionRequest);
+    EXPECT_TRUE(pc1.Quiet(Ms(100)));
+    ASSERT_TRUE(dropping.WaitFor([&] { return !dropping.SentFrames().empty(); }, Ms(500)));
+    EXPECT_TRUE(dropping.SentFrames()[0].dropped);
+
+    SimOptions dup;
+    dup.line.duplicateReplyRate = 1.0;
+    SimReceiver duplicating(dup);
+    ProgramSide pc2(duplicating.DevicePath());
+    pc2.Command(kCodeVersionRequest);
+    auto one = pc2.Next(), two = pc2.Next();
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->payload, two->payload);
+
+    SimOptions garbage;
+    garbage.line.garbageRate = 1.0;
+    garbage.line.garbageMaxBytes = 8;
+    SimReceiver garbling(garbage);
+    ProgramSide pc3(garbling.DevicePath());
+    pc3.Command(kCodeVersionRequest);
+    const Bytes got = pc3.ReadUntilQuiet(Ms(100));
+    const Bytes frame = DataFrame(MakeVersionBlock(garbage.version.hardware, garbage.version.software));
+    ASSERT_GT(got.size(), frame.size());
+    EXPECT_LE(got.size(), frame.size() + 8);
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), got.end() - std::ptrdiff_t(frame.size())));
+}
+
+TEST(SimLine, PauseDelaysAnswersAndSilenceLosesThem) {
+    SimOptions p;
+    p.line.pauseAfterFrames = 1;
+    p.line.pauseMs = 300;
+    SimReceiver pausing(p);
+    ProgramSide pc1(pausing.DevicePath());
+    const auto asked = Clock::now();
+    pc1.Command(kCodeVersionRequest);
+    ASSERT_TRUE(pc1.Next(Ms(2000)));
+    EXPECT_GE(Seconds(Clock::now() - asked), 0.28);
+
+    SimOptions s;
+    s.line.silentAfterFrames = 1;
+    s.line.silentMs = 200;
+    SimReceiver silent(s);
+    ProgramSide pc2(silent.DevicePath());
+    pc2.Command(kCodeVersionRequest);
+    EXPECT_TRUE(pc2.Quiet(Ms(100)));
+    pc2.Command(kCodeVersionRequest);  // still silent: lost too
+    EXPECT_TRUE(pc2.Quiet(Ms(250)));
+    pc2.Command(kCodeVersionRequest);
+    EXPECT_TRUE(pc2.Next());
+}
+
+TEST(SimLine, ResynchronisesAfterStrayBytes) {
+    SimOptions o;
+    o.line.resyncIdleMs = 50;
+    SimReceiver sim(o);
+    ProgramSide pc(sim.DevicePath());
+    pc.Write({1, 2, 3, 4, 5});
+    pc.Command(kCodeVersionRequest);  // misaligned: 12 bytes without magic, 5 left over
+    EXPECT_TRUE(pc.Quiet(Ms(150)));
+    pc.Command(kCodeVersionRequest);
+    auto frame = pc.Next();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->kind, ParsedFrame::Kind::Data);
+}
+
+TEST(SimScript, HookOverridesAndDirectSends) {
+    SimReceiver sim;
+    std::vector<FrameRecord> seen;
+    sim.SetFrameHook([&](const FrameRecord& f) -> std::optional<std::vector<Outgoing>> {
+        seen.push_back(f);
+        if (f.IsCommand(kCodeVersionRequest)) return std::vector<Outgoing>{Outgoing::Command(99)};
+        if (f.IsCommand(kCodeEndOfImage)) return std::vector<Outgoing>{Outgoing::Raw({7, 7})};
+        if (f.IsCommand(kCodeUploadPreamble)) return std::vector<Outgoing>{};
+        return std::nullopt;
+    });
+    ProgramSide pc(sim.DevicePath());
+    pc.Command(kCodeVersionRequest);
+    EXPECT_EQ(pc.NextCode(), 99);
+    pc.Command(kCodeUploadPreamble);
+    EXPECT_TRUE(pc.Quiet(Ms(100)));  // silence instead of 4
+    pc.Command(kCodeEndOfImage);
+    EXPECT_EQ(pc.ReadUntilQuiet(Ms(100)), (Bytes{7, 7}));
+    pc.Command(32);  // not taken by the hook: the built-in read-back answers
+    EXPECT_EQ(pc.NextCode(), kCodeReadBackReady);
+    sim.SetFrameHook(nullptr);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[1].code, kCodeUploadPreamble);
+    EXPECT_EQ(sim.VersionAnswers(), 0);
+    EXPECT_TRUE(sim.Uploads().empty());
+    pc.ReadUntilQuiet(Ms(50));
+
+    sim.SendCommand(300);
+    sim.SendData({1, 2, 3});
+    sim.SendRaw({9});
+    ASSERT_TRUE(sim.WaitUntilSent(Ms(1000)));
+    Bytes expected;
+    const auto command = EncodeCommandFrame(300);
+    expected.insert(expected.end(), command.begin(), command.end());
+    const Bytes data = DataFrame(Bytes{1, 2, 3});
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.push_back(9);
+    EXPECT_EQ(pc.ReadUntilQuiet(Ms(100)), expected);
+}
+
+#ifdef TARVEN_SIM_EXECUTABLE
+// The executable as a demo or another program's test uses it: device on the
+// first line, an upload, the image in a file, exit by itself.
+TEST(SimExecutable, ReceivesOneUploadAndExits) {
+    const std::string dir = ::testing::TempDir() + "/sim-exe-" + std::to_string(::getpid());
+    ::mkdir(dir.c_str(), 0700);
+    const std::string output = dir + "/upload.bin";
+    const std::string link = dir + "/com1";
+    std::remove(output.c_str());
+    const std::string commandLine = std::string(TARVEN_SIM_EXECUTABLE) + " --exit-after-upload --upload-output " +
+                                    output + " --link " + link;
+    FILE* sim = ::popen(commandLine.c_str(), "r");
+    ASSERT_NE(sim, nullptr);
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, sim), nullptr);
+    std::string device(line);
+    device.erase(device.find_last_not_of("\r\n") + 1);
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), device);
+
+    const Bytes image = Pattern(7000, 9);
+    {
+        ProgramSide pc(link);
+        pc.Command(kCodeUploadPreamble);
+        ASSERT_EQ(pc.NextCode(), kCodeStandBy);
+        pc.Command(54);
+        for (const Bytes& payload : UploadPayloads(image)) {
+            pc.Data(payload);
+            ASSERT_EQ(pc.NextCode(), kCodeAck);
+        }
+        pc.Command(kCodeEndOfImage);
+        EXPECT_EQ(pc.NextCode(), kCodeAck);
+    }
+    std::string rest;
+    while (std::fgets(line, sizeof line, sim)) rest += line;
+    const int status = ::pclose(sim);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << rest;
+    EXPECT_NE(rest.find("upload complete: 7000 bytes"), std::string::npos) << rest;
+    std::ifstream file(output, std::ios::binary);
+    const Bytes written((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(written, image);
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
+    std::remove(output.c_str());
+    ::rmdir(dir.c_str());
+}
+#endif
+
+}  // namespace
+}  // namespace tarven::sim
