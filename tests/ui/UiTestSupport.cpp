@@ -1,0 +1,149 @@
+#include "UiTestSupport.h"
+
+#include <pty.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include "DialogTemplate.h"
+#include "LinkEngine.h"
+
+namespace tarven::test {
+
+TempFolder::TempFolder() {
+    saved_ = QDir::currentPath();
+    path_ = QFileInfo(dir_.path()).canonicalFilePath();
+    QDir::setCurrent(path_);
+}
+
+TempFolder::~TempFolder() { QDir::setCurrent(saved_); }
+
+void TempFolder::File(const QString& name, std::int64_t size, char fill) const {
+    QFile file(path_ + QLatin1Char('/') + name);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (fill == '\0')
+        file.resize(size);
+    else
+        file.write(QByteArray(size, fill));
+}
+
+void TempFolder::Put(const QString& name, std::int64_t offset, const QByteArray& bytes) const {
+    QFile file(path_ + QLatin1Char('/') + name);
+    file.open(QIODevice::ReadWrite);
+    file.seek(offset);
+    file.write(bytes);
+}
+
+void TempFolder::Folder(const QString& name) const { QDir(path_).mkdir(name); }
+
+Messages::Messages() {
+    auto collect = [this](QWidget*, const QString& text) {
+        texts << text;
+        if (onMessage) onMessage(text);
+    };
+    savedWindowHook_ = SetMessageHook(collect);
+    savedFolderHook_ = FolderWarningHook();
+    FolderWarningHook() = collect;
+}
+
+Messages::~Messages() {
+    SetMessageHook(savedWindowHook_);
+    FolderWarningHook() = savedFolderHook_;
+}
+
+FakeWorker::FakeWorker(Script script) {
+    saved_ = TransferDialog::SetWorkerStarter([this, script](LinkNotifier* window) {
+        LinkEngine* engine = LiveLinkEngine();
+        runs.push_back({engine->mode, engine->fileName, engine->imageKind, engine->accessLevel, engine->sendingFlag});
+        return script(window, engine);
+    });
+}
+
+FakeWorker::~FakeWorker() { TransferDialog::SetWorkerStarter(saved_); }
+
+FakeWorker::Script FakeWorker::Finishing(int result) {
+    return [result](LinkNotifier* window, LinkEngine*) {
+        window->PostLinkMessage(WM_LINK_PROGRESS, kProgressTotal, 64);
+        window->PostLinkMessage(WM_LINK_PROGRESS, kProgressPosition, 64);
+        window->PostLinkMessage(WM_LINK_EVENT, kEventFinished, result);
+        return 1;
+    };
+}
+
+FakeWorker::Script FakeWorker::Silent() {
+    return [](LinkNotifier*, LinkEngine*) { return 1; };
+}
+
+FakeWorker::Script FakeWorker::VersionBlock(const std::vector<std::uint8_t>& block) {
+    return [block](LinkNotifier* window, LinkEngine* engine) {
+        engine->versionBuffer.assign(kVersionBufferSize, 0);
+        std::copy(block.begin(), block.end(), engine->versionBuffer.begin());
+        window->PostLinkMessage(WM_LINK_PROGRESS, kProgressTotal, kVersionTotal);
+        window->PostLinkMessage(WM_LINK_EVENT, kEventVersionReady, 0);
+        return 1;
+    };
+}
+
+PortMap::PortMap(const std::map<int, std::string>& devices) {
+    Reset();
+    for (const auto& [index, device] : devices) setenv(("TARVEN_COM" + std::to_string(index + 1)).c_str(), device.c_str(), 1);
+}
+
+PortMap::~PortMap() { Reset(); }
+
+void PortMap::Reset() {
+    for (int i = 1; i <= kPortCount; ++i)
+        setenv(("TARVEN_COM" + std::to_string(i)).c_str(), ("/nonexistent/tarven-test-com" + std::to_string(i)).c_str(), 1);
+}
+
+Pty::Pty() {
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
+        device_ = name;
+        close(slave);
+    }
+}
+
+Pty::~Pty() {
+    if (master_ >= 0) close(master_);
+}
+
+bool SpinUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void WhenModal(const char* className, std::function<void(QWidget*)> step) {
+    auto* timer = new QTimer(qApp);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    const QByteArray wanted(className);
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, wanted, step] {
+        QWidget* modal = QApplication::activeModalWidget();
+        const bool found = modal && modal->isVisible() && wanted == modal->metaObject()->className();
+        if (!found && clock->elapsed() < 5000) return;
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+        if (found) step(modal);
+    });
+    timer->start(10);
+}
+
+void ClickControl(const QWidget* dialog, int id) {
+    if (auto* button = FindControlAs<QAbstractButton>(dialog, id)) button->click();
+}
+
+}  // namespace tarven::test

@@ -1,0 +1,145 @@
+// The window's rules without widgets: sizes, listing, version texts, wording.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "UiTestSupport.h"
+#include "UpdaterCore.h"
+
+namespace tarven {
+namespace {
+
+using test::TempFolder;
+
+TEST(ImageSizes, EachKindAcceptsExactlyItsSizes) {
+    struct Case {
+        std::int64_t length;
+        std::vector<int> acceptedBy;  // kind indices
+    };
+    const Case cases[] = {
+        {65536, {0, 5, 6}},
+        {30720, {0, 5, 6}},
+        {180224, {1}},
+        {114688, {1}},
+        {2097152, {2, 3, 4}},
+        {1048576, {2, 3, 4}},
+        {1048577, {}},
+        {66559, {5, 6}},
+        {66560, {}},
+        {1, {5, 6}},
+        {0, {}},
+    };
+    for (const Case& c : cases) {
+        for (int kind = 0; kind < kKindCount; ++kind) {
+            const bool expected = std::find(c.acceptedBy.begin(), c.acceptedBy.end(), kind) != c.acceptedBy.end();
+            EXPECT_EQ(IsImageSizeAccepted(kind, c.length), expected) << c.length << " bytes, kind index " << kind;
+        }
+    }
+    EXPECT_FALSE(IsImageSizeAccepted(7, 65536));
+    EXPECT_FALSE(IsImageSizeAccepted(-1, 65536));
+}
+
+TEST(ImageListing, MatchesTheWildcardInAnyCaseAndSortsWithoutCase) {
+    TempFolder folder;
+    for (const char* name : {"b.BIN", "A.bin", "c.bi", "d.Bix", "x.bin.old", "notes.txt", "bin", "e.b"})
+        folder.File(QString::fromLatin1(name), 10);
+    folder.Folder(QStringLiteral("f.bin"));
+    const std::vector<std::string> expected = {"A.bin", "b.BIN", "c.bi", "d.Bix", "f.bin", "x.bin.old"};
+    EXPECT_EQ(ListImageCandidates("."), expected);
+}
+
+std::vector<std::uint8_t> Record(std::initializer_list<std::pair<std::size_t, std::string>> texts, std::uint8_t fill) {
+    std::vector<std::uint8_t> record(kVersionRecordRead, fill);
+    for (const auto& [at, text] : texts) std::copy(text.begin(), text.end(), record.begin() + at);
+    return record;
+}
+
+TEST(VersionFields, TextStartsAfterFillAndStopsAtZeroOrTheFieldsLastByte) {
+    const auto full = Record({{12, "ABCDEFGHIJKLMNOP"}, {28, "HW123456"}}, 0xFF);
+    EXPECT_EQ(ExtractVersionField(full, 12, 16), "ABCDEFGHIJKLMNO");  // byte 27 counts as zero
+    EXPECT_EQ(ExtractVersionField(full, 28, 8), "HW12345");
+
+    auto padded = Record({{15, "V1.2"}}, 0xFF);
+    padded[19] = 0;
+    EXPECT_EQ(ExtractVersionField(padded, 12, 16), "V1.2");
+    EXPECT_EQ(ExtractVersionField(Record({}, 0xFF), 12, 16), "");
+    // A zero right at the start ends the text before it begins.
+    EXPECT_EQ(ExtractVersionField(Record({{13, "X"}}, 0x00), 12, 16), "");
+}
+
+TEST(VersionFields, EmptyPrimarySoftwareTakesBothTextsFromTheFallback) {
+    auto primaryNoSoftware = Record({{28, "PRIMHW"}}, 0xFF);
+    primaryNoSoftware[34] = 0;
+    auto fallback = Record({{12, "FALLSW"}, {28, "FALLHW"}}, 0x00);
+    EXPECT_EQ(ExtractImageVersions(primaryNoSoftware, fallback), (ImageVersions{"FALLSW", "FALLHW"}));
+
+    // A software text with no hardware text keeps the empty hardware text.
+    auto primarySoftwareOnly = Record({{12, "SW"}}, 0xFF);
+    primarySoftwareOnly[14] = 0;
+    EXPECT_EQ(ExtractImageVersions(primarySoftwareOnly, fallback), (ImageVersions{"SW", ""}));
+}
+
+TEST(VersionFields, RecordPositionsFollowTheFileLength) {
+    TempFolder folder;
+    // A file of `length` bytes with version texts only in the record at `at`.
+    auto image = [&](const char* name, std::int64_t length, std::int64_t at) {
+        QByteArray record(36, '\xFF');
+        record.replace(12, 3, QByteArray("SW\0", 3));
+        record.replace(28, 3, QByteArray("HW\0", 3));
+        folder.File(QString::fromLatin1(name), length);
+        folder.Put(QString::fromLatin1(name), at, record);
+        return ReadImageVersions(name);
+    };
+    const ImageVersions found{"SW", "HW"};
+    EXPECT_EQ(image("p1.bin", 1048576, 913328), found);
+    EXPECT_EQ(image("f1.bin", 1048576, 917296), found);
+    EXPECT_EQ(image("p2.bin", 2097152, 1761200), found);
+    EXPECT_EQ(image("f2.bin", 2097152, 1892272), found);
+    EXPECT_FALSE(ReadImageVersions("missing.bin").has_value());
+}
+
+TEST(VersionBlock, TextsRunToZeroOrTheBlocksEnd) {
+    std::vector<std::uint8_t> block(kVersionBlockSize, 0);
+    const std::string hw = "HW-7";
+    std::copy(hw.begin(), hw.end(), block.begin() + 32);
+    std::fill(block.begin() + 64, block.end(), 'S');
+    EXPECT_EQ(VersionBlockText(block, 32), "HW-7");
+    EXPECT_EQ(VersionBlockText(block, 64), std::string(36, 'S'));
+    EXPECT_EQ(VersionBlockText(std::vector<std::uint8_t>(kVersionBlockSize, 0), 64), "");
+}
+
+TEST(UpdateOutcomes, MessageRepeatAndStepByResult) {
+    const QString success =
+        QStringLiteral("\nTransfer Successfully!\nPlease keep the power while GOOD is not displayed on IRD.\n");
+    const QString wait = QStringLiteral(
+        "\nPlease wait......\nPlease click \"OK\" to continue once the page of \"@Nimbo Chip Update\" appears on the TV.\n");
+    const QString reboot = QStringLiteral("\nPlease do not power off the receiver before it reboots itself.\n");
+    const QString error = QStringLiteral("\nTransfer Error, Please try again!\n");
+    struct Case {
+        int result;
+        bool cancelled;
+        int kind;
+        int step;
+        QString message;
+        bool repeat;
+        bool reset;
+    };
+    const Case cases[] = {
+        {1, false, KindSoftware, 1, success, false, true},
+        {1, false, KindFullX, 1, wait, true, false},
+        {1, false, KindFullX, 2, reboot, false, true},
+        {2, false, KindFullX, 1, error, false, true},
+        {0, false, KindFullImage, 1, error, false, true},
+        {0, true, KindFullX, 1, QString(), false, true},
+        {3, false, KindFullImage, 1, QString(), false, true},
+    };
+    for (const Case& c : cases) {
+        const UpdateOutcome outcome = DecideUpdateOutcome(c.result, c.cancelled, c.kind, c.step);
+        EXPECT_EQ(outcome.message, c.message) << c.result << "/" << c.kind << "/" << c.step;
+        EXPECT_EQ(outcome.repeatCommand, c.repeat) << c.result << "/" << c.kind << "/" << c.step;
+        EXPECT_EQ(outcome.resetStep, c.reset) << c.result << "/" << c.kind << "/" << c.step;
+    }
+}
+
+}  // namespace
+}  // namespace tarven

@@ -1,0 +1,54 @@
+#include "GuiLinkNotifier.h"
+
+#include <chrono>
+#include <future>
+#include <memory>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "LinkConstants.h"
+#include "MessageHook.h"
+
+namespace tarven {
+
+LinkMessageEvent::LinkMessageEvent(unsigned message, std::intptr_t wParam, std::intptr_t lParam)
+    : QEvent(static_cast<QEvent::Type>(message)), wParam_(wParam), lParam_(lParam) {}
+
+void PostLinkEvent(QObject* target, unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
+    QCoreApplication::postEvent(target, new LinkMessageEvent(message, wParam, lParam));
+}
+
+void ShowMessageFromAnyThread(const QString& text, std::stop_token stop) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;
+    if (QThread::currentThread() == app->thread()) {
+        ShowMessage(nullptr, text);
+        return;
+    }
+    // Queued, never a blocking call: the user-interface thread may be the one
+    // joining this worker, and it must not wait for a box the worker wants.
+    // No parent: the box must not belong to a dialog that can close under it.
+    auto closed = std::make_shared<std::promise<void>>();
+    std::future<void> done = closed->get_future();
+    QMetaObject::invokeMethod(
+        app,
+        [text, closed] {
+            ShowMessage(nullptr, text);
+            closed->set_value();
+        },
+        Qt::QueuedConnection);
+    while (done.wait_for(std::chrono::milliseconds(kWaitSliceMs)) != std::future_status::ready) {
+        if (stop.stop_requested()) return;
+    }
+}
+
+void GuiMessageSink::PostLinkMessage(unsigned, std::intptr_t, std::intptr_t) {
+    // Outside a run no dialog listens for progress.
+}
+
+void GuiMessageSink::ShowMessageBox(const std::string& text, std::stop_token stop) {
+    ShowMessageFromAnyThread(QString::fromStdString(text), stop);
+}
+
+}  // namespace tarven
