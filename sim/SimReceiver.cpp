@@ -34,6 +34,7 @@ namespace {
 // Longest the line thread sleeps with nothing due, so options changed from
 // outside (pacing, the program's speed) are picked up promptly.
 constexpr std::int64_t kMaxSleepUs = 20000;
+constexpr std::int64_t kMinResyncUs = 20000;
 // Bytes written per wake-up when pacing: about a millisecond's worth at 115200.
 constexpr std::int64_t kPacedChunkBytes = 12;
 
@@ -468,7 +469,10 @@ void SimReceiver::Impl::RunTimers(std::int64_t now) {
 void SimReceiver::Impl::Tick(std::int64_t now) {
     // A broken header leaves the parser waiting for bytes that will never
     // come; after a quiet spell, start afresh with the next byte.
-    if (parser.Pending() > 0 && now - lastInputUs >= RealUsOfLinkMs(LineSnapshot().resyncIdleMs)) {
+    // Never sooner than kMinResyncUs of real time, however fast link time
+    // runs: a frame written in one go can still reach us in pieces.
+    const std::int64_t resyncUs = std::max(kMinResyncUs, RealUsOfLinkMs(LineSnapshot().resyncIdleMs));
+    if (parser.Pending() > 0 && now - lastInputUs >= resyncUs) {
         Anomaly("dropped " + std::to_string(parser.Pending()) + " bytes of an unfinished frame");
         parser.Clear();
         arrivals.clear();

@@ -82,7 +82,8 @@ struct UploadOptions {
 };
 
 struct ReadBackOptions {
-    // When the image is empty and none was set, a generated one of this size is served.
+    // With no image set (SetReadBackImage, LoadReadBackImage), a generated
+    // pattern of this size is served.
     std::size_t defaultImageSize = 20000;
     std::uint16_t endCode = 19;      // 19, or 35
     int firstPayloadSize = 4100;     // length header + image bytes; 4 sends the header alone
@@ -108,8 +109,9 @@ struct LineOptions {
     // the program count as arriving at that speed: no answer goes out before
     // the frame it answers could have fully arrived.
     bool paced = false;
-    // Seed of the random faults below; the same seed and traffic replay the
-    // same faults.
+    // Seed of the random faults below, read when the simulator is created; the
+    // same seed and traffic replay the same faults. A reply is anything the
+    // built-in behaviour or the frame hook sends; direct sends are exempt.
     std::uint64_t seed = 1;
     double corruptInRate = 0;       // per byte from the program: one bit flipped
     double corruptOutRate = 0;      // per byte to the program: one bit flipped
@@ -117,14 +119,15 @@ struct LineOptions {
     double duplicateReplyRate = 0;  // per reply: sent twice
     double garbageRate = 0;         // per reply: preceded by 1..garbageMaxBytes random bytes
     int garbageMaxBytes = 32;
-    // Faults triggered once the given number of frames has been received (0: never).
+    // Faults that start at the n-th frame received (that frame included; 0: never).
     int pauseAfterFrames = 0;   // hold all output for pauseMs (answers go out late)
     int pauseMs = 0;
     int silentAfterFrames = 0;  // ignore the line and answer nothing for silentMs
     int silentMs = 0;
     int vanishAfterFrames = 0;  // the device disappears (the program sees a hang-up)
     // Bytes of an unfinished frame are dropped after this much quiet, so a
-    // broken header does not leave the receiver out of step for good.
+    // broken header does not leave the receiver out of step for good. Never
+    // less than 20 ms of real time, whatever the speed of link time.
     int resyncIdleMs = 300;
 };
 
@@ -179,7 +182,7 @@ struct UploadRecord {
     std::uint16_t startCode = 0;
     bool preamble = false;          // 18 was answered with 4 before the start code
     std::int32_t kind = 0;          // image kind the start code stands for; 0 for 36 (two kinds share it)
-    int accessLevel = -1;           // 0 or 1 when the start code tells (kinds 11993, 11994), else -1
+    int accessLevel = -1;           // kinds 11993, 11994: 0, or 1 for levels 1 and 2; else -1
     std::uint32_t announcedLength = 0;
     Bytes image;                    // the image, cut to the announced length once complete
     std::size_t payloadBytes = 0;   // all accepted payload bytes, the length header included
@@ -321,12 +324,11 @@ public:
     std::size_t UnreadByProgram() const;
 
     // The simulator's side of the line, through the same port interface the
-    // program uses. For inspection only: the internal thread owns the I/O.
+    // program uses. Look, don't touch: the internal thread owns its I/O.
     SerialPort& MasterPort();
 
-    struct Impl;
-
 private:
+    struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -26,9 +26,11 @@ namespace {
 constexpr int kTemplateFontPoints = 8;
 const QString kUnavailable = QStringLiteral("Unavailable");
 
-// Exchange limits, checked when Enter closes the window. "Unavailable" has
-// 11 characters, one over the image hardware version's limit: Enter closes
-// the window only while a software image with its versions is selected.
+// Exchange limits, checked when Enter closes the window. The fields are
+// read-only, so the limits guard against texts from a receiver or an image
+// file; the program's own placeholder "Unavailable" is one character over
+// the image hardware limit and is not held against it, or Enter would ask the
+// technician to shorten a text nobody can edit.
 constexpr int kWorkFolderLimit = 256;
 constexpr int kReceiverSoftwareLimit = 20;
 constexpr int kImageHardwareLimit = 10;
@@ -137,7 +139,7 @@ bool MainDialog::PullFields() {
         {ui_->editImageSoftware, ui_->editImageSoftware->text(), &imageSoftwareVersion, kImageSoftwareLimit},
     };
     for (const Exchange& f : fields) {
-        if (f.limit > 0 && f.text.size() > f.limit) {
+        if (f.limit > 0 && f.text.size() > f.limit && f.text != kUnavailable) {
             ShowMessage(this, QStringLiteral("Please enter no more than %1 characters.").arg(f.limit));
             f.control->setFocus();
             return false;

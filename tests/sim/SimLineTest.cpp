@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <spawn.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <fstream>
@@ -258,22 +260,73 @@ TEST(SimScript, HookOverridesAndDirectSends) {
 }
 
 #ifdef TARVEN_SIM_EXECUTABLE
-// The executable as a demo or another program's test uses it: device on the
-// first line, an upload, the image in a file, exit by itself.
+// The executable, started with its standard output on a pipe; stopped with
+// SIGTERM if the test ends before it exits by itself.
+class SimProcess {
+public:
+    explicit SimProcess(std::vector<std::string> args) {
+        args.insert(args.begin(), TARVEN_SIM_EXECUTABLE);
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        out_ = fds[0];
+    }
+    ~SimProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            Wait();
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+    bool Started() const { return pid_ > 0 && out_ >= 0; }
+    // Output up to the next newline (without it); empty after `timeout`.
+    std::string Line(Ms timeout = Ms(5000)) {
+        std::string text;
+        for (char c; Read(&c, timeout) && c != '\n';) text += c;
+        return text;
+    }
+    // Everything until the program closes its output, or `timeout` passes.
+    std::string Rest(Ms timeout = Ms(5000)) {
+        std::string text;
+        for (char c; Read(&c, timeout);) text += c;
+        return text;
+    }
+    int Wait() {
+        int status = -1;
+        if (pid_ > 0) ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    bool Read(char* c, Ms timeout) {
+        pollfd p{out_, POLLIN, 0};
+        return ::poll(&p, 1, int(timeout.count())) == 1 && ::read(out_, c, 1) == 1;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+// As a demo or another program's test uses it: device on the first line, an
+// upload, the image in a file, exit by itself, link removed.
 TEST(SimExecutable, ReceivesOneUploadAndExits) {
     const std::string dir = ::testing::TempDir() + "/sim-exe-" + std::to_string(::getpid());
     ::mkdir(dir.c_str(), 0700);
     const std::string output = dir + "/upload.bin";
     const std::string link = dir + "/com1";
-    std::remove(output.c_str());
-    const std::string commandLine = std::string(TARVEN_SIM_EXECUTABLE) + " --exit-after-upload --upload-output " +
-                                    output + " --link " + link;
-    FILE* sim = ::popen(commandLine.c_str(), "r");
-    ASSERT_NE(sim, nullptr);
-    char line[256] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, sim), nullptr);
-    std::string device(line);
-    device.erase(device.find_last_not_of("\r\n") + 1);
+    SimProcess sim({"--exit-after-upload", "--upload-output", output, "--link", link});
+    ASSERT_TRUE(sim.Started());
+    const std::string device = sim.Line();
     char target[256] = {};
     ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(std::string(target), device);
@@ -291,9 +344,8 @@ TEST(SimExecutable, ReceivesOneUploadAndExits) {
         pc.Command(kCodeEndOfImage);
         EXPECT_EQ(pc.NextCode(), kCodeAck);
     }
-    std::string rest;
-    while (std::fgets(line, sizeof line, sim)) rest += line;
-    const int status = ::pclose(sim);
+    const std::string rest = sim.Rest();
+    const int status = sim.Wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << rest;
     EXPECT_NE(rest.find("upload complete: 7000 bytes"), std::string::npos) << rest;
     std::ifstream file(output, std::ios::binary);

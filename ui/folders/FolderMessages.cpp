@@ -1,6 +1,6 @@
 #include "FolderMessages.h"
 
-#include "MessageBox.h"
+#include "MessageHook.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -8,7 +8,8 @@
 namespace tarven {
 
 WarningFunction& FolderWarningHook() {
-    static WarningFunction hook = ShowWarning;
+    // The window's own message road, so a hook set for the whole program covers these dialogs too.
+    static WarningFunction hook = ShowMessage;
     return hook;
 }
 

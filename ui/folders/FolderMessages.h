@@ -1,5 +1,5 @@
 // The one road by which the folder dialogs and CanOpenFile show a message.
-// It ends in ShowWarning; tests put their own function in its place to read
+// It ends in the program's ShowMessage; tests put their own function in its place to read
 // the text instead of waiting on a modal box.
 #pragma once
 
@@ -13,7 +13,7 @@ namespace tarven {
 
 using WarningFunction = std::function<void(QWidget* parent, const QString& text)>;
 
-// The function that shows the folder dialogs' messages; ShowWarning unless
+// The function that shows the folder dialogs' messages; ShowMessage unless
 // replaced. An empty function shows nothing.
 WarningFunction& FolderWarningHook();
 
