@@ -82,7 +82,8 @@ void FitCaption(QWidget* dialog, QWidget* w) {
     w->setGeometry(r);
     QFont font = w->font();
     const qreal original = font.pointSizeF();
-    while (w->sizeHint().width() > w->width() && font.pointSizeF() > original * 0.8) {
+    const qreal smallest = original * 0.8;  // smaller than this stops being legible
+    while (w->sizeHint().width() > w->width() && font.pointSizeF() - 0.5 >= smallest) {
         font.setPointSizeF(font.pointSizeF() - 0.5);
         w->setFont(font);
     }
