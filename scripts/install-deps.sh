@@ -14,6 +14,7 @@ packages=(
   xvfb xauth x11-apps imagemagick    # window under a virtual display, screenshots
   fonts-dejavu-core
   python3 procps util-linux dpkg-dev fakeroot file
+  man-db desktop-file-utils          # package step: man page check, desktop entry check
 )
 
 missing=()
