@@ -25,10 +25,17 @@ QRect DialogUnitsToPixels(const QRect& du, const DialogBaseUnits& base) {
 
 namespace {
 
-QString Caption(const QWidget* w) {
-    if (auto* button = qobject_cast<const QAbstractButton*>(w)) return button->text();
-    if (auto* label = qobject_cast<const QLabel*>(w)) return label->wordWrap() ? QString() : label->text();
-    return {};
+// The one-line caption of a control. A wrapping label only one line high
+// would show its first word alone, so it is treated as one line.
+QString Caption(QWidget* w) {
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+    auto* label = qobject_cast<QLabel*>(w);
+    if (!label || label->textFormat() == Qt::RichText) return {};
+    if (label->wordWrap()) {
+        if (label->height() >= 2 * label->fontMetrics().height()) return {};
+        label->setWordWrap(false);
+    }
+    return label->text();
 }
 
 Qt::Alignment HorizontalAlignment(const QWidget* w) {
@@ -68,16 +75,23 @@ void FitCaption(QWidget* dialog, QWidget* w) {
     if (text.isEmpty() || w->sizeHint().width() <= w->width()) return;
     const auto [left, right] = FreeSpan(dialog, w);
     QRect r = w->geometry();
-    const int missing = w->sizeHint().width() - r.width();
+    const int need = w->sizeHint().width();
+    auto growLeft = [&](int by) { r.setLeft(std::max(left, r.left() - std::max(by, 0))); };
+    auto growRight = [&](int by) { r.setRight(std::min(right, r.right() + std::max(by, 0))); };
+    // Grow on the side the alignment anchors away from; when that side is
+    // blocked, take what the other side has.
     const Qt::Alignment align = HorizontalAlignment(w);
     if (align & Qt::AlignRight) {
-        r.setLeft(std::max(left, r.left() - missing));
+        growLeft(need - r.width());
+        growRight(need - r.width());
     } else if (align & Qt::AlignHCenter) {
-        const int half = (missing + 1) / 2;
-        r.setLeft(std::max(left, r.left() - half));
-        r.setRight(std::min(right, r.right() + half));
+        const int half = (need - r.width() + 1) / 2;
+        growLeft(half);
+        growRight(half);
+        growLeft(need - r.width());
     } else {
-        r.setRight(std::min(right, r.right() + missing));
+        growRight(need - r.width());
+        growLeft(need - r.width());
     }
     w->setGeometry(r);
     QFont font = w->font();

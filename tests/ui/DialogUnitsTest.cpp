@@ -55,6 +55,17 @@ TEST(DialogUnits, ARightAlignedCaptionGrowsToTheLeft) {
     EXPECT_EQ(label->geometry().right(), right);
 }
 
+TEST(DialogUnits, AOneLineWrappingLabelAtTheEdgeShowsWholeToItsRight) {
+    TemplateDialog t;
+    QLabel* label = t.Label(QStringLiteral("La trajectoire:"), QRect(2, 4, 22, 8), Qt::AlignRight);
+    label->setWordWrap(true);
+    QLabel* path = t.Label(QStringLiteral("/"), QRect(87, 4, 100, 8));
+    ApplyDialogUnits(&t.dialog);
+    EXPECT_FALSE(label->wordWrap());
+    EXPECT_GE(label->width(), label->sizeHint().width());
+    EXPECT_LT(label->geometry().right(), path->geometry().left());
+}
+
 TEST(DialogUnits, AHemmedInCaptionShrinksItsFontAndKeepsItsTextInATooltip) {
     TemplateDialog t;
     t.Button(QStringLiteral("A"), QRect(0, 20, 60, 12));
