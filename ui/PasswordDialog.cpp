@@ -41,7 +41,7 @@ PasswordDialog::~PasswordDialog() = default;
 
 void PasswordDialog::accept() {
     password = ui_->editPassword->text();
-    const std::optional<AccessLevel> granted = PasswordAccessLevel(password);
+    const std::optional<AccessLevel> granted = PasswordAccessLevel(password.toStdString());
     if (!granted) {
         ShowMessage(this, QStringLiteral("Password incorrect!"));
         reject();

@@ -13,8 +13,6 @@ namespace tarven {
 
 namespace {
 
-constexpr std::int64_t kKb = 1024;
-constexpr std::int64_t kChipMaxKb = 64;
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -30,44 +28,11 @@ bool NameLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-// Reads up to `size` bytes at `offset`; what the file does not hold stays zero.
-void ReadAt(int fd, std::int64_t offset, std::span<std::uint8_t> out) {
-    std::fill(out.begin(), out.end(), std::uint8_t{0});
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t got = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-        if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-}
-
-// Opens a regular file for reading; -1 for anything else.
-int OpenRegularFile(const std::string& path, std::int64_t* length) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    *length = st.st_size;
-    return fd;
-}
-
 }  // namespace
 
-bool IsImageSizeAccepted(int kindIndex, std::int64_t length) {
-    if (kindIndex < 0 || kindIndex >= kKindCount) return false;
-    if (kindIndex >= KindIndex(KindChip)) return length >= 1 && length / kKb <= kChipMaxKb;
-    return length == kImageSizeTableKb[0][kindIndex] * kKb || length == kImageSizeTableKb[1][kindIndex] * kKb;
-}
-
 bool IsImageFileAccepted(int kindIndex, const std::string& path) {
-    std::int64_t length = 0;
-    const int fd = OpenRegularFile(path, &length);
-    if (fd < 0) return false;
-    close(fd);
-    return IsImageSizeAccepted(kindIndex, length);
+    const std::optional<std::int64_t> length = RegularFileSize(path);
+    return length && IsImageSizeAccepted(kindIndex, *length);
 }
 
 bool MatchesImageWildcard(std::string_view name) {
@@ -102,66 +67,6 @@ bool IsSoftwareKind(int kind) { return kind >= KindSoftware && kind <= KindSoftw
 
 bool KindChangeNeedsRefresh(int oldKind, int newKind) { return !(IsSoftwareKind(oldKind) && IsSoftwareKind(newKind)); }
 
-bool ReadBackEnabled(int kind, AccessLevel level) {
-    return kind == KindFactoryData || kind == KindUserData || level == 2;
-}
-
-bool ReadBackSupported(int kind) { return kind >= KindFactoryData && kind <= KindSoftwareDataLoader; }
-
-std::string ReadBackFileName(int kind) {
-    switch (kind) {
-        case KindFactoryData: return "Def_Data.bin";
-        case KindUserData: return "UserData.bin";
-        default: return "main.bin";
-    }
-}
-
-RecordPositions ImageVersionRecordPositions(std::int64_t fileLength) {
-    if (fileLength == kSmallImageLength) return {913328, 917296};
-    return {1761200, 1892272};
-}
-
-std::string ExtractVersionField(std::span<const std::uint8_t> record, std::size_t first, std::size_t length) {
-    if (length == 0) return {};
-    // The field's last byte always ends the text, whatever the file holds there.
-    const std::size_t last = first + length - 1;
-    auto at = [&](std::size_t i) -> std::uint8_t { return (i < record.size() && i < last) ? record[i] : 0; };
-    std::size_t start = first;
-    while (start < last && at(start) == 0xFF) ++start;
-    std::string text;
-    for (std::size_t i = start; i < last && at(i) != 0; ++i) text.push_back(static_cast<char>(at(i)));
-    return text;
-}
-
-ImageVersions ExtractImageVersions(std::span<const std::uint8_t> primary, std::span<const std::uint8_t> fallback) {
-    std::string software = ExtractVersionField(primary, kSoftwareFieldOffset, kSoftwareFieldLength);
-    std::span<const std::uint8_t> hardwareRecord = primary;
-    if (software.empty()) {
-        software = ExtractVersionField(fallback, kSoftwareFieldOffset, kSoftwareFieldLength);
-        hardwareRecord = fallback;
-    }
-    return {software, ExtractVersionField(hardwareRecord, kHardwareFieldOffset, kHardwareFieldLength)};
-}
-
-std::optional<ImageVersions> ReadImageVersions(const std::string& path) {
-    std::int64_t length = 0;
-    const int fd = OpenRegularFile(path, &length);
-    if (fd < 0) return std::nullopt;
-    const RecordPositions at = ImageVersionRecordPositions(length);
-    std::array<std::uint8_t, kVersionRecordRead> fallback{};
-    std::array<std::uint8_t, kVersionRecordRead> primary{};
-    ReadAt(fd, at.fallback, fallback);
-    ReadAt(fd, at.primary, primary);
-    close(fd);
-    return ExtractImageVersions(primary, fallback);
-}
-
-std::string VersionBlockText(std::span<const std::uint8_t> block, std::size_t offset) {
-    std::string text;
-    for (std::size_t i = offset; i < block.size() && block[i] != 0; ++i) text.push_back(static_cast<char>(block[i]));
-    return text;
-}
-
 QString VersionText(const std::string& bytes) { return QString::fromLatin1(bytes.data(), qsizetype(bytes.size())); }
 
 bool ShowsTransferText(std::int64_t totalKb) { return totalKb > 10 && totalKb != kVersionTotal; }
@@ -192,13 +97,6 @@ UpdateOutcome DecideUpdateOutcome(int runResult, bool cancelled, int imageKind, 
     if (runResult == kResultLengthMismatch || (runResult == kResultFailure && !cancelled))
         return {QStringLiteral("\nTransfer Error, Please try again!\n"), false, true};
     return {QString(), false, true};
-}
-
-std::optional<AccessLevel> PasswordAccessLevel(const QString& password) {
-    if (password == QLatin1String("RAPXMU")) return 0;
-    if (password == QLatin1String("KOLWE")) return 1;
-    if (password == QLatin1String("TREVSAN")) return 2;
-    return std::nullopt;
 }
 
 }  // namespace tarven
