@@ -5,12 +5,14 @@
 #include <random>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
 
 #include "DialogTemplate.h"
+#include "LinkEngine.h"
 #include "MainDialog.h"
 #include "OverwriteDialog.h"
 #include "SimReceiver.h"
@@ -117,6 +119,33 @@ TEST(EndToEnd, ReadBackOverwritesTheExistingFileAndListsIt) {
     EXPECT_EQ(bench.messages.texts, QStringList{"Transfer Successfully!"});
     EXPECT_TRUE(FileBytes(QStringLiteral("Def_Data.bin")) == image);
     EXPECT_EQ(FindControlAs<QListWidget>(&window, 11982)->item(0)->text(), QStringLiteral("Def_Data.bin"));
+}
+
+TEST(EndToEnd, CancelWorksAfterTheAdapterIsPulledMidUpload) {
+    SimBench bench;
+    bench.receiver.UpdateOptions([](sim::SimOptions& o) { o.line.vanishAfterFrames = 40; });
+    {
+        QFile file(QStringLiteral("full.bin"));
+        file.open(QIODevice::WriteOnly);
+        file.write(RandomBytes(1048576, 3));
+    }
+    MainDialog window;
+    qint64 cancelMs = -1;
+    test::WhenModal<TransferDialog>([&](TransferDialog* run) {
+        // Give the worker time to meet the dead line, then press "Annuler".
+        QTimer::singleShot(1500, run, [&, run] {
+            EXPECT_TRUE(bench.receiver.Vanished());
+            QElapsedTimer clock;
+            clock.start();
+            test::ClickControl(run, 2);
+            cancelMs = clock.elapsed();
+        });
+    });
+    test::ClickControl(&window, 11971);
+    EXPECT_GE(cancelMs, 0);
+    EXPECT_LT(cancelMs, 500) << "cancel must not wait for the vanished device";
+    EXPECT_TRUE(bench.messages.texts.isEmpty()) << "a cancelled run shows nothing";
+    EXPECT_EQ(LiveLinkEngine(), nullptr);
 }
 
 }  // namespace
