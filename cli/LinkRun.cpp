@@ -37,11 +37,10 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
         return outcome;
     }
     const std::string device = port ? port->Device() : std::string();
-    auto gone = std::make_shared<std::atomic<bool>>(false);
 
     PortSettings settings = DefaultPortSettings();
     settings.wReserved = std::uint16_t(setup.portIndex);
-    auto* engine = new LinkEngine(settings, setup.mode, std::make_unique<WatchedPort>(std::move(port), gone));
+    auto* engine = new LinkEngine(settings, setup.mode, std::move(port));
     engine->fileName = setup.fileName;
     engine->imageKind = setup.kind;
     engine->accessLevel = setup.level;
@@ -81,7 +80,7 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
             outcome.end = RunEnd::Interrupted;
             break;
         }
-        if (gone->load() || (!device.empty() && DeviceVanished(device))) {
+        if (engine->DeviceGone() || (!device.empty() && DeviceVanished(device))) {
             outcome.end = RunEnd::Vanished;
             break;
         }

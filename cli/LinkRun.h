@@ -17,32 +17,6 @@
 
 namespace tarven::cli {
 
-// Passes every call through to the real port and remembers when the device
-// refused a write as gone, so the main thread can end the run. (Reads cannot
-// tell: an idle terminal read also returns nothing.)
-class WatchedPort final : public SerialPort {
-public:
-    WatchedPort(PortHandle inner, std::shared_ptr<std::atomic<bool>> gone)
-        : inner_(std::move(inner)), gone_(std::move(gone)) {}
-    int ReadQueued(std::uint8_t* destination, int maxBytes) override {
-        return inner_->ReadQueued(destination, maxBytes);
-    }
-    void WaitForInput(int maxMs, int wakeFd) override { inner_->WaitForInput(maxMs, wakeFd); }
-    int WriteSome(const std::uint8_t* source, int count) override {
-        const int n = inner_->WriteSome(source, count);
-        if (n == kGone) gone_->store(true);
-        return n;
-    }
-    void WaitForOutput(int maxMs, int wakeFd) override { inner_->WaitForOutput(maxMs, wakeFd); }
-    void Purge() override { inner_->Purge(); }
-    bool Apply(const PortSettings& settings) override { return inner_->Apply(settings); }
-    std::string Device() const override { return inner_->Device(); }
-
-private:
-    PortHandle inner_;
-    std::shared_ptr<std::atomic<bool>> gone_;
-};
-
 // True when the device node has disappeared (a USB adapter pulled; the other
 // side of a pseudo-terminal closed).
 bool DeviceVanished(const std::string& device);

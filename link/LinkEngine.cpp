@@ -131,6 +131,7 @@ bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
     int written = 0;
     while (written < count && !StopRequested()) {
         const int n = port->WriteSome(source + written, count - written);
+        if (n == SerialPort::kGone) deviceGone_.store(true, std::memory_order_relaxed);
         if (n > 0) {
             written += n;
             continue;

@@ -87,8 +87,9 @@ public:
     // Pauses `ms` of link time; returns early when the worker is told to stop.
     void Pause(int ms);
     bool StopRequested() const { return stop_.stop_requested(); }
-    // True while the last read found the device gone (adapter pulled, other
-    // side hung up). Any thread may ask; the run itself carries on regardless.
+    // True while the last read (or a write) found the device gone: adapter
+    // pulled, other side hung up. Any thread may ask; the run itself carries
+    // on regardless, as the exchanges expect.
     bool DeviceGone() const { return deviceGone_.load(std::memory_order_relaxed); }
 
     // Worker plumbing.
