@@ -1,0 +1,74 @@
+#include "LiveTransfer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+
+#include "PortAccess.h"
+
+namespace tarven::soak {
+
+LiveTransfer::LiveTransfer(Transfer transfer, const sim::SimOptions& options, const Bytes& image, std::int32_t kind)
+    : transfer_(transfer) {
+    char pattern[] = "/tmp/tarven-soak-XXXXXX";
+    if (!::mkdtemp(pattern)) throw std::runtime_error("no temporary folder");
+    dir_ = pattern;
+    file_ = dir_ + (transfer == Transfer::Upload ? "/image.bin" : "/readback.bin");
+    if (transfer == Transfer::Upload) {
+        std::ofstream out(file_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    }
+    sim_ = std::make_unique<sim::SimReceiver>(options);
+    if (transfer == Transfer::ReadBack) sim_->SetReadBackImage(image);
+    OverridePortDevice(0, sim_->DevicePath());
+    engine_ = new LinkEngine(DefaultPortSettings(), transfer == Transfer::Upload ? kModeUpload : kModeReadBack);
+    engine_->fileName = file_;
+    engine_->imageKind = kind;
+    engine_->accessLevel = 0;
+    engine_->sendingFlag = transfer == Transfer::Upload ? 1 : 0;
+    engine_->tracer = &log;
+    SetLiveLinkEngine(engine_);
+}
+
+LiveTransfer::~LiveTransfer() {
+    TearDown();
+    sim_.reset();
+    ::unlink(file_.c_str());
+    ::rmdir(dir_.c_str());
+}
+
+bool LiveTransfer::Start() { return StartLinkWorker(&notifier) == 1; }
+
+double LiveTransfer::Stop() {
+    const auto start = std::chrono::steady_clock::now();
+    TerminateLinkWorker();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+void LiveTransfer::TearDown() {
+    if (!engine_) return;
+    TerminateLinkWorker();
+    delete engine_;
+    engine_ = nullptr;
+    ClearPortOverrides();
+}
+
+std::string LiveTransfer::Phase() const {
+    if (notifier.Result() >= 0) return "finished";
+    const auto codes = log.SentCodes();
+    const auto results = log.Results();
+    const auto has = [](const auto& list, int value) { return std::find(list.begin(), list.end(), value) != list.end(); };
+    if (transfer_ == Transfer::Upload) {
+        if (has(codes, kCodeEndOfImage)) return "ending";
+        if (log.SentDataFrames() > 0) return "blocks";
+        if (codes.empty()) return "reading file";
+        if (codes.back() == kCodeUploadPreamble && !has(results, kCodeStandBy)) return "preamble wait";
+        return "start pause";
+    }
+    if (has(results, kCodeReadBackReady)) return "data";
+    return "request wait";
+}
+
+}  // namespace tarven::soak
