@@ -32,6 +32,8 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # The package is made from the plain build only: a sanitizer build is no product.
 (cd build-asan && ctest -j "$jobs" --output-on-failure --timeout 900 -LE 'soak|package')
+# The fault soak too, at a fifth of its runs: every fault and mix still runs.
+(cd build-asan && TARVEN_SOAK_SCALE=0.2 ctest --output-on-failure --timeout 900 -L soak)
 
 stage "ThreadSanitizer: link engine and simulator"
 build build-tsan -DTARVEN_TSAN=ON -DTARVEN_BUILD_UI=OFF -DCMAKE_BUILD_TYPE=Debug
