@@ -85,35 +85,25 @@ std::vector<Profile> Profiles(Transfer transfer) {
                             corruptCommands(o, 1e-3);
                         },
                         upload ? 0.0 : 10.0});
-    if (upload) {
-        profiles.push_back({"mix-all", 12, [=](SimOptions& o, Rng& rng, int frames) {
-                                corruptBulk(o, 5e-5);
-                                corruptCommands(o, 2e-3);
-                                o.line.dropReplyRate = 0.05;
-                                o.line.duplicateReplyRate = 0.05;
-                                o.line.garbageRate = 0.05;
-                                pause(o, rng, frames);
-                                silence(o, rng, frames);
-                                // The receiver's own requests on top: slower line, a repeat.
-                                o.upload.speedChangeAtBlock = 2;
+    profiles.push_back({"mix-all", 12, [=](SimOptions& o, Rng& rng, int frames) {
+                            corruptBulk(o, 5e-5);
+                            corruptCommands(o, 2e-3);
+                            o.line.dropReplyRate = 0.05;
+                            o.line.duplicateReplyRate = 0.05;
+                            o.line.garbageRate = 0.05;
+                            pause(o, rng, frames);
+                            silence(o, rng, frames);
+                            // The receiver's own requests on top.
+                            if (upload) {
+                                o.upload.speedChangeAtBlock = 2;  // a slower line
                                 o.upload.repeatAtBlock = 3;
-                            }});
-    } else {
-        profiles.push_back({"mix-all", 12, [=](SimOptions& o, Rng& rng, int frames) {
-                                corruptBulk(o, 5e-5);
-                                corruptCommands(o, 2e-3);
-                                o.line.dropReplyRate = 0.05;
-                                o.line.duplicateReplyRate = 0.05;
-                                o.line.garbageRate = 0.05;
-                                pause(o, rng, frames);
-                                silence(o, rng, frames);
-                                // The receiver's own quirks on top: a bad CRC, short frames, a repeat.
+                            } else {
                                 o.readBack.corruptCrcAtBlock = 2;
                                 o.readBack.shortFrameAtBlock = 3;
                                 o.readBack.shortFrameCount = 2;
                                 o.readBack.repeatAfterBlock = 1;
-                            }});
-    }
+                            }
+                        }});
     return profiles;
 }
 
