@@ -19,9 +19,9 @@ public:
         pos_ += piece;
         return int(piece);
     }
-    void WaitForInput(int, int) override {}
+    void WaitForInput(int, const WakeEvent*) override {}
     int WriteSome(const std::uint8_t*, int count) override { return count; }
-    void WaitForOutput(int, int) override {}
+    void WaitForOutput(int, const WakeEvent*) override {}
     void Purge() override {}
     bool Apply(const PortSettings&) override { return true; }
     std::string Device() const override { return "memory"; }

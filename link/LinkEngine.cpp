@@ -1,12 +1,12 @@
 #include "LinkEngine.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "Frames.h"
 #include "PortAccess.h"
@@ -21,16 +21,19 @@ LinkEngine::LinkEngine(const PortSettings& s, LinkMode m, PortHandle p)
 LinkEngine::~LinkEngine() {
     ClosePort(port);
     wakeOnStop_.reset();
-    if (wakeFd_ >= 0) ::close(wakeFd_);
+    wake_.reset();
     if (LiveLinkEngine() == this) SetLiveLinkEngine(nullptr);
     // A read-back cut off mid-way keeps what it received so far.
     if (imageFile >= 0) ::close(imageFile);
 }
 
 int LinkEngine::CreateEvents() {
-    if (wakeFd_ >= 0) return 1;
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ >= 0) return 1;
+    if (wake_) return 1;
+    auto wake = std::make_unique<WakeEvent>();
+    if (wake->Valid()) {
+        wake_ = std::move(wake);
+        return 1;
+    }
     LinkNotifier* sink = LinkMessageSink();
     sink->ShowMessageBox("Fails to create multi-thread for Kermit!", {});
     return 0;
@@ -38,13 +41,11 @@ int LinkEngine::CreateEvents() {
 
 void LinkEngine::AttachStop(std::stop_token token) {
     stop_ = token;
-    const int fd = wakeFd_;
-    if (fd < 0) return;
-    // Wakes every poll of the worker at once, so a stop never waits out a slice.
-    wakeOnStop_ = std::make_unique<std::stop_callback<std::function<void()>>>(stop_, std::function<void()>([fd] {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-    }));
+    WakeEvent* wake = wake_.get();
+    if (!wake) return;
+    // Wakes every wait of the worker at once, so a stop never waits out a slice.
+    wakeOnStop_ = std::make_unique<std::stop_callback<std::function<void()>>>(
+        stop_, std::function<void()>([wake] { wake->Signal(); }));
 }
 
 void LinkEngine::Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
@@ -58,12 +59,8 @@ void LinkEngine::ShowMessage(const std::string& text) {
 
 void LinkEngine::YieldMs(int realMs) {
     if (realMs <= 0 || StopRequested()) return;
-    if (wakeFd_ >= 0) {
-        pollfd wake{wakeFd_, POLLIN, 0};
-        ::poll(&wake, 1, realMs);
-    } else {
-        ::usleep(useconds_t(realMs) * 1000);
-    }
+    if (wake_) wake_->Wait(realMs);
+    else std::this_thread::sleep_for(std::chrono::milliseconds(realMs));
 }
 
 void LinkEngine::Pause(int ms) {
@@ -100,7 +97,7 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
         const int slice = std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000));
         const std::int64_t before = clock.NowUs();
         if (port)
-            port->WaitForInput(slice, wakeFd_);
+            port->WaitForInput(slice, wake_.get());
         else
             YieldMs(slice);
         idleUs += std::max<std::int64_t>(clock.NowUs() - before, 1);
@@ -138,7 +135,7 @@ bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
         }
         const std::int64_t leftUs = limitUs - (clock.NowUs() - start);
         if (leftUs <= 0) break;
-        port->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wakeFd_);
+        port->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wake_.get());
     }
     return written == count;
 }

@@ -16,6 +16,7 @@
 #include "LinkNotifier.h"
 #include "PortSettings.h"
 #include "SerialPort.h"
+#include "WakeEvent.h"
 
 namespace tarven {
 
@@ -94,7 +95,7 @@ public:
 
     // Worker plumbing.
     void AttachStop(std::stop_token token);
-    int WakeFd() const { return wakeFd_; }
+    const WakeEvent* Wake() const { return wake_.get(); }
     void Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam);
     void ShowMessage(const std::string& text);
     // After a finishing event: nothing more to do until the worker is stopped.
@@ -108,7 +109,7 @@ public:
 private:
     std::stop_token stop_;
     std::atomic<bool> deviceGone_{false};
-    int wakeFd_ = -1;  // eventfd: signalled when the worker must stop
+    std::unique_ptr<WakeEvent> wake_;  // signalled when the worker must stop
     std::unique_ptr<std::stop_callback<std::function<void()>>> wakeOnStop_;
     std::vector<std::uint8_t> frameOut_;  // reused so a data frame costs no allocation
     std::vector<std::uint8_t> frameIn_;   // body of the frame being received

@@ -1,13 +1,10 @@
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <memory>
 #include <system_error>
 #include <thread>
 
 #include "LinkEngine.h"
+#include "WorkerPriority.h"
 
 namespace tarven {
 namespace {
@@ -16,11 +13,9 @@ std::atomic<LinkEngine*> g_liveEngine{nullptr};
 std::unique_ptr<std::jthread> g_worker;  // the worker slot; only the UI thread touches it
 std::atomic<bool> g_workerFinished{true};
 
-// Best effort: the transfers that must keep pace with the receiver run a
-// little above normal, the read-back a little below. A refusal is ignored.
 void SetWorkerPriority(LinkMode mode) {
-    const int nice = (mode == kModeVersionQuery || mode == kModeUpload) ? -2 : 1;
-    ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), nice);
+    const bool keepsPace = mode == kModeVersionQuery || mode == kModeUpload;
+    SetCurrentWorkerPriority(keepsPace ? WorkerPriority::Raised : WorkerPriority::Lowered);
 }
 
 }  // namespace

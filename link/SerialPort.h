@@ -1,5 +1,6 @@
 // The port layer: what the link needs from a serial line, whatever stands
-// behind it. The platform file (SerialPortUnix.cpp) implements it on a tty;
+// behind it. The platform files (SerialPortUnix.cpp on a tty, SerialPortWin.cpp
+// on a COM port) implement it;
 // the simulated receiver implements it on its side of a pseudo-terminal and
 // the tests and fuzzers implement it in memory. Nothing above this interface
 // knows termios.
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "PortSettings.h"
+#include "WakeEvent.h"
 
 namespace tarven {
 
@@ -23,16 +25,16 @@ public:
     virtual int ReadQueued(std::uint8_t* destination, int maxBytes) = 0;
 
     // Waits up to maxMs for input, returning early when bytes arrive or when
-    // wakeFd (an eventfd, or -1) is signalled. While the device is gone it
-    // sleeps the whole time, so a caller in a loop never spins.
-    virtual void WaitForInput(int maxMs, int wakeFd) = 0;
+    // `wake` (may be null) is signalled. While the device is gone it sleeps
+    // the whole time, so a caller in a loop never spins.
+    virtual void WaitForInput(int maxMs, const WakeEvent* wake) = 0;
 
     // Non-blocking write of what the driver takes now: the count taken (may be
     // 0 when its queue is full) or kGone.
     virtual int WriteSome(const std::uint8_t* source, int count) = 0;
 
-    // Waits up to maxMs until the driver can take more output (or wakeFd fires).
-    virtual void WaitForOutput(int maxMs, int wakeFd) = 0;
+    // Waits up to maxMs until the driver can take more output (or `wake` fires).
+    virtual void WaitForOutput(int maxMs, const WakeEvent* wake) = 0;
 
     // Discards pending input and output.
     virtual void Purge() = 0;

@@ -119,8 +119,9 @@ int UnixSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     return 0;
 }
 
-void UnixSerialPort::Wait(short events, int maxMs, int wakeFd) {
+void UnixSerialPort::Wait(short events, int maxMs, const WakeEvent* wake) {
     if (maxMs <= 0) return;
+    const int wakeFd = wake && wake->Valid() ? int(wake->Native()) : -1;
     const auto start = std::chrono::steady_clock::now();
     pollfd fds[2] = {{fd_, events, 0}, {wakeFd, POLLIN, 0}};
     const int count = wakeFd >= 0 ? 2 : 1;
@@ -134,18 +135,14 @@ void UnixSerialPort::Wait(short events, int maxMs, int wakeFd) {
                               std::chrono::steady_clock::now() - start).count();
         const int rest = maxMs - int(used);
         if (rest <= 0) return;
-        if (wakeFd >= 0) {
-            pollfd wake{wakeFd, POLLIN, 0};
-            ::poll(&wake, 1, rest);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(rest));
-        }
+        if (wake) wake->Wait(rest);
+        else std::this_thread::sleep_for(std::chrono::milliseconds(rest));
     }
 }
 
-void UnixSerialPort::WaitForInput(int maxMs, int wakeFd) { Wait(POLLIN, maxMs, wakeFd); }
+void UnixSerialPort::WaitForInput(int maxMs, const WakeEvent* wake) { Wait(POLLIN, maxMs, wake); }
 
-void UnixSerialPort::WaitForOutput(int maxMs, int wakeFd) { Wait(POLLOUT, maxMs, wakeFd); }
+void UnixSerialPort::WaitForOutput(int maxMs, const WakeEvent* wake) { Wait(POLLOUT, maxMs, wake); }
 
 int UnixSerialPort::WriteSome(const std::uint8_t* source, int count) {
     if (count <= 0) return 0;

@@ -16,16 +16,16 @@ public:
     ~UnixSerialPort() override;
 
     int ReadQueued(std::uint8_t* destination, int maxBytes) override;
-    void WaitForInput(int maxMs, int wakeFd) override;
+    void WaitForInput(int maxMs, const WakeEvent* wake) override;
     int WriteSome(const std::uint8_t* source, int count) override;
-    void WaitForOutput(int maxMs, int wakeFd) override;
+    void WaitForOutput(int maxMs, const WakeEvent* wake) override;
     void Purge() override;
     bool Apply(const PortSettings& settings) override;
     std::string Device() const override { return device_; }
 
 private:
     UnixSerialPort(int fd, std::string device) : fd_(fd), device_(std::move(device)) {}
-    void Wait(short events, int maxMs, int wakeFd);
+    void Wait(short events, int maxMs, const WakeEvent* wake);
 
     int fd_;
     std::string device_;

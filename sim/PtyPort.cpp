@@ -46,8 +46,9 @@ int PtyMasterPort::WriteSome(const std::uint8_t* source, int count) {
     return kGone;
 }
 
-void PtyMasterPort::Wait(short events, int maxMs, int wakeFd) {
+void PtyMasterPort::Wait(short events, int maxMs, const WakeEvent* wake) {
     if (maxMs <= 0) return;
+    const int wakeFd = wake && wake->Valid() ? int(wake->Native()) : -1;
     pollfd fds[2] = {{fd_.load(), events, 0}, {wakeFd, POLLIN, 0}};
     // poll skips negative descriptors, so a closed port just sleeps (or waits for the wake).
     if (fds[0].fd < 0 && wakeFd < 0) {
@@ -57,9 +58,9 @@ void PtyMasterPort::Wait(short events, int maxMs, int wakeFd) {
     ::poll(fds, 2, maxMs);
 }
 
-void PtyMasterPort::WaitForInput(int maxMs, int wakeFd) { Wait(POLLIN, maxMs, wakeFd); }
+void PtyMasterPort::WaitForInput(int maxMs, const WakeEvent* wake) { Wait(POLLIN, maxMs, wake); }
 
-void PtyMasterPort::WaitForOutput(int maxMs, int wakeFd) { Wait(POLLOUT, maxMs, wakeFd); }
+void PtyMasterPort::WaitForOutput(int maxMs, const WakeEvent* wake) { Wait(POLLOUT, maxMs, wake); }
 
 void PtyMasterPort::Purge() {
     const int fd = fd_.load();

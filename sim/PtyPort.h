@@ -18,9 +18,9 @@ public:
     PtyMasterPort& operator=(const PtyMasterPort&) = delete;
 
     int ReadQueued(std::uint8_t* destination, int maxBytes) override;
-    void WaitForInput(int maxMs, int wakeFd) override;
+    void WaitForInput(int maxMs, const WakeEvent* wake) override;
     int WriteSome(const std::uint8_t* source, int count) override;
-    void WaitForOutput(int maxMs, int wakeFd) override;
+    void WaitForOutput(int maxMs, const WakeEvent* wake) override;
     void Purge() override;
     // The master has no line of its own: the program's settings live on the
     // slave side. Accepted and ignored.
@@ -33,7 +33,7 @@ public:
     bool Closed() const { return fd_.load() < 0; }
 
 private:
-    void Wait(short events, int maxMs, int wakeFd);
+    void Wait(short events, int maxMs, const WakeEvent* wake);
 
     std::atomic<int> fd_;
     std::string slavePath_;

@@ -1,6 +1,5 @@
 // The line side of the simulated receiver: the thread that owns the master,
 // pacing, injected line faults, records, and the public API.
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -47,8 +46,7 @@ SimReceiver::Impl::Impl(SimOptions initial) : options(std::move(initial)) {
     port = std::make_unique<PtyMasterPort>(pair.masterFd, pair.slavePath);
     keptSlave = pair.keptSlave;
     devicePath = pair.slavePath;
-    wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd < 0) {
+    if (!wakeEvent.Valid()) {
         const int error = errno;
         ::close(keptSlave);
         throw std::system_error(error, std::generic_category(), "eventfd");
@@ -70,13 +68,9 @@ SimReceiver::Impl::~Impl() {
         if (keptSlave >= 0) ::close(keptSlave);
         keptSlave = -1;
     }
-    ::close(wakeFd);
 }
 
-void SimReceiver::Impl::Wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
-}
+void SimReceiver::Impl::Wake() { wakeEvent.Signal(); }
 
 void SimReceiver::Impl::Post(std::function<void()> fn) {
     {
@@ -507,10 +501,9 @@ void SimReceiver::Impl::Run(std::stop_token stop) {
         const std::int64_t wake = NextWake(now, outputWake);
         if (wake > now) {
             const int ms = int((wake - now + 999) / 1000);
-            port->WaitForInput(ms, wakeFd);
+            port->WaitForInput(ms, &wakeEvent);
         }
-        std::uint64_t drained;
-        [[maybe_unused]] auto n = ::read(wakeFd, &drained, sizeof drained);
+        wakeEvent.Clear();
     }
 }
 

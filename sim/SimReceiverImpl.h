@@ -77,7 +77,7 @@ struct SimReceiver::Impl {
     std::string devicePath;
     mutable std::mutex slaveMutex;  // guards keptSlave against Vanish() while others read the speed
     int keptSlave = -1;
-    int wakeFd = -1;
+    WakeEvent wakeEvent;
     std::atomic<bool> vanished{false};
     std::jthread thread;
 

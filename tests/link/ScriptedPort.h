@@ -4,7 +4,6 @@
 // the engine looks for it.
 #pragma once
 
-#include <poll.h>
 
 #include <chrono>
 #include <deque>
@@ -92,7 +91,7 @@ public:
         }
         return n;
     }
-    void WaitForInput(int maxMs, int wakeFd) override { Wait(maxMs, wakeFd, true); }
+    void WaitForInput(int maxMs, const WakeEvent* wake) override { Wait(maxMs, wake, true); }
     int WriteSome(const std::uint8_t* source, int count) override {
         if (blockWrites_) return 0;
         std::vector<ParsedFrame> complete;
@@ -111,7 +110,7 @@ public:
             for (const auto& f : complete) reaction_(f, *this);
         return count;
     }
-    void WaitForOutput(int maxMs, int wakeFd) override { Wait(maxMs, wakeFd, false); }
+    void WaitForOutput(int maxMs, const WakeEvent* wake) override { Wait(maxMs, wake, false); }
     void Purge() override {
         std::lock_guard lock(mutex_);
         input_.clear();
@@ -126,16 +125,15 @@ public:
     std::string Device() const override { return "scripted"; }
 
 private:
-    void Wait(int maxMs, int wakeFd, bool forInput) {
+    void Wait(int maxMs, const WakeEvent* wake, bool forInput) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
         while (std::chrono::steady_clock::now() < end) {
             if (forInput) {
                 std::lock_guard lock(mutex_);
                 if (!input_.empty()) return;
             }
-            pollfd wake{wakeFd, POLLIN, 0};
-            if (wakeFd >= 0 && ::poll(&wake, 1, 1) > 0) return;
-            if (wakeFd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!wake) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            else if (wake->Wait(1)) return;
         }
     }
 
