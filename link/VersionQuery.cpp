@@ -42,7 +42,10 @@ void LinkEngine::RunVersionQuery() {
     Post(WM_LINK_PROGRESS, kProgressPosition, kVersionRequested);
     std::fill(versionBuffer.begin(), versionBuffer.end(), 0);
     std::size_t writeOffset = 0;
-    std::vector<std::uint8_t> receiveBuffer(kVersionBufferSize);
+    // Room for the largest payload a frame can carry, so no data frame is ever
+    // refused unacknowledged: a receiver waits for the acknowledgement and
+    // would send the same frame again and again.
+    std::vector<std::uint8_t> receiveBuffer(kMaxPayload);
 
     while (!StopRequested()) {
         std::uint32_t length = 0;
@@ -50,7 +53,8 @@ void LinkEngine::RunVersionQuery() {
         if (StopRequested()) break;
         switch (result) {
             case kRecvDataFrame: {
-                // More than the buffer holds is dropped: only the first 100 bytes are ever shown.
+                // What does not fit the version buffer is dropped, yet acknowledged:
+                // only the first 100 bytes are ever shown.
                 const std::size_t room = versionBuffer.size() - writeOffset;
                 const std::size_t take = std::min<std::size_t>(length, room);
                 if (take) std::memcpy(versionBuffer.data() + writeOffset, receiveBuffer.data(), take);
@@ -78,8 +82,8 @@ void LinkEngine::RunVersionQuery() {
                 SendCommand(kCodeRepeat);
                 break;
             default:
-                // Bad magic, a payload too large for the receive buffer, and
-                // codes this exchange does not know are ignored without an answer.
+                // Bad magic, no memory and codes this exchange does not know
+                // are ignored without an answer.
                 break;
         }
     }

@@ -9,7 +9,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
+#include <utility>
 
 #include "PortAccess.h"
 #include "RunHarness.h"
@@ -165,6 +167,19 @@ TEST_F(VersionQuery, DataBeyondTheVersionBufferIsDroppedNeverOverrun) {
     EXPECT_EQ(buffer[4000], 0x22);
     EXPECT_EQ(buffer[kVersionBufferSize - 1], 0x22);
     EXPECT_EQ(First(port->Commands(), 4), (std::vector<std::uint16_t>{16, 0, 0, 0}));
+}
+
+// A receiver that sends its record in one frame larger than the version buffer
+// waits for the acknowledgement before it ends; unanswered, it repeats forever.
+TEST_F(VersionQuery, APayloadLargerThanTheBufferIsCutAndAcknowledged) {
+    auto acknowledged = std::make_shared<bool>(false);
+    Start([acknowledged](const ParsedFrame& f, ScriptedPort& p) {
+        if (f.code == kCodeVersionRequest) p.QueueData(std::vector<std::uint8_t>(kVersionBufferSize + 900, 0x33));
+        if (f.code == kCodeAck && !std::exchange(*acknowledged, true)) p.QueueCommand(kCodeVersionEnd);
+    });
+    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady, std::chrono::seconds(5)));
+    EXPECT_EQ(First(port->Commands(), 2), (std::vector<std::uint16_t>{16, 0}));
+    EXPECT_EQ(run->Engine().versionBuffer, std::vector<std::uint8_t>(kVersionBufferSize, 0x33));
 }
 
 // With the chosen port held elsewhere the search falls back to COM2.
