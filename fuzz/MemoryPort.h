@@ -23,6 +23,8 @@ public:
     int WriteSome(const std::uint8_t*, int count) override { return count; }
     void WaitForOutput(int, const WakeEvent*) override {}
     void Purge() override {}
+    int OutputQueued() override { return 0; }
+    void DiscardOutput() override {}
     bool Apply(const PortSettings&) override { return true; }
     std::string Device() const override { return "memory"; }
     bool Exhausted() const { return pos_ >= size_; }

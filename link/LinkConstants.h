@@ -62,6 +62,10 @@ inline constexpr int kTimeoutUnitMs = 100;
 // Every wait of the worker runs in slices of at most this, so a stop is seen at once.
 inline constexpr int kWaitSliceMs = 10;
 inline constexpr int kWriteWaitMs = 5000;
+// Longest wait for the driver to put queued output on the wire: the largest
+// frame takes about 0.72 s at the slow speed; an adapter that needs far more
+// is stuck, and a purge or speed change goes ahead regardless.
+inline constexpr int kOutputDrainWaitMs = 2000;
 
 // ---------------------------------------------------------------- worker messages
 inline constexpr unsigned WM_LINK_EVENT = 1230;

@@ -140,13 +140,33 @@ bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
     return written == count;
 }
 
+void LinkEngine::DrainOutput() {
+    if (!port) return;
+    LinkClock& clock = LinkTime();
+    const std::int64_t limitUs = std::int64_t(kOutputDrainWaitMs) * 1000;
+    const std::int64_t start = clock.NowUs();
+    while (!StopRequested()) {
+        const int queued = port->OutputQueued();
+        if (queued == SerialPort::kGone) deviceGone_.store(true, std::memory_order_relaxed);
+        if (queued <= 0) return;
+        const std::int64_t leftUs = limitUs - (clock.NowUs() - start);
+        if (leftUs <= 0) return;
+        YieldMs(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)));
+    }
+}
+
 void LinkEngine::PurgePort() {
-    if (port) port->Purge();
+    if (!port) return;
+    DrainOutput();
+    port->Purge();
 }
 
 int LinkEngine::SetBaudRate(std::uint32_t baud) {
     settings.BaudRate = baud;
-    if (port) port->Apply(settings);
+    if (!port) return 0;
+    // Bytes still queued would leave at the new speed, garbled for the receiver.
+    DrainOutput();
+    port->Apply(settings);
     return 0;
 }
 

@@ -64,6 +64,7 @@ public:
     int ReadPort(std::uint8_t* destination, std::int32_t wanted, std::int32_t timeout);
     // Writes all bytes, waiting at most 5 s for the driver; always returns 1.
     int WritePort(const std::uint8_t* source, std::int32_t count);
+    // Discards pending input and output, once what was written is on the wire.
     void PurgePort();
     // Stores the speed in the settings copy and applies it to an open port. Returns 0.
     int SetBaudRate(std::uint32_t baud);
@@ -81,6 +82,11 @@ public:
     void RunVersionQuery();
     void RunUpload();
     void RunReadBack();
+
+    // Waits, stop-aware and at most kOutputDrainWaitMs, until the driver has put
+    // every byte written so far on the wire: a write returns once the bytes are
+    // queued, and a purge or speed change would cut or garble the frame's tail.
+    void DrainOutput();
 
     // WritePort's work: true when every byte went out.
     bool WriteFully(const std::uint8_t* source, std::int32_t count);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "PortSettings.h"
 #include "SerialPort.h"
@@ -18,6 +19,8 @@ enum class PortState {
     Busy,              // held by another program, or by this one
     PermissionDenied,  // the user lacks access (dialout group)
     NotATerminal,      // the path exists but is no serial device
+    SystemConsole,     // the kernel's console runs on it: never a COM port
+    OwnTerminal,       // the terminal this program itself runs in
     OtherError,
 };
 
@@ -31,9 +34,13 @@ struct PortStatus {
 // environment and /dev each time it is called.
 //  - When any TARVEN_COM<n> variable is set, exactly those variables decide.
 //  - Otherwise the serial devices present: ttyUSB<k>, then ttyACM<k>, then
-//    on-board ttyS<k> whose UART is real.
+//    on-board ttyS<k> whose UART is real; never the system console.
 std::array<std::string, 6> PortDevices();
 std::string PortDevice(int portIndex);
+
+// Serial devices the mapping leaves out because the system console runs on
+// them, for `tarven-link ports` to name. Empty where there is no such device.
+std::vector<std::string> ConsoleDevices();
 
 // Puts `device` in place of the mapping for all ports of this process
 // (tarven-link --device). An empty string restores the normal mapping.
@@ -49,6 +56,7 @@ PortStatus DescribePort(int portIndex);
 PortHandle OpenPort(PortSettings settings);
 // Opens a device path directly, exclusively, with the given settings.
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status = nullptr);
+// Discards output still queued for the line, then closes.
 void ClosePort(PortHandle& port);
 
 // Text for a state, e.g. "held by another program".

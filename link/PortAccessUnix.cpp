@@ -45,12 +45,19 @@ bool HasRealUart(const std::string& device) {
     return type >> uart && uart != 0;
 }
 
-std::array<std::string, kPortCount> DiscoveredDevices() {
+// Every serial device discovery would offer, the system console included.
+std::vector<std::string> SerialDevicesPresent() {
     std::vector<std::string> present;
     for (const char* family : {"ttyUSB", "ttyACM"})
         for (auto& [number, path] : DevicesNamed(family)) present.push_back(path);
     for (auto& [number, path] : DevicesNamed("ttyS"))
         if (HasRealUart(path)) present.push_back(path);
+    return present;
+}
+
+std::array<std::string, kPortCount> DiscoveredDevices() {
+    std::vector<std::string> present = SerialDevicesPresent();
+    std::erase_if(present, [](const std::string& path) { return IsSystemConsole(path); });
     std::array<std::string, kPortCount> devices;
     for (std::size_t i = 0; i < devices.size() && i < present.size(); ++i) devices[i] = present[i];
     return devices;
@@ -73,6 +80,12 @@ std::array<std::string, kPortCount> PortDevices() {
     for (int i = 0; i < kPortCount; ++i)
         if (!g_overrides[i].empty()) devices[i] = g_overrides[i];
     return devices;
+}
+
+std::vector<std::string> ConsoleDevices() {
+    std::vector<std::string> consoles = SerialDevicesPresent();
+    std::erase_if(consoles, [](const std::string& path) { return !IsSystemConsole(path); });
+    return consoles;
 }
 
 std::string PortDevice(int portIndex) {
@@ -113,7 +126,12 @@ PortHandle OpenPort(PortSettings settings) {
     return OpenDevice(PortDevice(EffectivePortIndex(settings)), settings, nullptr);
 }
 
-void ClosePort(PortHandle& port) { port.reset(); }
+void ClosePort(PortHandle& port) {
+    // Closing a terminal waits for its output to drain: a frame abandoned by a
+    // cancel would hold the close for as long as it takes on the wire.
+    if (port) port->DiscardOutput();
+    port.reset();
+}
 
 std::string DescribePortState(const PortStatus& status) {
     switch (status.state) {
@@ -124,6 +142,8 @@ std::string DescribePortState(const PortStatus& status) {
         case PortState::PermissionDenied:
             return "permission denied (join the dialout group: sudo usermod -aG dialout $USER, then log in again)";
         case PortState::NotATerminal: return "not a serial device";
+        case PortState::SystemConsole: return "the system console, never used as a COM port";
+        case PortState::OwnTerminal: return "the terminal this program runs in, never used as a COM port";
         case PortState::OtherError: break;
     }
     return std::string("cannot be opened: ") + std::strerror(status.error);

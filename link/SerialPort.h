@@ -39,6 +39,14 @@ public:
     // Discards pending input and output.
     virtual void Purge() = 0;
 
+    // Bytes a write handed over that the driver has not yet put on the wire:
+    // a UART or USB adapter queues them, a pseudo-terminal does not. 0 where
+    // the driver cannot tell, kGone when the device has vanished.
+    virtual int OutputQueued() = 0;
+
+    // Drops the output still queued, without waiting for it.
+    virtual void DiscardOutput() = 0;
+
     // Applies speed, framing and handshake lines; false when the driver refused.
     virtual bool Apply(const PortSettings& settings) = 0;
 

@@ -4,11 +4,15 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 namespace tarven {
@@ -52,7 +56,41 @@ void HoldModemLinesInactive(int fd) {
     ::ioctl(fd, TIOCMBIC, &lines);
 }
 
+std::mutex g_consoleListMutex;
+std::string g_consoleListFile = "/sys/class/tty/console/active";
+
+std::string ConsoleListFile() {
+    std::lock_guard lock(g_consoleListMutex);
+    return g_consoleListFile;
+}
+
 }  // namespace
+
+void SetConsoleListFile(const std::string& path) {
+    std::lock_guard lock(g_consoleListMutex);
+    g_consoleListFile = path;
+}
+
+std::vector<std::string> SystemConsoles() {
+    // One line of names relative to /dev, e.g. "tty0 ttyS0".
+    std::vector<std::string> devices;
+    std::ifstream list(ConsoleListFile());
+    std::string name;
+    while (list >> name) devices.push_back("/dev/" + name);
+    return devices;
+}
+
+bool IsSystemConsole(const std::string& device) {
+    // By device number, so a symbolic link or another spelling of the path is caught too.
+    struct stat candidate {};
+    if (::stat(device.c_str(), &candidate) != 0 || !S_ISCHR(candidate.st_mode)) return false;
+    for (const std::string& console : SystemConsoles()) {
+        struct stat known {};
+        if (::stat(console.c_str(), &known) == 0 && S_ISCHR(known.st_mode) && known.st_rdev == candidate.st_rdev)
+            return true;
+    }
+    return false;
+}
 
 PortState PortStateFromErrno(int error) {
     switch (error) {
@@ -80,8 +118,21 @@ PortHandle UnixSerialPort::Open(const std::string& device, PortStatus* status) {
         if (status) *status = PortStatus{PortState::NoDevice, device, 0};
         return nullptr;
     }
+    auto refuse = [&](int fd, PortState state) -> PortHandle {
+        if (fd >= 0) ::close(fd);
+        if (status) *status = PortStatus{state, device, 0};
+        return nullptr;
+    };
+    // The console is refused before it is even opened: frames sent there
+    // would land in the kernel's log and on whoever watches it.
+    if (IsSystemConsole(device)) return refuse(-1, PortState::SystemConsole);
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(errno);
+    if (::tcgetsid(fd) == ::getsid(0)) return refuse(fd, PortState::OwnTerminal);
+    // Root opens a terminal another program holds with TIOCEXCL; such a port
+    // is busy, and nothing here may touch its flag or its settings.
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return refuse(fd, PortState::Busy);
     // TIOCEXCL alone does not stop root; the lock does, for every user. A
     // second descriptor that fails here must not clear the holder's TIOCEXCL.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -89,18 +140,24 @@ PortHandle UnixSerialPort::Open(const std::string& device, PortStatus* status) {
         ::close(fd);
         return fail(error == EWOULDBLOCK ? EBUSY : error);
     }
-    termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) {
+    termios found{};
+    if (::tcgetattr(fd, &found) != 0) {
         const int error = errno;
         ::close(fd);
         return fail(error == EINVAL ? ENOTTY : error);
     }
     ::ioctl(fd, TIOCEXCL);
     if (status) *status = PortStatus{PortState::Available, device, 0};
-    return PortHandle(new UnixSerialPort(fd, device));
+    return PortHandle(new UnixSerialPort(fd, device, found));
 }
 
 UnixSerialPort::~UnixSerialPort() {
+    // Closing a terminal waits until its output queue has drained; a cancel
+    // must not sit out the tail of a frame nobody will acknowledge.
+    DiscardOutput();
+    // The port is shared with terminal programs and consoles that expect the
+    // settings they left.
+    ::tcsetattr(fd_, TCSANOW, &found_);
     // The exclusive flag belongs to the terminal, not to this descriptor: left
     // set, it would keep everyone but root out after we close.
     ::ioctl(fd_, TIOCNXCL);
@@ -153,6 +210,14 @@ int UnixSerialPort::WriteSome(const std::uint8_t* source, int count) {
 }
 
 void UnixSerialPort::Purge() { ::tcflush(fd_, TCIOFLUSH); }
+
+int UnixSerialPort::OutputQueued() {
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) == 0) return std::max(queued, 0);
+    return IsGoneErrno(errno) ? kGone : 0;
+}
+
+void UnixSerialPort::DiscardOutput() { ::tcflush(fd_, TCOFLUSH); }
 
 bool UnixSerialPort::Apply(const PortSettings& settings) {
     termios tio{};

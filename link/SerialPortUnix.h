@@ -1,7 +1,10 @@
 // The port layer on a POSIX terminal device. Only this file and its .cpp know termios.
 #pragma once
 
+#include <termios.h>
+
 #include <string>
+#include <vector>
 
 #include "PortAccess.h"
 #include "SerialPort.h"
@@ -11,8 +14,13 @@ namespace tarven {
 class UnixSerialPort final : public SerialPort {
 public:
     // Opens `device` exclusively: O_NOCTTY|O_NONBLOCK, then flock (which holds
-    // against root too), then TIOCEXCL. Null with `status` filled on failure.
+    // against root too), then TIOCEXCL. A terminal another program holds
+    // exclusively, the system console and this process's own terminal are
+    // refused without changing anything on them. Null with `status` filled on
+    // failure.
     static PortHandle Open(const std::string& device, PortStatus* status);
+    // Puts the terminal settings found at open back and closes; output still
+    // queued is discarded rather than waited for.
     ~UnixSerialPort() override;
 
     int ReadQueued(std::uint8_t* destination, int maxBytes) override;
@@ -20,18 +28,29 @@ public:
     int WriteSome(const std::uint8_t* source, int count) override;
     void WaitForOutput(int maxMs, const WakeEvent* wake) override;
     void Purge() override;
+    int OutputQueued() override;
+    void DiscardOutput() override;
     bool Apply(const PortSettings& settings) override;
     std::string Device() const override { return device_; }
 
 private:
-    UnixSerialPort(int fd, std::string device) : fd_(fd), device_(std::move(device)) {}
+    UnixSerialPort(int fd, std::string device, const termios& found)
+        : fd_(fd), device_(std::move(device)), found_(found) {}
     void Wait(short events, int maxMs, const WakeEvent* wake);
 
     int fd_;
     std::string device_;
+    termios found_;  // the settings the terminal had before we opened it
 };
 
 // The one place where an errno from opening a device becomes our own state.
 PortState PortStateFromErrno(int error);
+
+// True when `device` is one of the terminals the kernel writes its console to.
+bool IsSystemConsole(const std::string& device);
+// The active consoles, as device paths ("/dev/ttyS0").
+std::vector<std::string> SystemConsoles();
+// Where the kernel lists its active consoles; tests point it at a file of their own.
+void SetConsoleListFile(const std::string& path);
 
 }  // namespace tarven

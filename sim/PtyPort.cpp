@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <system_error>
@@ -69,6 +71,18 @@ void PtyMasterPort::Purge() {
     while (::read(fd, scratch, sizeof scratch) > 0) {
     }
     ::tcflush(fd, TCIOFLUSH);
+}
+
+int PtyMasterPort::OutputQueued() {
+    const int fd = fd_.load();
+    if (fd < 0) return kGone;
+    int queued = 0;
+    return ::ioctl(fd, TIOCOUTQ, &queued) == 0 ? std::max(queued, 0) : 0;
+}
+
+void PtyMasterPort::DiscardOutput() {
+    const int fd = fd_.load();
+    if (fd >= 0) ::tcflush(fd, TCOFLUSH);
 }
 
 bool PtyMasterPort::Apply(const PortSettings&) { return true; }

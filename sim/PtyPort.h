@@ -22,6 +22,8 @@ public:
     int WriteSome(const std::uint8_t* source, int count) override;
     void WaitForOutput(int maxMs, const WakeEvent* wake) override;
     void Purge() override;
+    int OutputQueued() override;
+    void DiscardOutput() override;
     // The master has no line of its own: the program's settings live on the
     // slave side. Accepted and ignored.
     bool Apply(const PortSettings& settings) override;

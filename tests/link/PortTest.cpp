@@ -1,18 +1,26 @@
-// The port layer on real pseudo-terminals: budgets, exclusivity, speed, and a
-// device that vanishes under a running read.
+// The port layer on real pseudo-terminals: budgets, exclusivity, speed, what
+// a port leaves behind, devices that are never ports, and a device that
+// vanishes under a running read. A fake line that queues its output shows
+// what a pseudo-terminal cannot: when queued bytes are waited for or dropped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "LinkEngine.h"
 #include "PortAccess.h"
+#include "RunHarness.h"
+#include "ScriptedPort.h"
+#include "SerialPortUnix.h"
 
 namespace tarven::test {
 namespace {
@@ -101,6 +109,121 @@ TEST(PortAccess, SetBaudRateAppliesToTheOpenLineOrOnlyTheCopy) {
     ASSERT_FALSE(portless.port);
     portless.SetBaudRate(kBaudSlow);
     EXPECT_EQ(portless.settings.BaudRate, kBaudSlow);
+}
+
+TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
+    Pty pty;
+    termios cooked{};
+    ::tcgetattr(pty.slave, &cooked);
+    cooked.c_lflag |= ICANON | ECHO;
+    cooked.c_cc[VMIN] = 1;
+    ::cfsetspeed(&cooked, B9600);
+    ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &cooked), 0);
+    PortMapping map({{0, pty.path}});
+    {
+        LinkEngine engine(OnPort(0), kModeUpload);
+        ASSERT_TRUE(engine.port);
+        engine.SetBaudRate(kBaudSlow);
+        termios during{};
+        ::tcgetattr(pty.slave, &during);
+        ASSERT_EQ(during.c_lflag & ICANON, 0u) << "the run itself works on a raw line";
+    }
+    termios after{};
+    ::tcgetattr(pty.slave, &after);
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
+    EXPECT_EQ(after.c_cc[VMIN], 1);
+    EXPECT_EQ(::cfgetospeed(&after), B9600);
+}
+
+// Root opens a terminal another program holds with TIOCEXCL; a probe must
+// call it busy and leave the holder's flag alone.
+TEST(PortAccess, AProbeLeavesAnotherProgramsExclusiveTerminalAlone) {
+    Pty pty;
+    ASSERT_EQ(::ioctl(pty.slave, TIOCEXCL), 0);
+    PortMapping map({{0, pty.path}});
+    EXPECT_EQ(DescribePort(0).state, PortState::Busy);
+    EXPECT_EQ(ProbePort(0), 0);
+    EXPECT_FALSE(OpenPort(OnPort(0)));
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "the holder lost its exclusive flag";
+    ::ioctl(pty.slave, TIOCNXCL);
+}
+
+TEST(PortAccess, TheSystemConsoleIsNeverAPort) {
+    Pty pty;
+    const std::string list = ::testing::TempDir() + "console-active";
+    std::ofstream(list) << "tty0 " << pty.path.substr(5) << "\n";  // names relative to /dev
+    SetConsoleListFile(list);
+    PortMapping map({{0, pty.path}});
+    const PortStatus status = DescribePort(0);
+    EXPECT_FALSE(OpenPort(OnPort(0)));
+    SetConsoleListFile("/sys/class/tty/console/active");
+    EXPECT_EQ(status.state, PortState::SystemConsole);
+    EXPECT_NE(DescribePortState(status).find("system console"), std::string::npos);
+    EXPECT_EQ(ProbePort(0), 1) << "an ordinary terminal again once it is no console";
+}
+
+// A session leader whose controlling terminal is the pty: the path given as a
+// device is the very terminal the program was started from.
+TEST(PortAccess, TheProgramsOwnTerminalIsNeverAPort) {
+    Pty pty;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setsid();
+        const int own = ::open(pty.path.c_str(), O_RDWR);  // becomes the controlling terminal
+        if (own < 0 || ::tcgetsid(own) != ::getsid(0)) ::_exit(2);
+        PortStatus status;
+        PortHandle port = OpenDevice(pty.path, DefaultPortSettings(), &status);
+        ::_exit(!port && status.state == PortState::OwnTerminal ? 0 : 1);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "2: the test could not make the pty its terminal";
+}
+
+// On a UART a write returns once the driver queued the bytes. A purge or a
+// speed change right after it must wait until they are on the wire.
+TEST(LineQueue, PurgeAndSpeedChangeWaitForQueuedOutput) {
+    LinkTime().SetSpeedUp(kFastClock);
+    auto owned = std::make_unique<ScriptedPort>();
+    ScriptedPort* line = owned.get();
+    line->QueueOutputAt(kBaudSlow);
+    LinkEngine engine(DefaultPortSettings(), kModeUpload, std::move(owned));
+    const std::vector<std::uint8_t> block(kFirstBlockSize, 0x5A);
+    engine.SendDataFrame(block.data(), kFirstBlockSize);
+    ASSERT_GT(line->OutputQueued(), 0);
+    engine.PurgePort();
+    engine.SendDataFrame(block.data(), kFirstBlockSize);
+    engine.SendCommand(kCodeAbort);
+    engine.SetBaudRate(kBaudNormal);
+    EXPECT_EQ(line->QueuedAtPurges(), std::vector<int>{0}) << "the purge cut the frame";
+    EXPECT_EQ(line->QueuedAtSpeedChanges(), std::vector<int>{0}) << "the frame's tail left at the new speed";
+
+    // A line that never drains gets the whole allowance, then the purge goes ahead.
+    line->QueueOutputAt(0);
+    engine.SendCommand(kCodeAbort);
+    const std::int64_t start = LinkTime().NowUs();
+    engine.PurgePort();
+    EXPECT_EQ(line->Purges(), 2);
+    EXPECT_GE(LinkTime().NowUs() - start, std::int64_t(kOutputDrainWaitMs) * 1000);
+    LinkTime().SetSpeedUp(1);
+}
+
+// Closing a real terminal waits for its output queue: a cancelled run must
+// drop what is queued instead of sitting out its wire time.
+TEST(LineQueue, ClosingDropsQueuedOutput) {
+    auto owned = std::make_unique<ScriptedPort>();
+    owned->QueueOutputAt(kBaudSlow);
+    int queuedAtClose = -1;
+    owned->SetQueuedAtClose(&queuedAtClose);
+    auto engine = std::make_unique<LinkEngine>(DefaultPortSettings(), kModeUpload, std::move(owned));
+    const std::vector<std::uint8_t> block(kFirstBlockSize, 0x5A);
+    engine->SendDataFrame(block.data(), kFirstBlockSize);
+    engine.reset();
+    EXPECT_EQ(queuedAtClose, 0);
 }
 
 class ReadPortBudget : public ::testing::Test {

@@ -5,6 +5,7 @@
 #pragma once
 
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -25,6 +26,7 @@ public:
     explicit ScriptedPort(Reaction reaction = {}) : reaction_(std::move(reaction)) {}
     ~ScriptedPort() override {
         if (closedFlag_) *closedFlag_ = true;
+        if (queuedAtClose_) *queuedAtClose_ = OutputQueued();
     }
 
     // ---- what the receiver side does
@@ -40,6 +42,15 @@ public:
     // Makes writes stall as a full driver queue would.
     void BlockWrites(bool block) { blockWrites_ = block; }
     void SetClosedFlag(bool* flag) { closedFlag_ = flag; }
+    // Makes written bytes sit in a driver queue and leave at `baud` on the link
+    // clock, as on a UART (0: the line never takes them).
+    void QueueOutputAt(std::uint32_t baud) {
+        std::lock_guard lock(mutex_);
+        queueOutput_ = true;
+        wireBaud_ = baud;
+    }
+    // Where to note the bytes still queued when the port is destroyed.
+    void SetQueuedAtClose(int* bytes) { queuedAtClose_ = bytes; }
 
     // ---- what the engine did
     std::vector<ParsedFrame> Frames() const {
@@ -80,6 +91,15 @@ public:
         std::lock_guard lock(mutex_);
         return purges_;
     }
+    // Bytes still queued for output at each purge and at each speed change.
+    std::vector<int> QueuedAtPurges() const {
+        std::lock_guard lock(mutex_);
+        return queuedAtPurges_;
+    }
+    std::vector<int> QueuedAtSpeedChanges() const {
+        std::lock_guard lock(mutex_);
+        return queuedAtApplies_;
+    }
 
     // ---- SerialPort
     int ReadQueued(std::uint8_t* destination, int maxBytes) override {
@@ -97,6 +117,10 @@ public:
         std::vector<ParsedFrame> complete;
         {
             std::lock_guard lock(mutex_);
+            if (queueOutput_) {
+                const std::int64_t now = LinkTime().NowUs();
+                wireFreeAtUs_ = std::max(wireFreeAtUs_, now) + std::int64_t(count) * ByteTimeUs();
+            }
             written_.insert(written_.end(), source, source + count);
             parser_.Feed(source, std::size_t(count));
             while (auto f = parser_.Next()) {
@@ -113,11 +137,22 @@ public:
     void WaitForOutput(int maxMs, const WakeEvent* wake) override { Wait(maxMs, wake, false); }
     void Purge() override {
         std::lock_guard lock(mutex_);
+        queuedAtPurges_.push_back(QueuedLocked());
+        wireFreeAtUs_ = 0;
         input_.clear();
         ++purges_;
     }
+    int OutputQueued() override {
+        std::lock_guard lock(mutex_);
+        return QueuedLocked();
+    }
+    void DiscardOutput() override {
+        std::lock_guard lock(mutex_);
+        wireFreeAtUs_ = 0;
+    }
     bool Apply(const PortSettings& settings) override {
         std::lock_guard lock(mutex_);
+        queuedAtApplies_.push_back(QueuedLocked());
         speed_ = settings.BaudRate;
         speeds_.push_back(settings.BaudRate);
         return true;
@@ -125,6 +160,12 @@ public:
     std::string Device() const override { return "scripted"; }
 
 private:
+    // Ten bits a byte; a line that never moves holds its bytes for good.
+    std::int64_t ByteTimeUs() const { return wireBaud_ ? 10'000'000 / wireBaud_ : std::int64_t(1) << 40; }
+    int QueuedLocked() const {
+        const std::int64_t leftUs = wireFreeAtUs_ - LinkTime().NowUs();
+        return leftUs > 0 ? int((leftUs + ByteTimeUs() - 1) / ByteTimeUs()) : 0;
+    }
     void Wait(int maxMs, const WakeEvent* wake, bool forInput) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
         while (std::chrono::steady_clock::now() < end) {
@@ -149,6 +190,11 @@ private:
     int purges_ = 0;
     bool blockWrites_ = false;
     bool* closedFlag_ = nullptr;
+    bool queueOutput_ = false;
+    std::uint32_t wireBaud_ = 0;
+    std::int64_t wireFreeAtUs_ = 0;  // link time at which the last queued byte is out
+    std::vector<int> queuedAtPurges_, queuedAtApplies_;
+    int* queuedAtClose_ = nullptr;
 };
 
 }  // namespace tarven::test
