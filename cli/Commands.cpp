@@ -120,6 +120,9 @@ int RunPortsCommand(const Options& options, Console& console) {
         std::fprintf(console.out, "%-5s %-24s %s\n", PortNames[std::size_t(i)],
                      status.device.empty() ? "-" : status.device.c_str(), DescribePortState(status).c_str());
     }
+    // Said, so that nobody wonders why an on-board port is missing from the list.
+    for (const std::string& device : ConsoleDevices())
+        std::fprintf(console.out, "%-5s %-24s %s\n", "-", device.c_str(), "the system console, never used as a COM port");
     std::fflush(console.out);
     return kExitOk;
 }
