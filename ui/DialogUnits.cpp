@@ -67,33 +67,11 @@ std::pair<int, int> FreeSpan(const QWidget* dialog, const QWidget* w) {
     return {left, right};
 }
 
-// A caption wider than its control first takes free room beside it (the
-// arrangement stays the template's), then a slightly smaller font; what still
-// does not fit shows whole in a tooltip.
-void FitCaption(QWidget* dialog, QWidget* w) {
-    const QString text = Caption(w);
-    if (text.isEmpty() || w->sizeHint().width() <= w->width()) return;
-    const auto [left, right] = FreeSpan(dialog, w);
-    QRect r = w->geometry();
-    const int need = w->sizeHint().width();
-    auto growLeft = [&](int by) { r.setLeft(std::max(left, r.left() - std::max(by, 0))); };
-    auto growRight = [&](int by) { r.setRight(std::min(right, r.right() + std::max(by, 0))); };
-    // Grow on the side the alignment anchors away from; when that side is
-    // blocked, take what the other side has.
-    const Qt::Alignment align = HorizontalAlignment(w);
-    if (align & Qt::AlignRight) {
-        growLeft(need - r.width());
-        growRight(need - r.width());
-    } else if (align & Qt::AlignHCenter) {
-        const int half = (need - r.width() + 1) / 2;
-        growLeft(half);
-        growRight(half);
-        growLeft(need - r.width());
-    } else {
-        growRight(need - r.width());
-        growLeft(need - r.width());
-    }
-    w->setGeometry(r);
+// Grows `w` to the smallest font step (down to a legible floor) at which its
+// text fits, after the free room beside it; false when it still does not fit.
+bool FitToText(QWidget* dialog, QWidget* w) {
+    if (w->sizeHint().width() <= w->width()) return true;
+    GrowIntoFreeRoom(dialog, w, w->sizeHint().width());
     QFont font = w->font();
     const qreal original = font.pointSizeF();
     const qreal smallest = original * 0.8;  // smaller than this stops being legible
@@ -101,10 +79,54 @@ void FitCaption(QWidget* dialog, QWidget* w) {
         font.setPointSizeF(font.pointSizeF() - 0.5);
         w->setFont(font);
     }
-    if (w->sizeHint().width() > w->width() && w->toolTip().isEmpty()) w->setToolTip(text);
+    return w->sizeHint().width() <= w->width();
 }
 
 }  // namespace
+
+void GrowIntoFreeRoom(QWidget* dialog, QWidget* w, int neededWidth) {
+    if (neededWidth <= w->width()) return;
+    const auto [left, right] = FreeSpan(dialog, w);
+    QRect r = w->geometry();
+    auto growLeft = [&](int by) { r.setLeft(std::max(left, r.left() - std::max(by, 0))); };
+    auto growRight = [&](int by) { r.setRight(std::min(right, r.right() + std::max(by, 0))); };
+    // Grow on the side the alignment anchors away from; when that side is
+    // blocked, take what the other side has.
+    const Qt::Alignment align = HorizontalAlignment(w);
+    if (align & Qt::AlignRight) {
+        growLeft(neededWidth - r.width());
+        growRight(neededWidth - r.width());
+    } else if (align & Qt::AlignHCenter) {
+        const int half = (neededWidth - r.width() + 1) / 2;
+        growLeft(half);
+        growRight(half);
+        growLeft(neededWidth - r.width());
+    } else {
+        growRight(neededWidth - r.width());
+        growLeft(neededWidth - r.width());
+    }
+    w->setGeometry(r);
+}
+
+namespace {
+
+// A caption wider than its control first takes free room beside it (the
+// arrangement stays the template's), then a slightly smaller font; what still
+// does not fit shows whole in a tooltip.
+void FitCaption(QWidget* dialog, QWidget* w) {
+    const QString text = Caption(w);
+    if (text.isEmpty() || FitToText(dialog, w)) return;
+    if (w->toolTip().isEmpty()) w->setToolTip(text);
+}
+
+}  // namespace
+
+void FitLabelForWidest(QWidget* dialog, QLabel* label, const QString& widest) {
+    const QString shown = label->text();
+    label->setText(widest);
+    FitToText(dialog, label);
+    label->setText(shown);
+}
 
 void ApplyDialogUnits(QWidget* dialog) {
     const DialogBaseUnits base = BaseUnitsFor(dialog->font());

@@ -8,6 +8,7 @@
 #include <QSize>
 
 class QFont;
+class QLabel;
 class QWidget;
 
 namespace tarven {
@@ -26,5 +27,14 @@ QRect DialogUnitsToPixels(const QRect& du, const DialogBaseUnits& base);
 // this font takes free room beside it, then a slightly smaller font, so no
 // caption is cut. Call once, right after setupUi.
 void ApplyDialogUnits(QWidget* dialog);
+
+// Widens `w` towards `neededWidth` pixels into the free room beside it (away
+// from its alignment first), never over another control or out of the dialog.
+void GrowIntoFreeRoom(QWidget* dialog, QWidget* w, int neededWidth);
+
+// For a label whose text changes while the dialog is up: gives it the room
+// (and, at worst, the slightly smaller font) that `widest` needs, as captions
+// get at construction.
+void FitLabelForWidest(QWidget* dialog, QLabel* label, const QString& widest);
 
 }  // namespace tarven

@@ -29,12 +29,14 @@ void ShowMessageFromAnyThread(const QString& text, std::stop_token stop) {
     // Queued, never a blocking call: the user-interface thread may be the one
     // joining this worker, and it must not wait for a box the worker wants.
     // No parent: the box must not belong to a dialog that can close under it.
+    // A box still queued when its run is stopped would only puzzle the
+    // technician later, over a window that has moved on: it is dropped.
     auto closed = std::make_shared<std::promise<void>>();
     std::future<void> done = closed->get_future();
     QMetaObject::invokeMethod(
         app,
-        [text, closed] {
-            ShowMessage(nullptr, text);
+        [text, closed, stop] {
+            if (!stop.stop_requested()) ShowMessage(nullptr, text);
             closed->set_value();
         },
         Qt::QueuedConnection);

@@ -33,9 +33,10 @@ private:
 void PostLinkEvent(QObject* target, unsigned message, std::intptr_t wParam, std::intptr_t lParam);
 
 // Shows `text` through ShowMessage on the user-interface thread and returns
-// once OK was pressed, or as soon as `stop` is requested (the box then stays
-// up until the user closes it, but the caller is free). Called on the
-// user-interface thread itself, it simply shows the box.
+// once OK was pressed, or as soon as `stop` is requested (a box already up
+// stays until the user closes it, but the caller is free; one not yet shown
+// never comes up). Called on the user-interface thread itself, it simply
+// shows the box.
 void ShowMessageFromAnyThread(const QString& text, std::stop_token stop);
 
 // Messages that arise outside a run (a worker that cannot be set up).

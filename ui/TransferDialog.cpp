@@ -6,10 +6,12 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
 #include "DialogTemplate.h"
+#include "DialogUnits.h"
 #include "GuiLinkNotifier.h"
 #include "LinkEngine.h"
 #include "MessageHook.h"
@@ -23,8 +25,29 @@ namespace {
 constexpr int kTemplateFontPoints = 10;
 // After a version block the window stays up a moment, so the full bar is seen.
 constexpr int kVersionCloseDelayMs = 200;
+// The status text is composed in a buffer of this many characters, the
+// terminating zero included: a text that fits it is always shown whole.
+constexpr int kStatusTextBuffer = 52;
+// Pixels kept between the status line and the bar below it.
+constexpr int kStatusGap = 2;
+// The widest counter a run can show: five-digit read-back totals.
+constexpr int kWidestCounterKb = 99999;
+// Qt shows a range of 0..0 as a busy bar that moves by itself; a range of
+// one step held at its start stays still and empty instead.
+constexpr int kStillBarMaximum = 1;
 
 int g_progressTotalKb = 0;
+
+// Breaks `line` after its first word when the rest fits one line, else after
+// the most characters the first line holds.
+QString WrapOnTwoLines(const QString& line, const QFontMetrics& metrics, int width) {
+    const qsizetype blank = line.indexOf(QLatin1Char(' '));
+    if (blank > 0 && metrics.horizontalAdvance(line.mid(blank + 1)) <= width)
+        return line.left(blank) + QLatin1Char('\n') + line.mid(blank + 1);
+    qsizetype split = line.size();
+    while (split > 1 && metrics.horizontalAdvance(line.left(split)) > width) --split;
+    return line.left(split) + QLatin1Char('\n') + line.mid(split);
+}
 
 TransferDialog::WorkerStarter& CurrentStarter() {
     static TransferDialog::WorkerStarter starter;
@@ -43,6 +66,7 @@ TransferDialog::TransferDialog(const PortSettings& settings, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     FinishTemplate(this, kTemplateFontPoints);
     statusText_ = ui_->labelStatus->text();
+    FitLabelForWidest(this, ui_->labelCounter, FormatKbCounter(kWidestCounterKb, kWidestCounterKb));
     connect(ui_->buttonCancel, &QPushButton::clicked, this, &TransferDialog::reject);
 }
 
@@ -105,7 +129,9 @@ bool TransferDialog::event(QEvent* e) {
 int TransferDialog::OnLinkProgress(std::intptr_t code, std::intptr_t value) {
     if (code == kProgressTotal) {
         SetProgressTotalKb(static_cast<int>(value));
-        ui_->progressBar->setRange(0, ProgressRangeMaximum(value));
+        const int maximum = ProgressRangeMaximum(value);
+        barHeldEmpty_ = maximum == 0;
+        ui_->progressBar->setRange(0, barHeldEmpty_ ? kStillBarMaximum : maximum);
         if (!ShowsTransferText(value)) return 0;
         ui_->labelCounter->setText(FormatKbCounter(0, value));
         const LinkEngine* engine = LiveLinkEngine();
@@ -114,8 +140,9 @@ int TransferDialog::OnLinkProgress(std::intptr_t code, std::intptr_t value) {
         SetStatusLine(FormatStatusLine(sending, name));
     } else if (code == kProgressPosition) {
         // The bar, like the one it stands for, holds positions inside its range.
-        const int position = static_cast<int>(
-            std::clamp<std::intptr_t>(value, ui_->progressBar->minimum(), ui_->progressBar->maximum()));
+        const int top = barHeldEmpty_ ? ui_->progressBar->minimum() : ui_->progressBar->maximum();
+        const int position =
+            static_cast<int>(std::clamp<std::intptr_t>(value, ui_->progressBar->minimum(), top));
         ui_->progressBar->setValue(position);
         if (!ShowsTransferText(ProgressTotalKb())) return 0;
         ui_->labelCounter->setText(FormatKbCounter(value, ProgressTotalKb()));
@@ -136,6 +163,8 @@ int TransferDialog::OnLinkEvent(std::intptr_t code, std::intptr_t value) {
         QTimer::singleShot(kVersionCloseDelayMs, this, &TransferDialog::CloseWithOk);
     } else if (code == kEventFinished) {
         runResult = static_cast<std::int32_t>(value);
+        // Written by the worker before it posted this event.
+        if (const LinkEngine* engine = LiveLinkEngine()) uploadDoubt = engine->uploadDoubt.load();
         accept();
     } else {
         CloseWithCancel(false);
@@ -182,14 +211,25 @@ void TransferDialog::keyPressEvent(QKeyEvent* e) {
 
 void TransferDialog::SetStatusLine(const QString& text) {
     statusText_ = text;
-    // A long file name must not run out of the label: the first line is
-    // shortened in the middle, which keeps the direction and the file's end.
+    QLabel* label = ui_->labelStatus;
     QString line = text;
     const bool lineBreak = line.endsWith(QLatin1Char('\n'));
     if (lineBreak) line.chop(1);
-    const QFontMetrics metrics(ui_->labelStatus->font());
-    line = metrics.elidedText(line, Qt::ElideMiddle, ui_->labelStatus->width());
-    ui_->labelStatus->setText(lineBreak ? line + QLatin1Char('\n') : line);
+    const QFontMetrics metrics(label->font());
+    GrowIntoFreeRoom(this, label, metrics.horizontalAdvance(line));
+    if (metrics.horizontalAdvance(line) > label->width() && text.size() < kStatusTextBuffer) {
+        // The technician checks the name just typed: a text the buffer holds
+        // whole takes a second line rather than losing its middle.
+        label->setText(WrapOnTwoLines(line, metrics, label->width()) + (lineBreak ? QStringLiteral("\n") : QString()));
+        const int height = 2 * metrics.lineSpacing();
+        const int top = std::min(label->y(), ui_->progressBar->y() - kStatusGap - height);
+        label->setGeometry(label->x(), std::max(0, top), label->width(), height);
+        return;
+    }
+    // A longer name is shortened in the middle, which keeps the direction and
+    // the file's end.
+    line = metrics.elidedText(line, Qt::ElideMiddle, label->width());
+    label->setText(lineBreak ? line + QLatin1Char('\n') : line);
 }
 
 QString TransferDialog::StatusText() const { return statusText_; }
