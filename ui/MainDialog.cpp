@@ -71,6 +71,11 @@ MainDialog::MainDialog(QWidget* parent)
     connect(ui_->buttonReadBack, &QPushButton::clicked, this, &MainDialog::OnReadBack);
     connect(ui_->buttonExit, &QPushButton::clicked, this, &MainDialog::reject);
     connect(ui_->listPorts, &QListWidget::itemSelectionChanged, this, &MainDialog::OnPortSelected);
+    // A click on the entry already highlighted changes no selection, yet it
+    // is the technician choosing that port (the first one shown may not be
+    // the port in use).
+    connect(ui_->listPorts, &QListWidget::itemPressed, this, &MainDialog::OnPortSelected);
+    ui_->listPorts->installEventFilter(this);
     connect(ui_->listImages, &QListWidget::itemSelectionChanged, this, &MainDialog::ShowImageVersions);
 
     // The window manager owns the system menu here, so the About entry lives
@@ -152,6 +157,32 @@ bool MainDialog::PullFields() {
 void MainDialog::accept() {
     if (!PullFields()) return;
     QDialog::accept();
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* e) {
+    // The keys that pick an entry of the port list count as a click on it,
+    // whether or not they move the highlight (which then notifies again).
+    if (watched == ui_->listPorts && e->type() == QEvent::KeyPress) {
+        switch (static_cast<QKeyEvent*>(e)->key()) {
+            case Qt::Key_Space:
+            case Qt::Key_Select:
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+            case Qt::Key_Home:
+            case Qt::Key_End:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+                OnPortSelected();
+                break;
+            default:
+                break;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* e) {

@@ -70,6 +70,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void InitControls();
@@ -84,6 +85,7 @@ private:
     struct RunOutcome {
         int runResult = 0;
         bool cancelled = false;
+        UploadDoubt uploadDoubt = UploadDoubt::None;
     };
     RunOutcome RunTransfer(LinkMode mode, const QString& fileName);
 

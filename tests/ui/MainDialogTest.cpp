@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 
 #include "AboutDialog.h"
 #include "DialogTemplate.h"
@@ -153,6 +154,29 @@ TEST(MainWindowPorts, FirstOpenPortIsShownButOnlyAClickChangesTheIndex) {
     list->setCurrentRow(1);
     EXPECT_EQ(window.Settings().wReserved, 4);
     EXPECT_EQ(window.Settings().BaudRate, 115200u);
+}
+
+TEST(MainWindowPorts, AClickOnTheHighlightedEntryChoosesIt) {
+    TempFolder folder;
+    test::Pty com2;
+    test::PortMap ports({{1, com2.Device()}});
+    const std::function<void(QListWidget*)> clicks[] = {
+        [](QListWidget* list) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+        },
+        [](QListWidget* list) { QTest::keyClick(list, Qt::Key_Space); },
+        [](QListWidget* list) { QTest::keyClick(list, Qt::Key_Up); },
+        [](QListWidget* list) { QTest::keyClick(list, Qt::Key_Return); },
+    };
+    for (const auto& click : clicks) {
+        MainDialog window;
+        window.show();
+        auto* list = FindControlAs<QListWidget>(&window, 11973);
+        ASSERT_EQ(list->currentRow(), 0);
+        EXPECT_EQ(window.Settings().wReserved, 0);  // COM1, absent: highlighting COM2 is not choosing it
+        click(list);
+        EXPECT_EQ(window.Settings().wReserved, 1);
+    }
 }
 
 TEST(MainWindowClosing, EnterChecksTheLimitsAndSortieAlwaysCloses) {
