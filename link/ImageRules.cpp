@@ -32,7 +32,12 @@ void ReadAt(int fd, std::int64_t offset, std::span<std::uint8_t> out) {
 
 // Opens a regular file for reading; -1 for anything else.
 int OpenRegularFile(const std::string& path, std::int64_t* length) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO or a device named like an image is never opened: the open alone
+    // could wait for a writer or act on the device. Non-blocking as well, for
+    // one swapped in after the look; a regular file reads the same either way.
+    struct stat before {};
+    if (stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return -1;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return -1;
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

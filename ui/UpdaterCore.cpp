@@ -47,10 +47,10 @@ bool MatchesImageWildcard(std::string_view name) {
 std::vector<std::string> ListImageCandidates(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
-    std::filesystem::directory_iterator it(folder, ec);
-    if (ec) return names;
-    for (const auto& entry : it) {
-        std::string name = entry.path().filename().string();
+    // A listing that fails part-way keeps what it found: an exception here
+    // would end the window.
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
         if (MatchesImageWildcard(name)) names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end(), NameLess);

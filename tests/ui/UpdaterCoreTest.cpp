@@ -1,7 +1,13 @@
 // The window's rules without widgets: sizes, listing, version texts, wording.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "UiTestSupport.h"
 #include "UpdaterCore.h"
@@ -46,6 +52,21 @@ TEST(ImageListing, MatchesTheWildcardInAnyCaseAndSortsWithoutCase) {
     folder.Folder(QStringLiteral("f.bin"));
     const std::vector<std::string> expected = {"A.bin", "b.BIN", "c.bi", "d.Bix", "f.bin", "x.bin.old"};
     EXPECT_EQ(ListImageCandidates("."), expected);
+}
+
+TEST(ImageListing, PipesAndDevicesNeverHoldTheListingUp) {
+    TempFolder folder;
+    folder.File(QStringLiteral("a.bin"), 65536);
+    ASSERT_EQ(::mkfifo("pipe.bin", 0600), 0);
+    auto listing = std::async(std::launch::async, [] { return ListAcceptedImages(0); });
+    if (listing.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "the listing waits for a writer on the pipe";
+        // A writer lets the stuck open return, so the test can end.
+        const int writer = ::open("pipe.bin", O_RDWR | O_NONBLOCK);
+        listing.wait();
+        ::close(writer);
+    }
+    EXPECT_EQ(listing.get(), std::vector<std::string>{"a.bin"});
 }
 
 std::vector<std::uint8_t> Record(std::initializer_list<std::pair<std::size_t, std::string>> texts, std::uint8_t fill) {
