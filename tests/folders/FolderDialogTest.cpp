@@ -21,7 +21,8 @@ constexpr int kNewFolderButton = 11557;
 class FolderDialogTest : public ::testing::Test {
 protected:
     void SetUp() override { scratch.MakeFolders({"Image/Sub", "Other", "Leaf"}); }
-    QString PathLine(const FolderDialog& dialog) { return test::Control<QLabel>(&dialog, kPathLine)->text(); }
+    // The whole path the line stands for; a long one shows shortened, whole in its tooltip.
+    QString PathLine(const FolderDialog& dialog) { return test::Control<QLabel>(&dialog, kPathLine)->toolTip(); }
     test::ScratchFolder scratch;
     test::CapturedMessages messages;
 };
@@ -45,6 +46,19 @@ TEST_F(FolderDialogTest, OpensOnTheStartFolderWithoutItsTrailingSeparator) {
     // A path that does not start at the root moves nothing.
     onCurrent.GoToFolder("Image");
     EXPECT_EQ(onCurrent.SelectedPath(), scratch.Sub("Other"));
+}
+
+TEST_F(FolderDialogTest, LongPathIsShortenedInTheMiddleAndWholeInTheTooltip) {
+    const QString deep = QStringLiteral("images_of_the_bench_number_four/received_on_the_eighth/checked_before_use");
+    scratch.MakeFolders({deep});
+    FolderDialog dialog(nullptr, scratch.Sub(deep));
+    const auto* line = test::Control<QLabel>(&dialog, kPathLine);
+    EXPECT_EQ(dialog.SelectedPath(), scratch.Sub(deep));
+    EXPECT_EQ(line->toolTip(), scratch.Sub(deep));
+    EXPECT_LE(line->sizeHint().width(), line->width());
+    EXPECT_TRUE(dialog.rect().contains(line->geometry()));
+    EXPECT_TRUE(line->text().startsWith(QLatin1Char('/')));
+    EXPECT_TRUE(line->text().endsWith(QStringLiteral("checked_before_use")));
 }
 
 TEST_F(FolderDialogTest, OkTakesTheSelectedFolderAndCancelReturnsToTheStart) {

@@ -75,7 +75,13 @@ void FolderDialog::OnSelectionChanged() {
     if (!busy_) ShowSelectedPath();
 }
 
-void FolderDialog::ShowSelectedPath() { ui_->pathLine->setText(selectedPath_); }
+void FolderDialog::ShowSelectedPath() {
+    // A deep path keeps its start and its last folder inside the dialog; the
+    // tooltip has it whole.
+    QLabel* line = ui_->pathLine;
+    line->setText(line->fontMetrics().elidedText(selectedPath_, Qt::ElideMiddle, line->contentsRect().width()));
+    line->setToolTip(selectedPath_);
+}
 
 void FolderDialog::OnDriveChosen(int index) {
     if (busy_ || index < 0) return;
