@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTest>
+
+#include <unistd.h>
+
 namespace tarven {
 namespace {
 
@@ -126,6 +131,24 @@ TEST(FolderPathsTest, JoinsWithOneSeparator) {
     EXPECT_EQ(JoinFolderPath("/", "New"), "/New");
     EXPECT_EQ(JoinFolderPath("", "New"), "/New");
     EXPECT_EQ(JoinFolderPath("/a", ""), "/a/");
+}
+
+TEST_F(FolderTreeTest, ExpandAllKeyOpensOneLevelAndLinksAreNotProbed) {
+    // A link back to its own parent: following it never ends.
+    ASSERT_EQ(::symlink("..", QFile::encodeName(scratch.Sub("alpha/inner/up")).constData()), 0);
+    tree.SelectPath(scratch.Path());
+    QTreeWidgetItem* alpha = ItemAt(tree, scratch.Sub("alpha"));
+    ASSERT_NE(alpha, nullptr);
+    tree.setCurrentItem(alpha);
+    QTest::keyClick(&tree, Qt::Key_Asterisk);
+    EXPECT_TRUE(alpha->isExpanded());
+    QTreeWidgetItem* inner = ItemAt(tree, scratch.Sub("alpha/inner"));
+    ASSERT_NE(inner, nullptr);
+    EXPECT_FALSE(inner->isExpanded());
+
+    inner->setExpanded(true);
+    EXPECT_EQ(ChildTexts(inner), (QStringList{"deeper", "up"}));
+    EXPECT_EQ(ChildCount(ItemAt(tree, scratch.Sub("alpha/inner/up"))), 0);
 }
 
 }  // namespace

@@ -82,6 +82,11 @@ QStringList ListSubfolders(const QString& folder) {
     return names;
 }
 
+bool IsSymbolicLink(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 std::optional<QString> FirstSubfolder(const QString& folder) {
     std::optional<QString> found;
     ForEachSubfolder(folder, [&](const QString& name) {

@@ -45,6 +45,9 @@ QStringList ListSubfolders(const QString& folder);
 // an expand button.
 std::optional<QString> FirstSubfolder(const QString& folder);
 
+// True when `path` itself is a symbolic link (to a folder or anything else).
+bool IsSymbolicLink(const QString& path);
+
 // The tree's order of sibling names.
 bool FolderNameLess(const QString& a, const QString& b);
 

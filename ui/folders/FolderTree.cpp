@@ -5,6 +5,7 @@
 
 #include <QBitmap>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 
@@ -83,7 +84,11 @@ void FolderTree::FillChildren(QTreeWidgetItem* item, const QString& path) {
     const QString prefix = item->parent() ? path : QString();
     for (int i = 0; i < names.size(); ++i) {
         QTreeWidgetItem* child = AddItem(item, names[i], i);
-        if (const std::optional<QString> inner = FirstSubfolder(prefix + QLatin1Char('/') + names[i])) {
+        // A link to a folder is not looked into: it gets no expand button, so
+        // no expansion can follow a link loop or wander into /proc through it.
+        const QString childPath = prefix + QLatin1Char('/') + names[i];
+        if (IsSymbolicLink(childPath)) continue;
+        if (const std::optional<QString> inner = FirstSubfolder(childPath)) {
             AddItem(child, *inner, 0);
         }
     }
@@ -128,6 +133,17 @@ void FolderTree::SelectPath(const QString& path) {
     }
     setCurrentItem(current);
     scrollToItem(current);
+}
+
+void FolderTree::keyPressEvent(QKeyEvent* event) {
+    // The view's own "*" expands everything below the item at once, listing
+    // each folder of the whole file system below it; here it opens one level.
+    if (event->key() == Qt::Key_Asterisk) {
+        if (QTreeWidgetItem* item = currentItem()) item->setExpanded(true);
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void FolderTree::mouseDoubleClickEvent(QMouseEvent* event) {

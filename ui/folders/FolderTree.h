@@ -35,6 +35,7 @@ signals:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const QString& name, int index);
