@@ -1,16 +1,45 @@
 // The window's rules without widgets: sizes, listing, version texts, wording.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <future>
+#include <string_view>
 #include <vector>
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "UiTestSupport.h"
 #include "UpdaterCore.h"
+
+// Stands in for the C library's readdir for the whole test program, so a
+// test can make a folder listing fail part-way (as a vanished network folder
+// does): once armed, the call after the first "*.bin" entry fails with EIO.
+namespace {
+std::atomic<bool> g_failReaddirAfterImage{false};
+thread_local bool t_imageSeen = false;
+}  // namespace
+
+extern "C" struct dirent* readdir(DIR* dir) {
+    using Readdir = struct dirent* (*)(DIR*);
+    static const auto real = reinterpret_cast<Readdir>(::dlsym(RTLD_NEXT, "readdir"));
+    if (!g_failReaddirAfterImage) {
+        t_imageSeen = false;
+        return real(dir);
+    }
+    if (t_imageSeen) {
+        errno = EIO;
+        return nullptr;
+    }
+    struct dirent* entry = real(dir);
+    if (entry && std::string_view(entry->d_name).ends_with(".bin")) t_imageSeen = true;
+    return entry;
+}
 
 namespace tarven {
 namespace {
@@ -67,6 +96,17 @@ TEST(ImageListing, PipesAndDevicesNeverHoldTheListingUp) {
         ::close(writer);
     }
     EXPECT_EQ(listing.get(), std::vector<std::string>{"a.bin"});
+}
+
+TEST(ImageListing, ListingThatFailsPartWayKeepsWhatItFound) {
+    TempFolder folder;
+    folder.File(QStringLiteral("a.bin"), 10);
+    folder.File(QStringLiteral("b.bin"), 10);
+    std::vector<std::string> names;
+    g_failReaddirAfterImage = true;
+    EXPECT_NO_THROW(names = ListImageCandidates("."));
+    g_failReaddirAfterImage = false;
+    EXPECT_EQ(names.size(), 1u);
 }
 
 std::vector<std::uint8_t> Record(std::initializer_list<std::pair<std::size_t, std::string>> texts, std::uint8_t fill) {
