@@ -85,7 +85,6 @@ private:
     struct RunOutcome {
         int runResult = 0;
         bool cancelled = false;
-        UploadDoubt uploadDoubt = UploadDoubt::None;
     };
     RunOutcome RunTransfer(LinkMode mode, const QString& fileName);
 
