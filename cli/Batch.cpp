@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,17 @@ std::string DeviceOf(const Target& t) { return t.device.empty() ? PortDevice(t.p
 std::string LabelOf(const Target& t) {
     const std::string device = DeviceOf(t);
     return std::string(PortNames[std::size_t(t.portIndex)]) + " (" + (device.empty() ? "no device" : device) + ")";
+}
+
+// One device may go by several names (a symbolic link, "/dev/pts//0"): device
+// nodes are the same when their device numbers are, other files when they are
+// one file; a name that cannot be looked up is compared as written.
+bool SameDevice(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return a == b;
+    if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) return sa.st_rdev == sb.st_rdev;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::string ExitText(int status) {
@@ -206,9 +218,8 @@ std::string CheckDistinctTargets(const Options& options) {
     const auto& t = options.targets;
     for (std::size_t i = 0; i < t.size(); ++i)
         for (std::size_t j = i + 1; j < t.size(); ++j) {
-            const std::string a = DeviceOf(t[i]), b = DeviceOf(t[j]);
             const bool samePort = t[i].portIndex == t[j].portIndex && t[i].device.empty() && t[j].device.empty();
-            if (samePort || (!a.empty() && a == b))
+            if (samePort || SameDevice(DeviceOf(t[i]), DeviceOf(t[j])))
                 return LabelOf(t[i]) + " and " + LabelOf(t[j]) + " are the same receiver";
         }
     return {};

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "CliRules.h"
@@ -29,6 +30,13 @@ std::optional<double> SecondsFromText(const std::string& text) {
     const double value = std::strtod(text.c_str(), &end);
     if (*end != '\0' || !std::isfinite(value) || value <= 0) return std::nullopt;
     return value;
+}
+
+// Enough digits that the child reads back the very same number.
+std::string ExactText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
 }
 
 std::optional<Verb> VerbFromText(const std::string& text) {
@@ -170,7 +178,7 @@ std::vector<std::string> ChildArguments(const Options& o, const Target& target) 
     }
     if (o.timeoutSeconds) {
         args.push_back("--timeout");
-        args.push_back(std::to_string(*o.timeoutSeconds));
+        args.push_back(ExactText(*o.timeoutSeconds));
     }
     if (o.trace) args.push_back("--trace");
     args.push_back("upload");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "ImageRules.h"
 #include "VersionBlock.h"
@@ -24,6 +25,25 @@ constexpr std::array<KindInfo, kKindCount> kKinds = {{
 }};
 
 bool HasFixedSizes(ImageKind kind) { return kind <= KindSoftwareDataLoader; }
+
+// Bytes outside printable ASCII as \xHH and a backslash doubled: a receiver's
+// text can then neither move the cursor nor pose as a line of the tool's own.
+std::string EscapedForTerminal(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            shown += "\\\\";
+        } else if (byte < 0x20 || byte > 0x7e) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", unsigned(byte));
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
 
 std::string Lower(std::string text) {
     for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -80,7 +100,7 @@ std::string ReadBackRefusal(ImageKind kind, AccessLevel level) {
 std::string DefaultReadBackFile(ImageKind kind) { return ReadBackFileName(kind); }
 
 VersionTexts VersionTextsFromBlock(const std::array<std::uint8_t, kVersionBlockSize>& block) {
-    return {HardwareVersion(block), SoftwareVersion(block)};
+    return {EscapedForTerminal(HardwareVersion(block)), EscapedForTerminal(SoftwareVersion(block))};
 }
 
 }  // namespace tarven::cli

@@ -36,7 +36,8 @@ std::string ReadBackRefusal(ImageKind kind, AccessLevel level);
 std::string DefaultReadBackFile(ImageKind kind);
 
 // The two texts of a 100-byte version block: from byte 32 (hardware) and
-// byte 64 (software), each up to its first zero byte or the block's end.
+// byte 64 (software), each up to its first zero byte or the block's end, safe
+// to print: bytes outside printable ASCII read \xHH, a backslash reads \\.
 struct VersionTexts {
     std::string hardware;
     std::string software;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -105,6 +106,16 @@ TEST(CommandLine, BatchChildGetsTheSameUploadForOneTarget) {
     EXPECT_EQ(*o.password, "TREVSAN");
     EXPECT_DOUBLE_EQ(*o.timeoutSeconds, 7);
     EXPECT_EQ(o.files, (std::vector<std::string>{"a.bin", "-b.bin"}));
+}
+
+TEST(CommandLine, BatchChildGetsTheTimeOutWithoutLoss) {
+    for (const char* text : {"1e-7", "0.1", "2.5", "1e10", "123456.789"}) {
+        const ParseResult r = Parse({"--timeout", text, "--port", "COM1", "--port", "COM2", "upload", "--kind", "chip", "a"});
+        ASSERT_EQ(r.error, "") << text;
+        const ParseResult child = Parse(ChildArguments(r.options, r.options.targets[1]));
+        ASSERT_EQ(child.error, "") << text;
+        EXPECT_EQ(*child.options.timeoutSeconds, *r.options.timeoutSeconds) << text;
+    }
 }
 
 TEST(Kinds, NamesAndNumbers) {
@@ -218,6 +229,28 @@ TEST(VersionBlock, TextsEndAtTheirZeroByteOrTheBlock) {
     EXPECT_EQ(VersionTextsFromBlock({}).hardware, "");
 }
 
+TEST(VersionBlock, ReceiverTextsCannotForgeOutput) {
+    struct Case {
+        std::string sent, shown;
+    };
+    const Case cases[] = {
+        {"HW\x1b[2J\x1b[1;1H", "HW\\x1b[2J\\x1b[1;1H"},  // clear the screen, home the cursor
+        {"1.0\rHardware version: OK", "1.0\\x0dHardware version: OK"},
+        {"1.0\nSoftware version: FAKE", "1.0\\x0aSoftware version: FAKE"},
+        {"a\x7f\x9b" "2Jb", "a\\x7f\\x9b" "2Jb"},  // DEL, and the 8-bit control sequence introducer
+        {"C:\\x41", "C:\\\\x41"},  // a literal backslash stays distinguishable from an escape
+        {"IRD-HW 7.2 (b)", "IRD-HW 7.2 (b)"},
+    };
+    for (const Case& c : cases) {
+        std::array<std::uint8_t, kVersionBlockSize> block{};
+        std::copy(c.sent.begin(), c.sent.end(), block.begin() + 32);
+        std::copy(c.sent.begin(), c.sent.end(), block.begin() + 64);
+        const VersionTexts t = VersionTextsFromBlock(block);
+        EXPECT_EQ(t.hardware, c.shown);
+        EXPECT_EQ(t.software, c.shown);
+    }
+}
+
 TEST(Progress, BarAndTenths) {
     EXPECT_EQ(FormatProgressBar(1024, 512, 10), "[#####-----] 512/1024 KB 50%");
     EXPECT_EQ(FormatProgressBar(1024, 1024, 10), "[##########] 1024/1024 KB 100%");
@@ -289,6 +322,23 @@ TEST(Batch, TheSameReceiverTwiceIsRefused) {
     EXPECT_EQ(targets({{0, "/dev/a"}, {0, "/dev/b"}, {1, ""}}), "");
     EXPECT_NE(targets({{0, "/dev/a"}, {2, "/dev/a"}}), "");
     EXPECT_NE(targets({{1, ""}, {1, ""}}), "");
+
+    // One device under other names: a symbolic link, a doubled slash, a "." step.
+    int master = -1, slave = -1, otherMaster = -1, otherSlave = -1;
+    char name[64], otherName[64];
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ASSERT_EQ(::openpty(&otherMaster, &otherSlave, otherName, nullptr, nullptr), 0);
+    const std::string device = name, number = device.substr(device.rfind('/') + 1);
+    char folder[] = "/tmp/tarven-alias-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/receiver";
+    ASSERT_EQ(::symlink(name, link.c_str()), 0);
+    for (const std::string& alias : {link, "/dev/pts//" + number, "/dev/pts/./" + number})
+        EXPECT_NE(targets({{0, device}, {1, alias}}), "") << alias;
+    EXPECT_EQ(targets({{0, device}, {1, otherName}}), "");
+    ::unlink(link.c_str());
+    ::rmdir(folder);
+    for (const int fd : {master, slave, otherMaster, otherSlave}) ::close(fd);
 }
 
 TEST(Trace, FramesInBothDirections) {
