@@ -11,6 +11,7 @@
 #include "CliRules.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
+#include "ReadBackOutput.h"
 
 namespace tarven::cli {
 namespace {
@@ -99,6 +100,23 @@ void WaitForFullXPage(Console& console, const std::string& label) {
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
     }
+}
+
+// Why a read-back that ran to its end brought no whole image, naming the
+// cause where the line was not to blame.
+std::string ReadBackFailureText(const RunOutcome& outcome, ReadBackOutput& output) {
+    const std::string& name = output.Name();
+    if (outcome.result == kResultLengthMismatch) {
+        if (outcome.fileErrno != 0)
+            return name + ": cannot write the file: " + std::strerror(outcome.fileErrno) + "; " + output.Abandon();
+        if (outcome.imageTooLarge)
+            return name + ": the receiver sent more than the 2.5 MiB buffer holds; " + output.Abandon();
+        return name + ": incomplete read-back (the length differs from the one the receiver announced); " +
+               output.Abandon() + ". Please try again.";
+    }
+    if (!outcome.messageBoxes.empty())
+        return "cannot create " + name + (outcome.fileErrno != 0 ? std::string(": ") + std::strerror(outcome.fileErrno) : "");
+    return "the read-back failed (result " + std::to_string(outcome.result) + ")";
 }
 
 }  // namespace
@@ -241,12 +259,12 @@ int RunReadBackCommand(const Options& options, Console& console) {
         Say(console.err, "cannot read back: " + refusal);
         return kExitUsage;
     }
-    const std::string output = options.output.empty() ? DefaultReadBackFile(kind) : options.output;
-    struct stat st {};
-    if (::lstat(output.c_str(), &st) == 0 && !options.force) {
-        Say(console.err, output + " already exists; use --force to replace it or --output to choose another name");
-        return kExitUsage;
+    ReadBackOutput output;
+    if (!output.Prepare(options.output.empty() ? DefaultReadBackFile(kind) : options.output, options.force)) {
+        Say(console.err, output.Refusal());
+        return output.RefusalStatus();
     }
+    const std::string& name = output.Name();
     ApplyDeviceOverrides(options);
     const int index = options.targets.front().portIndex;
     const std::string label = PortLabel(index);
@@ -261,32 +279,26 @@ int RunReadBackCommand(const Options& options, Console& console) {
     RunSetup setup;
     setup.mode = kModeReadBack;
     setup.portIndex = index;
-    setup.fileName = output;
+    setup.fileName = output.ReceivingName();
     setup.kind = kind;
     setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
     setup.timeoutRestartsOnProgress = true;
     QueueNotifier notifier(label, console.err);
     StderrTracer tracer(console.err);
-    auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + output);
+    auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + name);
     const RunOutcome outcome = RunLink(setup, std::move(port), notifier, progress.get(), options.trace ? &tracer : nullptr);
 
     if (outcome.end != RunEnd::Finished) {
         const Failure f = DescribeUnfinishedRun(outcome, setup);
-        return Fail(options, console, f.status, label, output + ": " + f.text + "; the file keeps what arrived");
+        return Fail(options, console, f.status, label, name + ": " + f.text + "; " + output.Abandon());
     }
-    if (outcome.result == kResultLengthMismatch)
-        return Fail(options, console, kExitRunFailed, label,
-                    output + ": incomplete read-back (the length differs from the one the receiver announced); "
-                             "the file keeps what arrived. Please try again.");
-    if (outcome.result != kResultSuccess) {
-        const std::string why = !outcome.messageBoxes.empty() ? "cannot create " + output
-                                                              : "the read-back failed (result " +
-                                                                    std::to_string(outcome.result) + ")";
-        return Fail(options, console, kExitRunFailed, label, why);
-    }
+    if (outcome.result != kResultSuccess)
+        return Fail(options, console, kExitRunFailed, label, ReadBackFailureText(outcome, output));
+    if (const std::string problem = output.Commit(); !problem.empty())
+        return Fail(options, console, kExitRunFailed, label, problem);
     struct stat written {};
-    const long long size = ::stat(output.c_str(), &written) == 0 ? (long long)written.st_size : -1;
-    Say(console.out, label + ": received " + output + " (" + std::to_string(size) + " bytes)");
+    const long long size = ::stat(name.c_str(), &written) == 0 ? (long long)written.st_size : -1;
+    Say(console.out, label + ": received " + name + " (" + std::to_string(size) + " bytes)");
     return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,6 +17,9 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 
 // How often the main thread looks at the device and the clock while nothing is posted.
 constexpr auto kWatchInterval = std::chrono::milliseconds(100);
+// A longer time-out is as good as none; beyond about 292 years it would no
+// longer fit the clock and the run would end at once.
+constexpr double kLongestTimeoutSeconds = 1e9;
 
 }  // namespace
 
@@ -53,7 +57,8 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
         return outcome;
     }
 
-    const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(setup.timeoutSeconds));
+    const double seconds = std::min(setup.timeoutSeconds, kLongestTimeoutSeconds);
+    const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     auto deadline = Clock::now() + limit;
     for (;;) {
         if (auto m = notifier.Wait(kWatchInterval)) {
@@ -91,6 +96,9 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
     }
     if (tracer) tracer->Mute();
     TerminateLinkWorker();
+    // The worker has stopped: what it left in the engine can be read freely.
+    outcome.fileErrno = engine->imageFileErrno;
+    outcome.imageTooLarge = engine->imageTooLarge;
     delete engine;
     if (progress) progress->End();
     outcome.messageBoxes = notifier.Boxes();

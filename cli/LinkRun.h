@@ -45,6 +45,11 @@ struct RunOutcome {
     int result = -1;  // WM_LINK_EVENT 7's result when Finished
     std::array<std::uint8_t, kVersionBlockSize> versionBlock{};
     std::vector<std::string> messageBoxes;
+    // A read-back's cause when it ended short for reasons of its own file or
+    // buffer: the errno of the output file's failed create or write (0: none),
+    // and whether the image outgrew the buffer.
+    int fileErrno = 0;
+    bool imageTooLarge = false;
 };
 
 // Runs one exchange on an already opened port and tears the engine down again.

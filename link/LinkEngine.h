@@ -111,6 +111,12 @@ public:
     void YieldMs(int realMs);
 
     int imageFile = -1;  // the read-back's output file while it is open
+    // Why a read-back ended short when the line was not to blame, for tools
+    // that can say more than the window's texts: the errno of the output
+    // file's failed create or write, and whether the image outgrew the buffer.
+    // Written by the worker before its finishing event.
+    int imageFileErrno = 0;
+    bool imageTooLarge = false;
 
 private:
     std::stop_token stop_;

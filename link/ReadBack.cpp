@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <new>
 
 #include "Frames.h"
@@ -14,14 +15,16 @@ namespace {
 
 bool HasRequestCode(std::int32_t kind) { return kind >= KindFactoryData && kind <= KindSoftwareDataLoader; }
 
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
+// 0 when every byte was written, else the errno of the failed write.
+int WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
     while (count > 0) {
         const ssize_t n = ::write(fd, bytes, count);
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
         bytes += n;
         count -= std::size_t(n);
     }
-    return true;
+    return 0;
 }
 
 std::int64_t FileLength(int fd) {
@@ -41,6 +44,7 @@ void LinkEngine::RunReadBack() {
     }
     imageFile = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (imageFile < 0) {
+        imageFileErrno = errno;
         ShowMessage(fileName + "create failed !");
         Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
         IdleUntilStopped();
@@ -94,17 +98,20 @@ void LinkEngine::RunReadBack() {
                 writePosition += n;
                 received += n;
                 shortFrames = 0;
-                bool written;
+                int writeError;
                 if (blocks == 0) {
                     // Without a whole length header nothing received can be checked.
                     if (n < std::uint32_t(kLengthHeaderSize)) return finish(kResultLengthMismatch);
-                    written = WriteAll(imageFile, payload + kLengthHeaderSize, n - kLengthHeaderSize);
+                    writeError = WriteAll(imageFile, payload + kLengthHeaderSize, n - kLengthHeaderSize);
                     Post(WM_LINK_PROGRESS, kProgressTotal, std::intptr_t(announcedLength() / 1024));
                 } else {
-                    written = WriteAll(imageFile, payload, n);
+                    writeError = WriteAll(imageFile, payload, n);
                 }
                 // A file that could not take the bytes (disk full) is never a success.
-                if (!written) return finish(kResultLengthMismatch);
+                if (writeError != 0) {
+                    imageFileErrno = writeError;
+                    return finish(kResultLengthMismatch);
+                }
                 Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(received / 1024));
                 ++blocks;
                 break;
@@ -144,6 +151,7 @@ void LinkEngine::RunReadBack() {
                 break;
             case kRecvTooLarge:
                 // The image does not fit the buffer: the file keeps what fitted.
+                imageTooLarge = true;
                 return finish(kResultLengthMismatch);
             default:
                 Pause(kReadBackConfusedPauseMs);
