@@ -108,6 +108,12 @@ void MainDialog::OnReadBack() {
         workFolder = QDir::currentPath();
         if (overwrite.Choice() == kRename) readBackFileName = overwrite.NewName();
     }
+    // Received into a pipe or a device, the image would hold the worker in a
+    // write nobody reads, and the window with it once the run is stopped.
+    if (IsSpecialFile(QFile::encodeName(readBackFileName).toStdString())) {
+        ShowMessage(this, readBackFileName + QStringLiteral("\nNot a regular file !"));
+        return;
+    }
 
     const RunOutcome run = RunTransfer(kModeReadBack, readBackFileName);
     if (run.runResult == kResultSuccess) {

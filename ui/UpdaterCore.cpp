@@ -63,6 +63,12 @@ std::vector<std::string> ListAcceptedImages(int kindIndex) {
     return names;
 }
 
+bool IsSpecialFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode);
+}
+
 bool IsSoftwareKind(int kind) { return kind >= KindSoftware && kind <= KindSoftwareDataLoader; }
 
 bool KindChangeNeedsRefresh(int oldKind, int newKind) { return !(IsSoftwareKind(oldKind) && IsSoftwareKind(newKind)); }

@@ -38,6 +38,10 @@ std::vector<std::string> ListImageCandidates(const std::string& folder);
 // Candidates of the current directory that pass IsImageFileAccepted.
 std::vector<std::string> ListAcceptedImages(int kindIndex);
 
+// True when `path` names a pipe, a device or a socket: something a file
+// cannot be received into without a write that may never return.
+bool IsSpecialFile(const std::string& path);
+
 // ---------------------------------------------------------------- kinds
 
 // The three software kinds share their sizes and carry version texts.

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "DialogTemplate.h"
 #include "LinkEngine.h"
 #include "MainDialog.h"
@@ -216,6 +218,18 @@ TEST(ReadBack, ExistingFileCanBeRenamedOrTheReadBackDropped) {
     EXPECT_EQ(worker.runs[0].fileName, "copy.bin");
     EXPECT_EQ(window.ReadBackFileName(), QStringLiteral("copy.bin"));
     EXPECT_EQ(bench.messages.texts, QStringList{"\nTransfer Error!, Please try again!\n"});
+}
+
+TEST(ReadBack, NothingIsReceivedIntoAPipe) {
+    Bench bench;
+    ASSERT_EQ(::mkfifo("UserData.bin", 0600), 0);
+    FakeWorker worker(FakeWorker::Finishing(1));
+    MainDialog window;
+    test::ClickControl(&window, 11991);
+    test::WhenModal<OverwriteDialog>([](OverwriteDialog* d) { test::ClickControl(d, 1); });
+    test::ClickControl(&window, 11974);
+    EXPECT_TRUE(worker.runs.empty());
+    EXPECT_EQ(bench.messages.texts, QStringList{"UserData.bin\nNot a regular file !"});
 }
 
 TEST(ReadBack, ChipKindsAreRefusedWithoutARun) {
