@@ -1,7 +1,5 @@
 #include "LinkRun.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -22,12 +20,6 @@ constexpr auto kWatchInterval = std::chrono::milliseconds(100);
 constexpr double kLongestTimeoutSeconds = 1e9;
 
 }  // namespace
-
-bool DeviceVanished(const std::string& device) {
-    struct stat st {};
-    if (::stat(device.c_str(), &st) == 0) return false;
-    return errno == ENOENT || errno == ENODEV || errno == ENXIO;
-}
 
 void RequestInterrupt() { g_interrupted.store(true); }
 bool InterruptRequested() { return g_interrupted.load(); }

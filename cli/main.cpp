@@ -1,9 +1,5 @@
 // tarven-link: the command-line companion of the updater window, on the same
 // link engine and worker.
-#include <signal.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,32 +8,9 @@
 #include "CliOptions.h"
 #include "Commands.h"
 #include "LinkRun.h"
+#include "ProcessPlatform.h"
 
 using namespace tarven::cli;
-
-namespace {
-
-void OnSignal(int) { RequestInterrupt(); }
-
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-    // A closed pipe on stdout must not kill us while we hold the port.
-    signal(SIGPIPE, SIG_IGN);
-}
-
-std::string OwnProgram(const char* argv0) {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n > 0) return std::string(path, std::size_t(n));
-    return argv0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -50,10 +23,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarven-link: %s\n\n%s", parsed.error.c_str(), UsageText().c_str());
         return kExitUsage;
     }
-    InstallSignalHandlers();
+    InstallInterruptHandlers();
     Console console;
-    console.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
-    console.stdinIsTerminal = ::isatty(STDIN_FILENO) == 1;
+    console.errIsTerminal = StreamIsTerminal(stderr);
+    console.stdinIsTerminal = StreamIsTerminal(stdin);
 
     const Options& options = parsed.options;
     switch (options.verb) {
@@ -61,7 +34,7 @@ int main(int argc, char** argv) {
         case Verb::Version: return RunVersionCommand(options, console);
         case Verb::ReadBack: return RunReadBackCommand(options, console);
         case Verb::Upload:
-            if (options.targets.size() > 1) return RunBatchUpload(options, console, OwnProgram(argv[0]));
+            if (options.targets.size() > 1) return RunBatchUpload(options, console, OwnProgramPath(argv[0]));
             return RunUploadCommand(options, console);
         case Verb::Help:
         case Verb::None: break;

@@ -38,8 +38,9 @@ struct PortStatus {
 std::array<std::string, 6> PortDevices();
 std::string PortDevice(int portIndex);
 
-// Serial devices the mapping leaves out because the system console runs on
-// them, for `tarven-link ports` to name. Empty where there is no such device.
+// Serial devices discovery leaves out because the system console runs on
+// them, for `tarven-link ports` to name. Empty where there is no such device,
+// and when the TARVEN_COM<n> variables decide the mapping.
 std::vector<std::string> ConsoleDevices();
 
 // Puts `device` in place of the mapping for all ports of this process

@@ -63,10 +63,8 @@ std::array<std::string, kPortCount> DiscoveredDevices() {
     return devices;
 }
 
-}  // namespace
-
-std::array<std::string, kPortCount> PortDevices() {
-    std::array<std::string, kPortCount> devices;
+// The TARVEN_COM<n> variables, and whether any of them is set.
+bool MappingVariables(std::array<std::string, kPortCount>& devices) {
     bool anyVariable = false;
     for (int i = 0; i < kPortCount; ++i) {
         const std::string variable = "TARVEN_COM" + std::to_string(i + 1);
@@ -75,7 +73,14 @@ std::array<std::string, kPortCount> PortDevices() {
             devices[i] = value;
         }
     }
-    if (!anyVariable) devices = DiscoveredDevices();
+    return anyVariable;
+}
+
+}  // namespace
+
+std::array<std::string, kPortCount> PortDevices() {
+    std::array<std::string, kPortCount> devices;
+    if (!MappingVariables(devices)) devices = DiscoveredDevices();
     std::lock_guard lock(g_overrideMutex);
     for (int i = 0; i < kPortCount; ++i)
         if (!g_overrides[i].empty()) devices[i] = g_overrides[i];
@@ -83,6 +88,10 @@ std::array<std::string, kPortCount> PortDevices() {
 }
 
 std::vector<std::string> ConsoleDevices() {
+    // When the variables decide, nothing was left out: a console named there
+    // shows as such in its own entry.
+    std::array<std::string, kPortCount> named;
+    if (MappingVariables(named)) return {};
     std::vector<std::string> consoles = SerialDevicesPresent();
     std::erase_if(consoles, [](const std::string& path) { return !IsSystemConsole(path); });
     return consoles;

@@ -1,0 +1,140 @@
+#include <windows.h>
+
+#include <cctype>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "LinkConstants.h"
+#include "PortAccess.h"
+#include "SerialPortWin.h"
+
+namespace tarven {
+namespace {
+
+std::mutex g_overrideMutex;
+std::array<std::string, kPortCount> g_overrides;
+
+// "COM12" or "\\.\COM12" in the form CreateFile needs for every port number.
+std::string DeviceName(const std::string& name) {
+    if (name.rfind("\\\\.\\", 0) == 0) return name;
+    const bool comName = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
+                         (name[2] == 'M' || name[2] == 'm') &&
+                         name.find_first_not_of("0123456789", 3) == std::string::npos;
+    return comName ? "\\\\.\\" + name : name;
+}
+
+// The bare port name ("COM3") of a device name.
+std::string PortNameOf(const std::string& device) {
+    return device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
+}
+
+// What the system calls the device behind a port ("\Device\VCP0"), from the
+// registry's serial-port map; empty when Windows does not list it.
+std::string DriverName(const std::string& device) {
+    const std::string port = PortNameOf(device);
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return {};
+    std::string found;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        BYTE data[256];
+        DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+        if (::RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+        if (type != REG_SZ) continue;
+        data[dataSize] = 0;
+        if (_stricmp(reinterpret_cast<const char*>(data), port.c_str()) == 0) {
+            found.assign(name, nameSize);
+            break;
+        }
+    }
+    ::RegCloseKey(key);
+    return found;
+}
+
+std::string SystemMessage(DWORD error) {
+    char text[256] = {};
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                     text, sizeof text, nullptr);
+    std::string message(text, n);
+    while (!message.empty() && std::isspace(static_cast<unsigned char>(message.back()))) message.pop_back();
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
+}  // namespace
+
+// COM1 to COM6 are the system's own ports of those names.
+std::array<std::string, kPortCount> PortDevices() {
+    std::array<std::string, kPortCount> devices;
+    for (int i = 0; i < kPortCount; ++i) devices[i] = std::string("\\\\.\\") + PortNames[i];
+    std::lock_guard lock(g_overrideMutex);
+    for (int i = 0; i < kPortCount; ++i)
+        if (!g_overrides[i].empty()) devices[i] = DeviceName(g_overrides[i]);
+    return devices;
+}
+
+std::string PortDevice(int portIndex) {
+    if (portIndex < 0 || portIndex >= kPortCount) return {};
+    return PortDevices()[portIndex];
+}
+
+// Windows never runs its console on a COM port.
+std::vector<std::string> ConsoleDevices() { return {}; }
+
+void OverridePortDevice(int portIndex, const std::string& device) {
+    if (portIndex < 0 || portIndex >= kPortCount) return;
+    std::lock_guard lock(g_overrideMutex);
+    g_overrides[portIndex] = device;
+}
+
+void ClearPortOverrides() {
+    std::lock_guard lock(g_overrideMutex);
+    for (auto& o : g_overrides) o.clear();
+}
+
+PortStatus DescribePort(int portIndex) {
+    PortStatus status;
+    status.device = PortDevice(portIndex);
+    PortHandle port = WinSerialPort::Open(status.device, &status);
+    return status;
+}
+
+int ProbePort(int portIndex) { return DescribePort(portIndex).state == PortState::Available ? 1 : 0; }
+
+PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {
+    PortHandle port = WinSerialPort::Open(DeviceName(device), status);
+    if (!port) return nullptr;
+    // Configuration failures pass unnoticed: the port is used regardless.
+    auto& comPort = static_cast<WinSerialPort&>(*port);
+    port->Apply(settings);
+    comPort.ConfigureDriver();
+    port->Purge();
+    return port;
+}
+
+PortHandle OpenPort(PortSettings settings) {
+    return OpenDevice(PortDevice(EffectivePortIndex(settings)), settings, nullptr);
+}
+
+void ClosePort(PortHandle& port) { port.reset(); }
+
+std::string DescribePortState(const PortStatus& status) {
+    const std::string driver = status.device.empty() ? std::string() : DriverName(status.device);
+    const std::string known = driver.empty() ? std::string() : " (" + driver + ")";
+    switch (status.state) {
+        case PortState::Available: return "available" + known;
+        case PortState::NoDevice: return "no device";
+        case PortState::Missing: return "missing (Windows has no such port)";
+        case PortState::Busy: return "in use by another program" + known;
+        case PortState::PermissionDenied:
+            return "access denied: another program has the port open, or this account may not use it" + known;
+        case PortState::NotATerminal: return "not a serial port";
+        case PortState::SystemConsole:
+        case PortState::OwnTerminal:
+        case PortState::OtherError: break;
+    }
+    return "cannot be opened: " + SystemMessage(DWORD(status.error)) + known;
+}
+
+}  // namespace tarven
