@@ -138,4 +138,16 @@ inline constexpr int kReadBackEndPauseMs = 10;
 // Request codes, indexed by kind - 11990; code 4 is only ever sent as a repeat.
 inline constexpr std::array<std::uint16_t, 5> kReadBackRequestCodes = {32, 51, kCodeStandBy, kCodeStandBy, kCodeStandBy};
 
+// Whether a finished upload's result 1 can be trusted. The protocol numbers no
+// blocks, so some exchanges leave the receiver's copy in doubt: only reading
+// the image back settles it.
+enum class UploadDoubt : std::uint8_t {
+    None,            // every block and the end code acknowledged in turn
+    AckAfterRepeat,  // an acknowledgement came after the PC had asked for a repeat:
+                     // it may answer the block before, putting the count one block ahead
+    EndUnanswered,   // the end code went unanswered four times
+    BlockResent,     // the receiver asked for a block again (1 or 64): an acknowledgement
+                     // altered on the line reads the same, and the block is then stored twice
+};
+
 }  // namespace tarven

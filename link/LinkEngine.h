@@ -29,6 +29,9 @@ public:
     virtual void Received(int result, std::uint32_t payloadLength) = 0;
 };
 
+// One English sentence saying why, for tarven-link's standard error; empty for None.
+const char* UploadDoubtText(UploadDoubt doubt);
+
 class LinkEngine {
 public:
     // Opens the port of `settings` (a copy is kept). A missing port is no error:
@@ -54,6 +57,9 @@ public:
     AccessLevel accessLevel = 0;
     std::vector<std::uint8_t> versionBuffer;  // kVersionBufferSize bytes
     FrameTracer* tracer = nullptr;            // not owned; none by default
+    // Written by the upload's worker before its finishing event is posted; read
+    // alongside a result 1. The first doubt of a run is kept.
+    std::atomic<UploadDoubt> uploadDoubt{UploadDoubt::None};
 
     // 1 when the wake events exist, else 0 (after the message box).
     int CreateEvents();

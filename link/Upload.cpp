@@ -51,6 +51,21 @@ std::uint16_t StartCode(std::int32_t kind, AccessLevel level) {
 
 }  // namespace
 
+const char* UploadDoubtText(UploadDoubt doubt) {
+    switch (doubt) {
+        case UploadDoubt::None: return "";
+        case UploadDoubt::AckAfterRepeat:
+            return "an acknowledgement came after a repeat request; it may have answered an earlier block, "
+                   "so the receiver may hold a block twice or miss one";
+        case UploadDoubt::EndUnanswered:
+            return "the receiver never acknowledged the end code (sent four times)";
+        case UploadDoubt::BlockResent:
+            return "the receiver asked for a block again; if that request was an acknowledgement altered on "
+                   "the line, it holds the block twice";
+    }
+    return "";
+}
+
 void LinkEngine::RunUpload() {
     std::vector<std::uint8_t> image;
     std::int32_t length = 0;
@@ -89,6 +104,13 @@ void LinkEngine::RunUpload() {
     std::size_t source = kBlockSize;
     int endCounter = 0;
     const std::int64_t total = std::int64_t(length) + kLengthHeaderSize;
+    uploadDoubt.store(UploadDoubt::None);
+    // Set once the PC has asked for a repeat on its own: from then on an
+    // acknowledgement may be the receiver's earlier one said again.
+    bool repeatAsked = false;
+    auto doubt = [&](UploadDoubt why) {
+        if (uploadDoubt.load() == UploadDoubt::None) uploadDoubt.store(why);
+    };
 
     auto finish = [&](int result) {
         image = {};
@@ -102,6 +124,7 @@ void LinkEngine::RunUpload() {
         if (StopRequested()) return;
         switch (result) {
             case kCodeAck:
+                if (repeatAsked) doubt(UploadDoubt::AckAfterRepeat);
                 if (endCounter != 0) return finish(kResultSuccess);
                 acknowledged += lastBlockSize;
                 if (acknowledged < total) {
@@ -119,9 +142,11 @@ void LinkEngine::RunUpload() {
                 }
                 break;
             case kCodeRepeat:
+                doubt(UploadDoubt::BlockResent);
                 SendDataFrame(block.data(), lastBlockSize);
                 break;
             case kCodeSpeedChange:
+                doubt(UploadDoubt::BlockResent);
                 SetBaudRate(kBaudSlow);
                 Pause(kSpeedChangePauseMs);
                 SendDataFrame(block.data(), lastBlockSize);
@@ -135,12 +160,14 @@ void LinkEngine::RunUpload() {
                     PurgePort();
                     Pause(kBlockPauseMs);
                     SendCommand(kCodeRepeat);
+                    repeatAsked = true;
                 } else if (endCounter < kEndCodeSendsMax) {
                     SendCommand(kCodeEndOfImage);
                     ++endCounter;
                 } else {
-                    // The receiver has had the whole image acknowledged block by
-                    // block; four unanswered end codes count as done.
+                    // Four unanswered end codes count as done, as the receiver
+                    // expects; whether it holds the image only a read-back can say.
+                    doubt(UploadDoubt::EndUnanswered);
                     return finish(kResultSuccess);
                 }
                 break;

@@ -282,6 +282,81 @@ TEST_F(Upload, SilenceWhileBlocksGoOutAsksForARepeat) {
     EXPECT_EQ(port->Commands(), (std::vector<std::uint16_t>{18, 55, 1, 19}));
 }
 
+// The wire stays as it was; what changes is whether the engine vouches for a
+// result 1. A slow receiver whose late acknowledgement crosses the PC's repeat
+// request answers twice, and the PC runs one block ahead: that success, and
+// one whose end code was never answered, must not pass as confirmed.
+TEST_F(Upload, ASuccessTheReceiverMayNotHoldIsFlaggedUnconfirmed) {
+    struct Case {
+        const char* name;
+        std::function<void(Receiver&, int& state)> setUp;
+        bool slowAck;  // block 1's acknowledgement comes only with the PC's repeat request
+        UploadDoubt expected;
+    };
+    const Case cases[] = {
+        {"clean", [](Receiver&, int&) {}, false, UploadDoubt::None},
+        {"end code answered late", [](Receiver& r, int& state) {
+             r.onEnd = [&state](ScriptedPort& p) {
+                 if (state++) p.QueueCommand(kCodeAck);
+                 return true;
+             };
+         },
+         false, UploadDoubt::None},
+        {"receiver asks for a repeat",
+         [](Receiver& r, int& state) {
+             r.onBlock = [&state](int block, ScriptedPort& p) {
+                 if (block != 1 || state++) return false;
+                 p.QueueCommand(kCodeRepeat);
+                 return true;
+             };
+         },
+         false, UploadDoubt::BlockResent},
+        {"slow acknowledgement", [](Receiver&, int&) {}, true, UploadDoubt::AckAfterRepeat},
+        {"end code never answered", [](Receiver& r, int&) { r.onEnd = [](ScriptedPort&) { return true; }; }, false,
+         UploadDoubt::EndUnanswered},
+        {"repeat asked after the end code",
+         [](Receiver& r, int& state) {
+             r.onEnd = [&state](ScriptedPort& p) {
+                 p.QueueCommand(state++ ? kCodeAck : kCodeRepeat);
+                 return true;
+             };
+         },
+         false, UploadDoubt::BlockResent},
+    };
+    const auto image = Image(4 * 4096);
+    WriteImage(image);
+    for (const Case& c : cases) {
+        Receiver receiver;
+        int state = 0;
+        c.setUp(receiver, state);
+        bool held = false;
+        auto owned = std::make_unique<ScriptedPort>([&](const ParsedFrame& f, ScriptedPort& p) {
+            if (c.slowAck && f.kind == ParsedFrame::Kind::Data && receiver.blocks == 1 && !held) {
+                held = true;  // block 1 taken, its acknowledgement still on its way
+                ++receiver.blocks;
+                return;
+            }
+            if (c.slowAck && f.kind == ParsedFrame::Kind::Command && f.code == kCodeRepeat) {
+                p.QueueCommand(kCodeAck);  // the late one
+                p.QueueCommand(kCodeAck);  // the answer to the repeat: the last one again
+                return;
+            }
+            receiver.Reaction()(f, p);
+        });
+        port = owned.get();
+        run = std::make_unique<LiveRun>(kModeUpload, std::move(owned));
+        run->Engine().fileName = file;
+        run->Engine().imageKind = KindSoftware;
+        ASSERT_TRUE(run->Start()) << c.name;
+        ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished)) << c.name;
+        EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess) << c.name;
+        EXPECT_EQ(run->Engine().uploadDoubt.load(), c.expected) << c.name;
+        EXPECT_EQ(std::string(UploadDoubtText(c.expected)).empty(), c.expected == UploadDoubt::None) << c.name;
+        run->Stop();
+        run.reset();
+    }
+}
+
 TEST_F(Upload, AFileThatCannotBeReadSendsNothing) {
     Receiver receiver;
     EXPECT_EQ(Run(KindSoftware, 0, receiver, "/nonexistent/main.bin"), kResultFailure);
