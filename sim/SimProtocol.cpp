@@ -298,6 +298,10 @@ void SimReceiver::Impl::OnUploadData(const ParsedFrame& frame, const SimOptions&
     FrameFlags flags;
     if (u.corruptReplyAtBlock == block && !uploadFired.corrupt) flags.corrupted = uploadFired.corrupt = true;
     if (u.dropReplyAtBlock == block && !uploadFired.drop) flags.dropped = uploadFired.drop = true;
+    if (u.slowAckAtBlock == block && !uploadFired.slow) {
+        uploadFired.slow = true;
+        pausedUntilUs = std::max(pausedUntilUs, NowUs() + RealUsOfLinkMs(u.slowAckMs));
+    }
     ReplyCommand(kCodeAck, flags);
 }
 

@@ -590,6 +590,13 @@ bool SimReceiver::LoadReadBackImage(const std::string& path) {
 
 Bytes SimReceiver::Impl::CurrentReadBackImage() const {
     std::lock_guard lock(mutex);
+    if (options.readBack.serveLastUpload) {
+        // What the receiver kept: the last upload that took its end code.
+        if (uploadLatest && uploadLatest->endCodes > 0) return uploadLatest->image;
+        for (auto u = uploadsDone.rbegin(); u != uploadsDone.rend(); ++u)
+            if (u->endCodes > 0) return u->image;
+        return {};
+    }
     if (readBackImageSet) return readBackImage;
     // A recognisable pattern: position-dependent, so a shifted or repeated slice shows.
     Bytes image(options.readBack.defaultImageSize);

@@ -79,6 +79,10 @@ struct UploadOptions {
     int dropReplyAtBlock = 0;     // take block n; its acknowledgement is never sent
     bool answerDoneAtEnd = false; // answer the end code with 37 instead of 0
     int ignoreEndCodes = 0;       // leave this many end codes unanswered; negative: all of them
+    // A slow receiver (a flash erase): block n is taken, then nothing goes out
+    // for slowAckMs; what the program sends meanwhile is answered afterwards.
+    int slowAckAtBlock = 0;
+    int slowAckMs = 0;
 };
 
 struct ReadBackOptions {
@@ -99,6 +103,10 @@ struct ReadBackOptions {
     // With no answer from the program for this long while sending, resend the
     // last frame: the program never asks again on its own. 0: never.
     int resendAfterMs = 3000;
+    // Serve the image of the last upload that took its end code (as received,
+    // even when short or wrong; empty when none did), as a receiver reads
+    // back what it kept.
+    bool serveLastUpload = false;
     // After the program asks for 57,600 baud (64): resend the last frame once
     // the program's line is at that speed, or after this long in any case.
     int speedChangeWaitMs = 2000;

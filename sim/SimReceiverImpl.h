@@ -191,7 +191,7 @@ struct SimReceiver::Impl {
     int preambles = 0;
     int uploadBlock = 0;  // number of the block expected next
     struct UploadFaultsFired {
-        bool speed = false, repeat = false, abort = false, corrupt = false, drop = false;
+        bool speed = false, repeat = false, abort = false, corrupt = false, drop = false, slow = false;
     } uploadFired;
     int endCodesIgnored = 0;
     bool uploadEnded = false;  // an upload took its end code: later end codes are answered again

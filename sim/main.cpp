@@ -65,9 +65,12 @@ Upload
   --done-at-end            answer the end code with 37 instead of 0
   --ignore-end-codes N     leave the first N end codes unanswered
   --silent-after-end       never answer the end code
+  --slow-ack-at N          take block N, then send nothing for ... (a flash erase)
+  --slow-ack-seconds S     ... S seconds; what came meanwhile is answered afterwards
 
 Read-back
   --readback-image FILE    image to serve (default: a 20,000-byte pattern)
+  --readback-upload        serve the image the last upload left, as received
   --readback-end-code 19|35  end code after the data (default 19)
   --first-payload N        bytes in the first payload, header included (default 4100; 4: header only)
   --slice N                bytes in every later payload (default 4096)
@@ -108,7 +111,7 @@ struct Settings {
     bool exitAfterUpload = false;
     bool trace = false;
     int pushReadBackAfterMs = -1;
-    double pauseSeconds = 0, silentSeconds = 0;
+    double pauseSeconds = 0, silentSeconds = 0, slowAckSeconds = 0;
 };
 
 // Parses the command line; false (with a message) on a bad option.
@@ -174,6 +177,8 @@ bool Parse(int argc, char** argv, Settings& s, bool& help) {
         {"--corrupt-reply-at", integer(o.upload.corruptReplyAtBlock)},
         {"--drop-reply-at", integer(o.upload.dropReplyAtBlock)},
         {"--ignore-end-codes", integer(o.upload.ignoreEndCodes)},
+        {"--slow-ack-at", integer(o.upload.slowAckAtBlock)},
+        {"--slow-ack-seconds", real(s.slowAckSeconds)},
         {"--readback-image", text(s.readBackImage)},
         {"--readback-end-code", code(o.readBack.endCode, {19, 35})},
         {"--first-payload", integer(o.readBack.firstPayloadSize)},
@@ -217,6 +222,7 @@ bool Parse(int argc, char** argv, Settings& s, bool& help) {
         {"--omit-last-byte", flag(o.readBack.omitLastByte)},
         {"--readback-standby-first", flag(o.readBack.standbyFirst)},
         {"--paced", flag(o.line.paced)},
+        {"--readback-upload", flag(o.readBack.serveLastUpload)},
     };
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -258,6 +264,7 @@ bool Parse(int argc, char** argv, Settings& s, bool& help) {
     if (seed >= 0) o.line.seed = std::uint64_t(seed);
     o.line.pauseMs = int(s.pauseSeconds * 1000);
     o.line.silentMs = int(s.silentSeconds * 1000);
+    o.upload.slowAckMs = int(s.slowAckSeconds * 1000);
     return true;
 }
 
