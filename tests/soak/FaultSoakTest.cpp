@@ -148,6 +148,10 @@ TEST_P(FaultSoak, EveryRunEndsInBoundAndSuccessMeansTheSameImage) {
         EXPECT_NE(r.outcome, Outcome::Different) << "success reported for an image the far side does not hold, "
                                                     "with no fault on the line that the protocol cannot see\n  "
                                                  << where;
+        // The engine may doubt a good upload, never vouch for a bad one.
+        EXPECT_FALSE(row.transfer == Transfer::Upload && DeliveredDifferent(r) && r.doubt == UploadDoubt::None &&
+                     !r.invisibleAck)
+            << "a confirmed success for an image the receiver does not hold\n  " << where;
         EXPECT_NE(r.outcome, Outcome::Hang) << "stopped by the watchdog after " << r.seconds
                                             << " s, and not in a wait the protocol never gives up\n  " << where;
         // The worker is stopped after every run, finished or not: that must be at once.

@@ -153,6 +153,7 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
     sim::SimOptions options;
     options.line.paced = true;
     options.line.seed = seed;
+    options.readBack.serveLastUpload = transfer == Transfer::Upload;  // what the check reads back
     profile.apply(options, rng, setup.frames);
 
     const int descriptorsBefore = OpenDescriptors();
@@ -176,6 +177,7 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
         bool pcAsking = PcQuietMs(run.log, start) * timing.speedUp < window;
 
         report.stopMs = run.Stop();
+        if (transfer == Transfer::Upload && run.Engine()) report.doubt = run.Engine()->uploadDoubt.load();
         if (LinkWorkerRunning()) report.problems.push_back("worker still running after TerminateLinkWorker");
         run.TearDown();
         if (LiveLinkEngine() != nullptr) report.problems.push_back("the live engine outlived its teardown");
@@ -304,6 +306,20 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
             report.outcome = Outcome::Failed;
         }
         // Kept for failing runs, and for every run other than an identical one on request.
+        report.receiverHoldsImage = sim.ReadBackImage() == image;
+        // An acknowledgement the receiver never meant: an answer altered into
+        // one, or a reply the line said twice. Neither leaves a trace the PC
+        // could doubt (the protocol numbers no blocks and checks no commands).
+        report.invisibleAck = Any(audit.toProgram, {kCodeAck}) || audit.staleReplies;
+        // The technician's check, on the same line with the same faults, for
+        // the kind whose read-back the receiver starts on request.
+        if (transfer == Transfer::Upload && report.result == kResultSuccess && setup.kind == KindFactoryData &&
+            !sim.Vanished()) {
+            const Timing rb = TimingOf(Transfer::ReadBack);
+            report.verify = VerifyByReadBack(sim, image, setup.kind, rb.speedUp, rb.boundLinkMs);
+            if (report.verify == VerifyVerdict::Identical && !identical)
+                report.problems.push_back("the check read back the image the receiver does not hold");
+        }
         const bool wanted = std::getenv("TARVEN_SOAK_TIMELINES") && report.outcome != Outcome::Identical;
         if (IsFault(report.outcome) || !report.problems.empty() || wanted) report.timeline = Timeline(sim, log);
     }
@@ -316,115 +332,9 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
     return report;
 }
 
-// ============================================================ the matrix
-
-namespace {
-
-struct Cell {
-    int runs = 0;
-    int counts[int(Outcome::Count)] = {};
-    double seconds = 0;
-    double maxStopMs = 0;
-    int early = 0;
-    double slowestLinkSeconds = 0;  // of the runs that ended on their own
-    std::map<std::string, int> limits;
-};
-
-struct Matrix {
-    std::mutex mutex;
-    std::vector<std::pair<std::string, std::string>> order;  // transfer, profile
-    std::map<std::pair<std::string, std::string>, Cell> cells;
-    std::vector<std::string> notable;
-    std::vector<std::string> notes;
-};
-
-Matrix& TheMatrix() {
-    static Matrix matrix;
-    return matrix;
-}
-
-}  // namespace
-
-void Record(Transfer transfer, const std::string& profile, std::uint64_t seed, const RunReport& report) {
-    Matrix& m = TheMatrix();
-    std::lock_guard lock(m.mutex);
-    const auto key = std::make_pair(std::string(Name(transfer)), profile);
-    if (!m.cells.count(key)) m.order.push_back(key);
-    Cell& cell = m.cells[key];
-    ++cell.runs;
-    ++cell.counts[int(report.outcome)];
-    cell.seconds += report.seconds;
-    cell.maxStopMs = std::max(cell.maxStopMs, report.stopMs);
-    if (report.earlySuccess) ++cell.early;
-    if (report.outcome != Outcome::LimitHang && report.outcome != Outcome::Hang)
-        cell.slowestLinkSeconds = std::max(cell.slowestLinkSeconds, report.seconds * report.speedUp);
-    if (report.outcome == Outcome::LimitDifferent || report.outcome == Outcome::LimitHang)
-        for (const auto& l : report.limits) ++cell.limits[l];
-    if (report.outcome != Outcome::Identical && report.outcome != Outcome::Failed &&
-        report.outcome != Outcome::Mismatch) {
-        std::ostringstream line;
-        line << "  " << Name(transfer) << '/' << profile << " seed " << seed << ": " << Name(report.outcome) << " after "
-             << std::fixed << std::setprecision(0) << report.seconds * report.speedUp << " s link";
-        for (const auto& l : report.limits) line << " [" << l << ']';
-        line << "\n      " << report.detail;
-        m.notable.push_back(line.str());
-    }
-}
-
-void Note(const std::string& line) {
-    Matrix& m = TheMatrix();
-    std::lock_guard lock(m.mutex);
-    m.notes.push_back(line);
-}
-
-void PrintMatrix(std::ostream& out) {
-    Matrix& m = TheMatrix();
-    std::lock_guard lock(m.mutex);
-    if (m.cells.empty() && m.notes.empty()) return;
-    out << "\n==== fault soak matrix (upload: link clock x" << TimingOf(Transfer::Upload).speedUp << ", bound "
-        << TimingOf(Transfer::Upload).boundLinkMs / 1000 << " s link; read-back: x"
-        << TimingOf(Transfer::ReadBack).speedUp << ", bound " << TimingOf(Transfer::ReadBack).boundLinkMs / 1000
-        << " s link; paced line; scale " << SoakScale() << ") ====\n";
-    out << std::left << std::setw(10) << "transfer" << std::setw(17) << "fault" << std::right << std::setw(5) << "runs";
-    for (int o = 0; o < int(Outcome::Count); ++o) out << std::setw(11) << Name(Outcome(o));
-    out << std::setw(9) << "secs" << std::setw(10) << "stop-ms" << std::setw(7) << "early" << std::setw(8) << "slow-s" << '\n';
-    int totals[int(Outcome::Count)] = {};
-    int runs = 0, early = 0;
-    double seconds = 0;
-    for (const auto& key : m.order) {
-        const Cell& c = m.cells[key];
-        out << std::left << std::setw(10) << key.first << std::setw(17) << key.second << std::right << std::setw(5)
-            << c.runs;
-        for (int o = 0; o < int(Outcome::Count); ++o) {
-            out << std::setw(11) << c.counts[o];
-            totals[o] += c.counts[o];
-        }
-        out << std::setw(9) << std::fixed << std::setprecision(1) << c.seconds << std::setw(10) << c.maxStopMs
-            << std::setw(7) << c.early << std::setw(8) << std::setprecision(0) << c.slowestLinkSeconds << '\n';
-        early += c.early;
-        runs += c.runs;
-        seconds += c.seconds;
-    }
-    out << std::left << std::setw(27) << "all" << std::right << std::setw(5) << runs;
-    for (int o = 0; o < int(Outcome::Count); ++o) out << std::setw(11) << totals[o];
-    out << std::setw(9) << seconds << std::setw(10) << "" << std::setw(7) << early << '\n';
-    out << "(secs: real time of the runs; stop-ms: slowest TerminateLinkWorker; early: counted as identical,\n"
-           " but result 1 came before the receiver had taken the end code, an acknowledgement meant for an\n"
-           " earlier block taken for the end code's; slow-s: link seconds of the slowest run that ended on its own)\n";
-
-    out << "\nknown limits behind limit-diff / limit-hang (runs):\n";
-    for (const auto& key : m.order)
-        for (const auto& [limit, count] : m.cells[key].limits)
-            out << "  " << key.first << '/' << key.second << ": " << count << " x " << limit << '\n';
-    if (!m.notable.empty()) {
-        out << "\nruns other than identical / result 0 / result 2:\n";
-        for (const auto& line : m.notable) out << line << '\n';
-    }
-    if (!m.notes.empty()) {
-        out << '\n';
-        for (const auto& line : m.notes) out << line << '\n';
-    }
-    out << std::flush;
+bool DeliveredDifferent(const RunReport& report) {
+    return report.result == kResultSuccess &&
+           (report.outcome == Outcome::Different || report.outcome == Outcome::LimitDifferent);
 }
 
 }  // namespace tarven::soak

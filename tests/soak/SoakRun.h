@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "LinkEngine.h"
 #include "SimReceiver.h"
+#include "SoakVerify.h"
 
 namespace tarven::soak {
 
@@ -62,7 +64,19 @@ struct RunReport {
     // Upload: result 1 came while the last frames were still on their way;
     // the receiver got the whole image only after the PC had called it done.
     bool earlySuccess = false;
+    // Upload: the engine's doubt beside its result 1; None is a confirmed success.
+    UploadDoubt doubt = UploadDoubt::None;
+    // Upload with result 1 of a kind with a read-back: the technician's check.
+    VerifyVerdict verify = VerifyVerdict::NotRun;
+    // Whether the receiver's copy equals the image, for the verify's judge.
+    bool receiverHoldsImage = false;
+    // An acknowledgement the receiver never sent reached the PC (an answer
+    // altered into one, a reply duplicated on the line): the PC cannot tell it
+    // from a real one, so not even a doubt can follow.
+    bool invisibleAck = false;
 };
+// Upload with result 1: the receiver's copy differs from the image.
+bool DeliveredDifferent(const RunReport& report);
 
 RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed);
 

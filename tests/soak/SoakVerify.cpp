@@ -1,0 +1,57 @@
+#include "SoakVerify.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "LinkClock.h"
+#include "LinkEngine.h"
+#include "PortAccess.h"
+
+namespace tarven::soak {
+
+const char* Name(VerifyVerdict verdict) {
+    switch (verdict) {
+        case VerifyVerdict::NotRun: return "-";
+        case VerifyVerdict::Identical: return "identical";
+        case VerifyVerdict::Different: return "different";
+        case VerifyVerdict::NotDone: return "not done";
+    }
+    return "?";
+}
+
+VerifyVerdict VerifyByReadBack(sim::SimReceiver& sim, const Bytes& image, std::int32_t kind, double linkSpeedUp,
+                               int boundLinkMs) {
+    char pattern[] = "/tmp/tarven-soak-verify-XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    if (fd < 0) throw std::runtime_error("no temporary file");
+    ::close(fd);
+    const std::string file = pattern;
+
+    const double before = LinkTime().SpeedUp();
+    LinkTime().SetSpeedUp(linkSpeedUp);
+    OverridePortDevice(0, sim.DevicePath());
+    auto* engine = new LinkEngine(DefaultPortSettings(), kModeReadBack);
+    engine->fileName = file;
+    engine->imageKind = kind;
+    SetLiveLinkEngine(engine);
+    SoakNotifier notifier;
+    int result = -1;
+    if (engine->port && StartLinkWorker(&notifier) == 1)
+        result = notifier.WaitForFinish(std::chrono::milliseconds(LinkTime().RealMs(boundLinkMs) + 1000));
+    TerminateLinkWorker();
+    delete engine;
+    ClearPortOverrides();
+    LinkTime().SetSpeedUp(before);
+
+    std::ifstream in(file, std::ios::binary);
+    const Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ::unlink(file.c_str());
+    if (result != kResultSuccess) return VerifyVerdict::NotDone;
+    return got == image ? VerifyVerdict::Identical : VerifyVerdict::Different;
+}
+
+}  // namespace tarven::soak
