@@ -2,7 +2,9 @@
 # Installs what is missing, builds everything and runs every test: the plain
 # build first, then the whole suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the link and simulator tests under
-# ThreadSanitizer, and each fuzzer for a bounded time.
+# ThreadSanitizer, and each fuzzer for a bounded time. After the plain build,
+# the Windows stage (scripts/test-windows.sh) cross-builds tarven-link.exe and
+# tests it under wine64 against the simulator.
 #   TARVEN_QUICK=1   only the plain build and its tests
 #   TARVEN_FUZZ_SECONDS=N   time per fuzzer (default 60)
 set -euo pipefail
@@ -24,6 +26,9 @@ build build
 (cd build && ctest -j "$jobs" --output-on-failure --timeout 600)
 
 if [ "${TARVEN_QUICK:-0}" = 1 ]; then exit 0; fi
+
+stage "Windows: tarven-link.exe and the link tests under wine64"
+bash scripts/test-windows.sh build
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer: whole suite"
 build build-asan -DTARVEN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
