@@ -42,7 +42,7 @@ MainDialog::RunOutcome MainDialog::RunTransfer(LinkMode mode, const QString& fil
     // Only an upload's start codes depend on the access level.
     if (upload) engine->accessLevel = accessLevel;
     dialog.exec();
-    return {dialog.runResult, dialog.cancelled};
+    return {dialog.runResult, dialog.cancelled, dialog.uploadDoubt};
 }
 
 // ---------------------------------------------------------------- version read
@@ -82,6 +82,12 @@ void MainDialog::OnUpdateCommand() {
     const UpdateOutcome outcome = DecideUpdateOutcome(run.runResult, run.cancelled, imageKind, fullXStep);
     if (outcome.resetStep) fullXStep = 0;
     if (!outcome.message.isEmpty()) ShowMessage(this, outcome.message);
+    // The protocol numbers no blocks: after a disturbed line the receiver may
+    // hold a block twice or miss one, though the run counted as done.
+    if (run.runResult == kResultSuccess && run.uploadDoubt != UploadDoubt::None)
+        ShowMessage(this, QStringLiteral("\nThe line was disturbed during the transfer.\nThe receiver's copy of the "
+                                         "image could not be confirmed: please check it, e.g. by reading the "
+                                         "versions, and send the image again if in doubt.\n"));
     // Posted only once the box is closed, and handled after this handler has
     // returned: the second file goes through every check again.
     if (outcome.repeatCommand) QMetaObject::invokeMethod(this, &MainDialog::OnUpdateCommand, Qt::QueuedConnection);

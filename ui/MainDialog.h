@@ -85,6 +85,7 @@ private:
     struct RunOutcome {
         int runResult = 0;
         bool cancelled = false;
+        UploadDoubt uploadDoubt = UploadDoubt::None;
     };
     RunOutcome RunTransfer(LinkMode mode, const QString& fileName);
 

@@ -163,6 +163,8 @@ int TransferDialog::OnLinkEvent(std::intptr_t code, std::intptr_t value) {
         QTimer::singleShot(kVersionCloseDelayMs, this, &TransferDialog::CloseWithOk);
     } else if (code == kEventFinished) {
         runResult = static_cast<std::int32_t>(value);
+        // Written by the worker before it posted this event.
+        if (const LinkEngine* engine = LiveLinkEngine()) uploadDoubt = engine->uploadDoubt.load();
         accept();
     } else {
         CloseWithCancel(false);

@@ -39,6 +39,8 @@ public:
     // Before the run, 1 says the caller prepared a transfer (and its engine);
     // afterwards the result of the finishing message, or 0.
     std::int32_t runResult = 0;
+    // An upload's doubt beside a result 1, copied from the engine with the finishing event.
+    UploadDoubt uploadDoubt = UploadDoubt::None;
     std::array<std::uint8_t, kVersionBlockSize> versionBlock{};
     // The technician ended the run ("Annuler", Escape, the window's close).
     bool cancelled = false;

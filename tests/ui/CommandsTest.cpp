@@ -88,6 +88,26 @@ TEST(UpdateCommand, ChecksPortThenSelectionAndOtherKindsNeedNoReminder) {
     EXPECT_EQ(messages.texts.last(), kSuccess);
 }
 
+// A success the engine could not confirm gets a second box after the usual
+// one; the confirmed success above gets none.
+TEST(UpdateCommand, AnUnconfirmedSuccessAsksTheTechnicianToCheckTheReceiver) {
+    Bench bench;
+    bench.folder.File(QStringLiteral("fdd.bin"), 65536);
+    FakeWorker worker([](LinkNotifier* window, LinkEngine* engine) {
+        engine->uploadDoubt.store(UploadDoubt::AckAfterRepeat);
+        window->PostLinkMessage(WM_LINK_EVENT, kEventFinished, kResultSuccess);
+        return 1;
+    });
+    MainDialog window;
+    test::ClickControl(&window, 11990);
+    test::ClickControl(&window, 11971);
+    ASSERT_EQ(worker.runs.size(), 1u);
+    ASSERT_EQ(bench.messages.texts.size(), 2);
+    EXPECT_EQ(bench.messages.texts[0], kSuccess);
+    EXPECT_TRUE(bench.messages.texts[1].contains(QStringLiteral("The line was disturbed")));
+    EXPECT_TRUE(bench.messages.texts[1].contains(QStringLiteral("reading the versions")));
+}
+
 TEST(UpdateCommand, TwoFileSequenceSendsBothFilesInListOrder) {
     Bench bench;
     bench.folder.File(QStringLiteral("x1.bin"), 500);
