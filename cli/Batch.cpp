@@ -15,6 +15,7 @@
 #include "LinkRun.h"
 #include "PortAccess.h"
 #include "Progress.h"
+#include "Verify.h"
 
 namespace tarven::cli {
 namespace {
@@ -62,6 +63,7 @@ std::string RowText(const Child& c) {
     if (c.done) state = c.row.exitStatus == 0 ? "done" : "FAILED: " + c.row.outcome;
     else if (c.totalKb < 0) state = "waiting for the receiver";
     else state = FormatProgressBar(c.totalKb, c.positionKb, 20);
+    if (!c.done && c.row.verify == kVerifyReading) state = "verify " + state;
     return c.label + "  " + state;
 }
 
@@ -170,6 +172,16 @@ void HandleLine(Child& c, const std::string& line, Board& board) {
         c.outcomeSeen = true;
         return;
     }
+    if (report.kind == Report::Kind::Verify) {
+        c.row.verify = report.outcome;
+        if (report.outcome == kVerifyReading) {  // the second phase: its progress starts afresh
+            c.totalKb = -1;
+            c.positionKb = 0;
+            c.shownTenths = 0;
+            board.Message(c, "upload finished; reading the image back to verify it");
+        }
+        return;
+    }
     c.totalKb = report.totalKb;
     c.positionKb = report.positionKb;
     board.Progress(c);
@@ -194,24 +206,42 @@ void Reap(Child& c, Board& board) {
 
 std::string FormatBatchSummary(const std::vector<BatchRow>& rows) {
     std::size_t deviceWidth = 6, resultWidth = 6;
-    auto result = [](const BatchRow& r) { return r.exitStatus == 0 ? std::string("ok") : "FAILED: " + r.outcome; };
+    auto result = [](const BatchRow& r) {
+        if (r.exitStatus == 0) return std::string("ok");
+        if (r.exitStatus == kExitUnconfirmed) return "UNCONFIRMED: " + r.outcome;
+        if (r.exitStatus == kExitVerifyMismatch) return "DIFFERENT: " + r.outcome;
+        return "FAILED: " + r.outcome;
+    };
+    const bool verified = std::any_of(rows.begin(), rows.end(), [](const BatchRow& r) { return !r.verify.empty(); });
     for (const auto& r : rows) {
         deviceWidth = std::max(deviceWidth, r.device.size());
         resultWidth = std::max(resultWidth, result(r).size());
     }
-    auto line = [&](const std::string& port, const std::string& device, const std::string& res, const std::string& time) {
+    auto line = [&](const std::string& port, const std::string& device, const std::string& res, const std::string& time,
+                    const std::string& verify) {
         std::string text = port + std::string(6 - std::min<std::size_t>(port.size(), 5), ' ');
         text += device + std::string(deviceWidth - device.size() + 2, ' ');
         text += res + std::string(resultWidth - res.size() + 2, ' ');
-        return text + time + "\n";
+        if (!verified) return text + time + "\n";
+        return text + time + std::string(10 - std::min<std::size_t>(time.size(), 8), ' ') + verify + "\n";
     };
-    std::string table = line("PORT", "DEVICE", "RESULT", "TIME");
+    std::string table = line("PORT", "DEVICE", "RESULT", "TIME", "VERIFY");
     for (const auto& r : rows) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f s", r.seconds);
-        table += line(r.port, r.device.empty() ? "-" : r.device, result(r), time);
+        table += line(r.port, r.device.empty() ? "-" : r.device, result(r), time, r.verify.empty() ? "-" : r.verify);
     }
     return table;
+}
+
+int BatchExitStatus(const std::vector<BatchRow>& rows) {
+    bool different = false, unconfirmed = false;
+    for (const auto& r : rows) {
+        if (r.exitStatus == kExitVerifyMismatch) different = true;
+        else if (r.exitStatus == kExitUnconfirmed) unconfirmed = true;
+        else if (r.exitStatus != kExitOk) return kExitRunFailed;
+    }
+    return different ? kExitVerifyMismatch : unconfirmed ? kExitUnconfirmed : kExitOk;
 }
 
 std::string CheckDistinctTargets(const Options& options) {
@@ -231,7 +261,10 @@ int RunBatchUpload(const Options& options, Console& console, const std::string& 
         std::fprintf(console.err, "Password incorrect!\n");
         return kExitUsage;
     }
-    for (const std::string& problem : {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options)}) {
+    const AccessLevel level = options.password ? *AccessLevelFromPassword(*options.password) : AccessLevel(0);
+    const std::string verifyRefusal = options.verify ? VerifyRefusal(*options.kind, level) : std::string();
+    for (const std::string& problem :
+         {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options), verifyRefusal}) {
         if (!problem.empty()) {
             std::fprintf(console.err, "%s\n", problem.c_str());
             return kExitUsage;
@@ -292,15 +325,11 @@ int RunBatchUpload(const Options& options, Console& console, const std::string& 
     board.Close();
 
     std::vector<BatchRow> rows;
-    bool allOk = true;
-    for (const auto& c : children) {
-        rows.push_back(c.row);
-        allOk = allOk && c.row.exitStatus == 0;
-    }
+    for (const auto& c : children) rows.push_back(c.row);
     std::fprintf(console.out, "%s", FormatBatchSummary(rows).c_str());
     std::fflush(console.out);
     if (InterruptRequested()) return kExitInterrupted;
-    return allOk ? kExitOk : kExitRunFailed;
+    return BatchExitStatus(rows);
 }
 
 }  // namespace tarven::cli

@@ -16,9 +16,16 @@ struct BatchRow {
     int exitStatus = -1;
     std::string outcome;  // "ok" or the reason of the failure
     double seconds = 0;
+    std::string verify;   // --verify: "identical", "DIFFERENT at offset N", ...; empty without
 };
 
-// Port, device, result and time, one line per receiver, under a header line.
+// A batch's own exit status: 0 when every receiver succeeded; 6 when some
+// copy differs, else 5 when some is unconfirmed, and nothing worse happened;
+// else 1.
+int BatchExitStatus(const std::vector<BatchRow>& rows);
+
+// Port, device, result and time (and the check, when any row has one), one
+// line per receiver, under a header line.
 std::string FormatBatchSummary(const std::vector<BatchRow>& rows);
 
 // Empty when the targets name distinct devices, else which ones collide.

@@ -53,6 +53,7 @@ std::string CheckVerbOptions(const Options& o) {
     const bool transfer = o.verb == Verb::Upload || o.verb == Verb::ReadBack;
     if (!transfer && (o.kind || o.password)) return "--kind and --password belong to upload and readback";
     if (o.verb != Verb::ReadBack && (!o.output.empty() || o.force)) return "--output and --force belong to readback";
+    if (o.verb != Verb::Upload && o.verify) return "--verify belongs to upload";
     if (o.verb != Verb::Upload && !o.files.empty()) return "unexpected argument '" + o.files.front() + "'";
     if (o.verb != Verb::Upload && o.targets.size() > 1) return "only upload takes several --port/--device options";
     if (transfer && !o.kind) return "--kind is required";
@@ -150,6 +151,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
             o.output = v;
         } else if (arg == "--force") {
             o.force = true;
+        } else if (arg == "--verify") {
+            o.verify = true;
         } else {
             r.error = "unknown option '" + arg + "'";
             return r;
@@ -182,6 +185,7 @@ std::vector<std::string> ChildArguments(const Options& o, const Target& target) 
     }
     if (o.trace) args.push_back("--trace");
     args.push_back("upload");
+    if (o.verify) args.push_back("--verify");
     args.push_back("--kind");
     args.push_back(std::to_string(int(*o.kind)));
     if (o.password) {
@@ -200,7 +204,7 @@ std::string UsageText() {
         "Commands:\n"
         "  ports                        list COM1..COM6, their devices and whether they can be opened\n"
         "  version                      print the receiver's hardware and software version\n"
-        "  upload --kind KIND [--password PASSWORD] FILE [FILE2]\n"
+        "  upload --kind KIND [--password PASSWORD] [--verify] FILE [FILE2]\n"
         "                               send an image to the receiver (fullx takes two files);\n"
         "                               several --port/--device options update several receivers at once\n"
         "  readback --kind KIND [--password PASSWORD] [--output FILE] [--force]\n"
@@ -215,6 +219,8 @@ std::string UsageText() {
         "                     transfers: give up after this long without progress (default 600)\n"
         "  --trace            show every frame sent and received on stderr\n"
         "  --force            readback: replace an existing output file\n"
+        "  --verify           upload: read the image back over the same line and compare it with the\n"
+        "                     file (kinds fdd to loader; software/full/loader need the level-2 password)\n"
         "  --help             show this text\n"
         "\n"
         "KIND: fdd (11990), ucd (11991), software (11992), full (11993), loader (11994),\n"
@@ -227,6 +233,8 @@ std::string UsageText() {
         "Exit status: 0 success; 1 the run failed (receiver aborted, incomplete read-back, file error,\n"
         "time-out without progress, device vanished; in a batch: any receiver failed); 2 bad usage or a\n"
         "file the kind does not accept; 3 the port cannot be opened; 4 no version answer in time;\n"
+        "5 upload finished, but the receiver's copy is unconfirmed (the line was disturbed: check it,\n"
+        "e.g. with --verify); 6 --verify found the receiver's copy different from the file;\n"
         "130 interrupted.\n";
 }
 

@@ -31,6 +31,7 @@ struct Options {
     std::optional<std::string> password;
     std::string output;
     bool force = false;
+    bool verify = false;  // upload: read the image back and compare
     std::vector<std::string> files;
 };
 

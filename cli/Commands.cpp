@@ -11,6 +11,7 @@
 #include "CliRules.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
+#include "Verify.h"
 #include "ReadBackOutput.h"
 
 namespace tarven::cli {
@@ -194,7 +195,9 @@ int RunUploadCommand(const Options& options, Console& console) {
         return kExitUsage;
     }
     const ImageKind kind = *options.kind;
-    if (const std::string problem = CheckUploadFiles(kind, options.files); !problem.empty()) {
+    std::string problem = CheckUploadFiles(kind, options.files);
+    if (problem.empty() && options.verify) problem = VerifyRefusal(kind, *level);
+    if (!problem.empty()) {
         Say(console.err, problem);
         ReportOutcome(options, console, problem);
         return kExitUsage;
@@ -203,6 +206,9 @@ int RunUploadCommand(const Options& options, Console& console) {
     const int index = options.targets.front().portIndex;
     const std::string label = PortLabel(index);
     const auto started = std::chrono::steady_clock::now();
+    // Without --verify the first doubt is told once every file has gone out.
+    UploadDoubt doubt = UploadDoubt::None;
+    std::string doubtfulFile;
 
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         const std::string& file = options.files[i];
@@ -221,6 +227,8 @@ int RunUploadCommand(const Options& options, Console& console) {
         setup.level = *level;
         setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
         setup.timeoutRestartsOnProgress = true;
+        PortHandle kept;  // --verify reads back on the line the upload used
+        if (options.verify) setup.keepPort = &kept;
         QueueNotifier notifier(label, console.err);
         StderrTracer tracer(console.err);
         auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + file);
@@ -238,6 +246,14 @@ int RunUploadCommand(const Options& options, Console& console) {
                                         : "the transfer ended with result " + std::to_string(outcome.result);
             return Fail(options, console, kExitRunFailed, label, file + ": " + why);
         }
+        const UploadCheck check{options, console, index, label, file, kind, *level, StyleFor(options, console)};
+        if (options.verify) {
+            if (const int settled = SettleUpload(check, std::move(kept), outcome.uploadDoubt); settled != kExitOk)
+                return settled;
+        } else if (doubt == UploadDoubt::None && outcome.uploadDoubt != UploadDoubt::None) {
+            doubt = outcome.uploadDoubt;
+            doubtfulFile = file;
+        }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!options.reportProgress) {
@@ -246,6 +262,10 @@ int RunUploadCommand(const Options& options, Console& console) {
         Say(console.out, label + ": sent " + (options.files.size() == 1 ? options.files[0] : "both files") + text);
         Say(console.err, kind == KindFullX ? "Please do not power off the receiver before it reboots itself."
                                            : "Please keep the power while GOOD is not displayed on IRD.");
+    }
+    if (doubt != UploadDoubt::None) {
+        const UploadCheck check{options, console, index, label, doubtfulFile, kind, *level, StyleFor(options, console)};
+        return SettleUpload(check, nullptr, doubt);
     }
     ReportOutcome(options, console, "ok");
     return kExitOk;

@@ -15,6 +15,8 @@ enum ExitStatus : int {
     kExitUsage = 2,
     kExitPortUnavailable = 3,
     kExitNoVersion = 4,
+    kExitUnconfirmed = 5,     // finished, but the receiver's copy is unconfirmed
+    kExitVerifyMismatch = 6,  // --verify: the receiver's copy differs from the file
     kExitInterrupted = 130,
 };
 

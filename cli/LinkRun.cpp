@@ -91,6 +91,8 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
     // The worker has stopped: what it left in the engine can be read freely.
     outcome.fileErrno = engine->imageFileErrno;
     outcome.imageTooLarge = engine->imageTooLarge;
+    outcome.uploadDoubt = engine->uploadDoubt.load();
+    if (setup.keepPort) *setup.keepPort = std::move(engine->port);
     delete engine;
     if (progress) progress->End();
     outcome.messageBoxes = notifier.Boxes();

@@ -36,6 +36,9 @@ struct RunSetup {
     // Transfers: the time-out restarts with every progress message, so only a
     // run that stopped moving ends. Version query: one limit for the whole run.
     bool timeoutRestartsOnProgress = false;
+    // When set, the port comes back here after the run instead of being
+    // closed, so a read-back can follow on the same open line.
+    PortHandle* keepPort = nullptr;
 };
 
 enum class RunEnd { Finished, VersionReady, TimedOut, Vanished, Interrupted, NotStarted };
@@ -50,6 +53,7 @@ struct RunOutcome {
     // and whether the image outgrew the buffer.
     int fileErrno = 0;
     bool imageTooLarge = false;
+    UploadDoubt uploadDoubt = UploadDoubt::None;  // an upload's, beside its result
 };
 
 // Runs one exchange on an already opened port and tears the engine down again.

@@ -28,9 +28,18 @@ std::string OutcomeReportLine(const std::string& outcome) {
     return std::string(1, kReportPrefix) + "outcome " + outcome;
 }
 
+std::string VerifyReportLine(const std::string& state) {
+    return std::string(1, kReportPrefix) + "verify " + state;
+}
+
 bool ParseReportLine(const std::string& line, Report& report) {
     if (line.empty() || line[0] != kReportPrefix) return false;
     const std::string body = line.substr(1);
+    if (body.rfind("verify ", 0) == 0) {
+        report.kind = Report::Kind::Verify;
+        report.outcome = body.substr(7);
+        return true;
+    }
     if (body.rfind("outcome ", 0) == 0) {
         report.kind = Report::Kind::Outcome;
         report.outcome = body.substr(8);

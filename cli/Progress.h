@@ -20,9 +20,12 @@ int ProgressTenths(long totalKb, long positionKb);
 inline constexpr char kReportPrefix = '\x01';
 std::string ProgressReportLine(long totalKb, long positionKb);
 std::string OutcomeReportLine(const std::string& outcome);
+// --verify: the state of the check ("reading", then its result).
+inline constexpr const char* kVerifyReading = "reading";
+std::string VerifyReportLine(const std::string& state);
 // Reads a report line (without its newline). False for an ordinary message.
 struct Report {
-    enum class Kind { Progress, Outcome } kind = Kind::Progress;
+    enum class Kind { Progress, Outcome, Verify } kind = Kind::Progress;
     long totalKb = -1, positionKb = 0;
     std::string outcome;
 };

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <sys/file.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -144,6 +145,48 @@ TEST_F(LinkProgram, UploadsArriveByteIdentical) {
     // Not a terminal: a few progress lines, not one per block.
     EXPECT_TRUE(Contains(ran.err, "1024/1024 KB (100%)")) << ran.err;
     EXPECT_LT(std::count(ran.err.begin(), ran.err.end(), '\n'), 20) << ran.err;
+}
+
+// A receiver slow to acknowledge block 5 (a flash erase) answers the PC's
+// repeat request with that acknowledgement again: the PC runs one block
+// ahead, and block 10's repeat request re-sends block 11 in its place. The
+// run ends with result 1 all the same; tarven-link must not call it done.
+TEST_F(LinkProgram, ADisturbedUploadIsUnconfirmedAndVerifyFindsTheDifference) {
+    sim::SimOptions slow;
+    slow.upload.slowAckAtBlock = 5;
+    slow.upload.slowAckMs = 4000;
+    slow.upload.repeatAtBlock = 10;
+    slow.readBack.serveLastUpload = true;
+    SimReceiver sim(slow);
+    const Bytes image = RandomImage(65536, 21);
+    const std::string file = Write("fdd64k.bin", image);
+
+    Ran ran = Link({"--device", sim.DevicePath(), "upload", "--kind", "fdd", file});
+    EXPECT_EQ(ran.status, 5) << ran.err;
+    EXPECT_TRUE(Contains(ran.err, "unconfirmed")) << ran.err;
+    ASSERT_FALSE(sim.Uploads().empty());
+    EXPECT_NE(sim.Uploads().back().image, image) << "the case no longer disturbs the upload";
+
+    ran = Link({"--device", sim.DevicePath(), "upload", "--verify", "--kind", "fdd", file});
+    EXPECT_EQ(ran.status, 6) << ran.err;
+    const Bytes stored = sim.Uploads().back().image;
+    const auto parted = std::mismatch(stored.begin(), stored.end(), image.begin(), image.end());
+    const std::string offset = std::to_string(parted.first - stored.begin());
+    EXPECT_TRUE(Contains(ran.err, "at offset " + offset + " (receiver " + std::to_string(stored.size()) +
+                                      " bytes, file 65536 bytes)"))
+        << ran.err;
+
+    // A clean line verifies identical; a kind with no read-back is refused unsent.
+    sim::SimOptions serving;
+    serving.readBack.serveLastUpload = true;
+    SimReceiver clean(serving);
+    ran = Link({"--device", clean.DevicePath(), "upload", "--verify", "--kind", "fdd", file});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(Contains(ran.err, "identical")) << ran.err;
+    const std::size_t received = clean.ReceivedBytes().size();
+    ran = Link({"--device", clean.DevicePath(), "upload", "--verify", "--kind", "chip", Write("cam.bin", image)});
+    EXPECT_EQ(ran.status, 2) << ran.err;
+    EXPECT_EQ(clean.ReceivedBytes().size(), received);
 }
 
 TEST_F(LinkProgram, ThePasswordSetsTheStartCode) {
