@@ -39,7 +39,8 @@ protected:
 };
 
 // The receiver vanishes as the end code reaches it: it never takes the end
-// code, yet four unanswered end codes make the upload a success.
+// code, yet four unanswered end codes make the upload a success, one the
+// engine does not vouch for.
 TEST_F(KnownLimits, FourUnansweredEndCodesCountAsSuccessWithTheReceiverGone) {
     LinkTime().SetSpeedUp(TimingOf(Transfer::Upload).speedUp);
     const Bytes image = Image(3 * kBlockSize, 1);
@@ -48,6 +49,7 @@ TEST_F(KnownLimits, FourUnansweredEndCodesCountAsSuccessWithTheReceiverGone) {
     LiveTransfer run(Transfer::Upload, o, image, KindSoftware);
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.notifier.WaitForFinish(RealOf(60000)), kResultSuccess);
+    EXPECT_EQ(run.Engine()->uploadDoubt.load(), UploadDoubt::EndUnanswered);
     ASSERT_TRUE(run.Sim().Vanished());
     const auto uploads = run.Sim().Uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -72,7 +74,7 @@ TEST_F(KnownLimits, AnUnansweredPreambleIsNeverSentAgain) {
 // A block meets the receiver's silence. The PC's repeat requests then get the
 // previous block's acknowledgement again, which it takes for the lost
 // block's: the block is skipped, the receiver knows its image is short, and
-// still acknowledges the end code, so the PC reports success.
+// still acknowledges the end code, so the PC reports success, unconfirmed.
 TEST_F(KnownLimits, ABlockLostToSilenceIsSkippedAndTheUploadSucceeds) {
     LinkTime().SetSpeedUp(TimingOf(Transfer::Upload).speedUp);
     const Bytes image = Image(5 * kBlockSize, 3);
@@ -82,6 +84,7 @@ TEST_F(KnownLimits, ABlockLostToSilenceIsSkippedAndTheUploadSucceeds) {
     LiveTransfer run(Transfer::Upload, o, image, KindSoftware);
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.notifier.WaitForFinish(RealOf(90000)), kResultSuccess);
+    EXPECT_EQ(run.Engine()->uploadDoubt.load(), UploadDoubt::AckAfterRepeat);
     const auto uploads = run.Sim().Uploads();
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_FALSE(uploads[0].complete);
