@@ -11,8 +11,8 @@
 #include "CliRules.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
-#include "Verify.h"
 #include "ReadBackOutput.h"
+#include "Verify.h"
 
 namespace tarven::cli {
 namespace {
@@ -30,12 +30,16 @@ std::string Seconds(double s) {
 
 // Opens the target's port the way the window's probe does, but keeps it open
 // for the run, so nothing can take the port in between.
+PortSettings PortSettingsFor(int portIndex) {
+    PortSettings settings = DefaultPortSettings();
+    settings.wReserved = std::uint16_t(portIndex);
+    return settings;
+}
+
 PortHandle OpenTargetPort(int portIndex, std::string& failure) {
     const std::string device = PortDevice(portIndex);
     PortStatus status;
-    PortSettings settings = DefaultPortSettings();
-    settings.wReserved = std::uint16_t(portIndex);
-    PortHandle port = OpenDevice(device, settings, &status);
+    PortHandle port = OpenDevice(device, PortSettingsFor(portIndex), &status);
     if (!port) {
         failure = DescribePortState(status);
         if (status.state == PortState::NoDevice)
@@ -92,15 +96,31 @@ std::optional<AccessLevel> LevelOrComplain(const Options& options, Console& cons
 
 // Between the two files of an Enable FULL X update the receiver shows a page
 // of its own; a technician at the terminal confirms it, as in the window.
-void WaitForFullXPage(Console& console, const std::string& label) {
+// False when the input ended instead (Ctrl-D): that cancels the second file.
+bool WaitForFullXPage(Console& console, const std::string& label) {
     if (!console.stdinIsTerminal) {
         Say(console.err, label + ": first file sent, sending the second");
-        return;
+        return true;
     }
     Say(console.err, "Please wait...... Press Enter once the page of \"@Nimbo Chip Update\" appears on the TV.");
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
     }
+    return c == '\n';
+}
+
+// Between the two files: the technician's go-ahead, and the second file as it
+// is now, since it may have changed while the first went out. An empty text
+// when it may go.
+Failure BeforeSecondFile(const Options& options, Console& console, const std::string& label, ImageKind kind,
+                         const std::string& file) {
+    const bool confirmed = options.reportProgress || WaitForFullXPage(console, label);
+    // A Ctrl-C at the prompt must not let the second file go out.
+    if (InterruptRequested()) return {kExitInterrupted, "interrupted"};
+    if (!confirmed) return {kExitRunFailed, "input ended at the prompt: " + file + " was not sent"};
+    if (const std::string changed = CheckUploadFiles(kind, {file}); !changed.empty())
+        return {kExitRunFailed, changed + "; it was not sent"};
+    return {kExitOk, {}};
 }
 
 // Why a read-back that ran to its end brought no whole image, naming the
@@ -209,15 +229,19 @@ int RunUploadCommand(const Options& options, Console& console) {
     // Without --verify the first doubt is told once every file has gone out.
     UploadDoubt doubt = UploadDoubt::None;
     std::string doubtfulFile;
+    // Held from the first file to the last, so nothing else takes the port in between.
+    std::string failure;
+    PortHandle port = OpenTargetPort(index, failure);
+    if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
 
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         const std::string& file = options.files[i];
-        if (i > 0 && !options.reportProgress) WaitForFullXPage(console, label);
-        // A Ctrl-C at the prompt must not let the second file go out.
-        if (InterruptRequested()) return Fail(options, console, kExitInterrupted, label, "interrupted");
-        std::string failure;
-        PortHandle port = OpenTargetPort(index, failure);
-        if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
+        if (i > 0) {
+            const Failure stop = BeforeSecondFile(options, console, label, kind, file);
+            if (!stop.text.empty()) return Fail(options, console, stop.status, label, stop.text);
+            // The first file may have left the line at the slow speed.
+            port->Apply(PortSettingsFor(index));
+        }
 
         RunSetup setup;
         setup.mode = kModeUpload;
@@ -227,8 +251,7 @@ int RunUploadCommand(const Options& options, Console& console) {
         setup.level = *level;
         setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
         setup.timeoutRestartsOnProgress = true;
-        PortHandle kept;  // --verify reads back on the line the upload used
-        if (options.verify) setup.keepPort = &kept;
+        setup.keepPort = &port;
         QueueNotifier notifier(label, console.err);
         StderrTracer tracer(console.err);
         auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + file);
@@ -248,7 +271,8 @@ int RunUploadCommand(const Options& options, Console& console) {
         }
         const UploadCheck check{options, console, index, label, file, kind, *level, StyleFor(options, console)};
         if (options.verify) {
-            if (const int settled = SettleUpload(check, std::move(kept), outcome.uploadDoubt); settled != kExitOk)
+            // The read-back goes over the line the upload used, still held.
+            if (const int settled = SettleUpload(check, std::move(port), outcome.uploadDoubt); settled != kExitOk)
                 return settled;
         } else if (doubt == UploadDoubt::None && outcome.uploadDoubt != UploadDoubt::None) {
             doubt = outcome.uploadDoubt;

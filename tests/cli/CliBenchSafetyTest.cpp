@@ -166,6 +166,47 @@ TEST_F(BenchSafety, SignalsEndEveryStateWithinASecond) {
     }
 }
 
+// ---------------------------------------------------------------- the two-file kind
+
+TEST_F(BenchSafety, FullXHoldsThePortAndChecksTheSecondFileWhenItGoes) {
+    SimReceiver sim;
+    const std::string first = Write("x1.bin", RandomImage(3000, 6));
+    int master = -1, terminal = -1;
+    ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    auto start = [&] {
+        const std::string second = Write("x2.bin", RandomImage(5000, 7));
+        return LiveSetup{{"--device", sim.DevicePath(), "upload", "--kind", "fullx", first, second}, {}, dir_, terminal};
+    };
+    {
+        LiveProgram program(start());
+        ASSERT_TRUE(program.WaitForErr("Press Enter", 10s)) << program.Err();
+        // Another program finds the port still taken between the files.
+        const int other = ::open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(other, 0);
+        EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "the port was released at the prompt";
+        ::close(other);
+        // The second file shrinks to nothing while the technician waits.
+        ASSERT_EQ(::truncate((dir_ + "/x2.bin").c_str(), 0), 0);
+        ASSERT_EQ(::write(master, "\n", 1), 1);
+        const Ran ran = program.Finish(10s);
+        EXPECT_EQ(ran.status, 1) << ran.err;
+        EXPECT_TRUE(Contains(ran.err, "x2.bin has 0 bytes")) << ran.err;
+        EXPECT_EQ(sim.Uploads().size(), 1u);
+    }
+    {
+        // End of input (Ctrl-D) at the prompt cancels.
+        LiveProgram program(start());
+        ASSERT_TRUE(program.WaitForErr("Press Enter", 10s)) << program.Err();
+        ASSERT_EQ(::write(master, "\x04", 1), 1);
+        const Ran ran = program.Finish(10s);
+        EXPECT_EQ(ran.status, 1) << ran.err;
+        EXPECT_TRUE(Contains(ran.err, "x2.bin was not sent")) << ran.err;
+        EXPECT_EQ(sim.Uploads().size(), 2u);
+    }
+    ::close(terminal);
+    ::close(master);
+}
+
 // ---------------------------------------------------------------- options
 
 TEST_F(BenchSafety, AnyLongTimeOutWaitsForTheAnswer) {
