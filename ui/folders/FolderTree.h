@@ -23,7 +23,8 @@ public:
 
     // Replaces the children of `item` by the visible sub-folders of the
     // folder `path`, each probed one level down so that only folders with
-    // sub-folders of their own get an expand button.
+    // sub-folders of their own get an expand button. A symbolic link to a
+    // folder is listed but not probed, so it never gets one.
     void FillChildren(QTreeWidgetItem* item, const QString& path);
 
     // The full path an item stands for: "/" for the root, "/a/b" below it.
