@@ -218,7 +218,7 @@ std::string UsageText() {
         "  --timeout SECONDS  version: give up after this long (default 30);\n"
         "                     transfers: give up after this long without progress (default 600)\n"
         "  --trace            show every frame sent and received on stderr\n"
-        "  --force            readback: replace an existing output file\n"
+        "  --force            readback: replace an existing output file, once a whole image has arrived\n"
         "  --verify           upload: read the image back over the same line and compare it with the\n"
         "                     file (kinds fdd to loader; software/full/loader need the level-2 password)\n"
         "  --help             show this text\n"

@@ -17,7 +17,7 @@ namespace {
 // fraction of a second. Should something block that for good (a write to a
 // pipe nobody reads, a hung file system), the process ends anyway once this
 // grace is over, and the system releases the port as at any exit.
-constexpr long kInterruptGraceMs = 700;
+constexpr long kInterruptGraceMs = 500;
 
 timer_t g_grace{};
 bool g_graceReady = false;
