@@ -84,7 +84,7 @@ grep -q '^COM1 .*available' <<<"$ports" || fail "ports does not list COM1 as ava
 
 step "upload of 1 MiB with a speed change to 57,600"
 head -c 1048576 /dev/urandom >"$work/main.bin"
-start_sim --speed-change-at 40 --upload-output "$work/received.bin"
+start_sim --speed-change-at 40 --upload-output "$work/received.bin" --exit-after-upload
 pty=$(readlink "$line")
 # The speed the program set shows on the pseudo-terminal itself (tcgetattr).
 (while kill -0 "$sim_pid" 2>/dev/null; do stty -F "$pty" speed 2>/dev/null; sleep 0.05; done) >"$work/speeds.log" &
@@ -94,6 +94,8 @@ watcher=$!
 status=0
 link --port COM1 upload --kind software main.bin >"$work/upload.log" 2>&1 || status=$?
 case $status in 0|5) ;; *) fail "upload (exit $status): $(cat "$work/upload.log")" ;; esac
+# The simulator writes the image it rebuilt once it has acknowledged the end, then exits.
+for _ in $(seq 300); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
 stop_sim
 wait "$watcher" || true
 cmp "$work/main.bin" "$work/received.bin" || fail "the receiver's image differs from the file"
