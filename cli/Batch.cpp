@@ -1,16 +1,9 @@
 #include "Batch.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
+#include "ChildProcess.h"
 #include "CliRules.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
@@ -22,11 +15,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How long the parent sleeps between looks at an interrupt when no child writes.
+constexpr int kOutputWaitMs = 200;
+
 struct Child {
     std::string label;
     BatchRow row;
-    pid_t pid = -1;
-    int fd = -1;  // the child's stdout and stderr, one pipe
+    ChildProcess process;
     std::string pending;  // a line not complete yet
     Clock::time_point started;
     long totalKb = -1, positionKb = 0;
@@ -40,17 +35,6 @@ std::string DeviceOf(const Target& t) { return t.device.empty() ? PortDevice(t.p
 std::string LabelOf(const Target& t) {
     const std::string device = DeviceOf(t);
     return std::string(PortNames[std::size_t(t.portIndex)]) + " (" + (device.empty() ? "no device" : device) + ")";
-}
-
-// One device may go by several names (a symbolic link, "/dev/pts//0"): device
-// nodes are the same when their device numbers are, other files when they are
-// one file; a name that cannot be looked up is compared as written.
-bool SameDevice(const std::string& a, const std::string& b) {
-    if (a.empty() || b.empty()) return false;
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return a == b;
-    if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) return sa.st_rdev == sb.st_rdev;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::string ExitText(int status) {
@@ -129,38 +113,6 @@ private:
     Clock::time_point lastDraw_{};
 };
 
-bool Spawn(Child& c, const std::string& program, const std::vector<std::string>& args) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-    std::vector<char*> argv;
-    std::string name = "tarven-link";
-    argv.push_back(name.data());
-    std::vector<std::string> copies = args;
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    c.started = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return false;
-    }
-    if (pid == 0) {
-        // Nobody can answer a child's prompt: its input is empty.
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (null >= 0) ::dup2(null, 0);
-        ::dup2(fds[1], 1);
-        ::dup2(fds[1], 2);
-        ::execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    ::close(fds[1]);
-    c.pid = pid;
-    c.fd = fds[0];
-    return true;
-}
-
 void HandleLine(Child& c, const std::string& line, Board& board) {
     Report report;
     if (!ParseReportLine(line, report)) {
@@ -188,18 +140,35 @@ void HandleLine(Child& c, const std::string& line, Board& board) {
 }
 
 void Reap(Child& c, Board& board) {
-    ::close(c.fd);
-    c.fd = -1;
-    int status = 0;
-    while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    c.row.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    c.row.exitStatus = c.process.Wait();
     c.row.seconds = std::chrono::duration<double>(Clock::now() - c.started).count();
     if (!c.outcomeSeen) c.row.outcome = c.row.exitStatus == 0 ? "ok" : "ended without a report";
     if (c.row.exitStatus != 0 && c.row.exitStatus != kExitRunFailed)
         c.row.outcome = "exit " + ExitText(c.row.exitStatus) + ": " + c.row.outcome;
     c.done = true;
     board.Finished(c);
+}
+
+// Whatever the child has written so far, line by line; its end once its output is over.
+void ReadOutput(Child& c, Board& board) {
+    char buffer[4096];
+    const long n = c.process.OutputOpen() ? c.process.Read(buffer, sizeof buffer) : -1;
+    if (n < 0) return;
+    if (n == 0) {
+        if (!c.pending.empty()) HandleLine(c, c.pending, board);
+        c.pending.clear();
+        Reap(c, board);
+        return;
+    }
+    c.pending.append(buffer, std::size_t(n));
+    std::size_t end;
+    while ((end = c.pending.find('\n')) != std::string::npos) {
+        // A child on Windows ends its lines with CR LF.
+        const std::size_t length = end > 0 && c.pending[end - 1] == '\r' ? end - 1 : end;
+        const std::string line = c.pending.substr(0, length);
+        c.pending.erase(0, end + 1);
+        HandleLine(c, line, board);
+    }
 }
 
 }  // namespace
@@ -279,48 +248,26 @@ int RunBatchUpload(const Options& options, Console& console, const std::string& 
         c.label = LabelOf(t);
         c.row.port = PortNames[std::size_t(t.portIndex)];
         c.row.device = DeviceOf(t);
-        if (!Spawn(c, program, ChildArguments(options, t))) {
-            c.row.outcome = std::string("could not start a process: ") + std::strerror(errno);
+        c.started = Clock::now();
+        const std::string failure = c.process.Start(program, ChildArguments(options, t));
+        if (!failure.empty()) {
+            c.row.outcome = "could not start a process: " + failure;
             c.done = true;
         }
     }
 
     bool forwarded = false;
     for (;;) {
-        std::vector<pollfd> fds;
-        std::vector<Child*> owners;
+        std::vector<ChildProcess*> open;
         for (auto& c : children)
-            if (c.fd >= 0) {
-                fds.push_back({c.fd, POLLIN, 0});
-                owners.push_back(&c);
-            }
-        if (fds.empty()) break;
+            if (c.process.OutputOpen()) open.push_back(&c.process);
+        if (open.empty()) break;
         if (InterruptRequested() && !forwarded) {
-            // A Ctrl-C reaches the children by itself; a SIGTERM sent to us alone does not.
-            for (auto* c : owners) ::kill(c->pid, SIGTERM);
+            for (auto* p : open) p->Interrupt();
             forwarded = true;
         }
-        if (::poll(fds.data(), nfds_t(fds.size()), 200) <= 0) continue;
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            Child& c = *owners[i];
-            char buffer[4096];
-            const ssize_t n = ::read(c.fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (!c.pending.empty()) HandleLine(c, c.pending, board);
-                c.pending.clear();
-                Reap(c, board);
-                continue;
-            }
-            c.pending.append(buffer, std::size_t(n));
-            std::size_t end;
-            while ((end = c.pending.find('\n')) != std::string::npos) {
-                const std::string line = c.pending.substr(0, end);
-                c.pending.erase(0, end + 1);
-                HandleLine(c, line, board);
-            }
-        }
+        if (!WaitForOutput(open, kOutputWaitMs)) continue;
+        for (auto& c : children) ReadOutput(c, board);
     }
     board.Close();
 
