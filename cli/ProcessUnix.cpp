@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 
 #include "Commands.h"
 #include "LinkRun.h"
@@ -70,6 +71,8 @@ std::string OwnProgramPath(const char* argv0) {
     if (n > 0) return std::string(path, std::size_t(n));
     return argv0;
 }
+
+bool MoveIntoPlace(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 bool DeviceVanished(const std::string& device) {
     struct stat st {};

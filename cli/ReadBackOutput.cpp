@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "ProcessPlatform.h"
 
 namespace tarven::cli {
 namespace {
@@ -69,7 +70,7 @@ bool ReadBackOutput::Prepare(const std::string& path, bool force) {
 std::string ReadBackOutput::Commit() {
     if (!temporary_) return {};
     temporary_ = false;
-    if (::rename(receiving_.c_str(), final_.c_str()) == 0) return {};
+    if (MoveIntoPlace(receiving_, final_)) return {};
     return "cannot replace " + name_ + ": " + std::strerror(errno) + "; the image is in " + receiving_;
 }
 
@@ -82,7 +83,7 @@ std::string ReadBackOutput::Abandon() {
         return name_ + " is unchanged (nothing arrived)";
     }
     const std::string partial = name_ + kPartialSuffix;
-    const std::string kept = ::rename(receiving_.c_str(), partial.c_str()) == 0 ? partial : receiving_;
+    const std::string kept = MoveIntoPlace(receiving_, partial) ? partial : receiving_;
     return name_ + " is unchanged; what arrived is kept in " + kept;
 }
 
