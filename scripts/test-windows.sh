@@ -2,7 +2,8 @@
 # The Windows stage: cross-builds tarven-link.exe and the link tests, runs the
 # tests under wine64, and runs tarven-link.exe against the Linux simulator
 # through wine's COM1: version, a 1 MiB upload with a speed change to 57,600
-# (checked on the pseudo-terminal), a read-back and a Ctrl-C.
+# (checked on the pseudo-terminal), a read-back over an existing file, a batch
+# upload to COM1 and COM2 and a Ctrl-C.
 #   bash scripts/test-windows.sh [LINUX_BUILD_DIR]   (default: build)
 # Wine probes the machine's serial devices whenever it starts. No test may
 # open one, so everything runs in a private mount namespace where those
@@ -34,25 +35,29 @@ sim=$linux_build/bin/tarven-receiver-sim
 exe=$win/bin/tarven-link.exe
 work=$win/wine-run
 line=$win/com1-line  # what wine's COM1 stands for; each simulator points it at its pseudo-terminal
+line2=$win/com2-line  # COM2, for the batch's second receiver
 sim_pid=""
+sim2_pid=""
 step() { echo "-- $* (at $(($(date +%s) - started)) s)"; }
 fail() { echo "Windows stage FAILED: $*" >&2; exit 1; }
 cleanup() {
     if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+    if [ -n "$sim2_pid" ]; then kill "$sim2_pid" 2>/dev/null || true; fi
     "$wineserver" -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
 started=$(date +%s)
-rm -rf "$WINEPREFIX" "$work" "$line"
+rm -rf "$WINEPREFIX" "$work" "$line" "$line2"
 mkdir -p "$WINEPREFIX" "$work"
-# One prefix per run. COM1 is our link; COM2 to COM6 are switched off, so
-# wine maps none of them to a device of the machine.
+# One prefix per run. COM1 and COM2 are our links; COM3 to COM6 are switched
+# off, so wine maps none of them to a device of the machine.
 timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || fail "wine did not start (wineboot)"
 {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
     printf '"COM1"="%s"\r\n' "$line"
-    for n in 2 3 4 5 6; do printf '"COM%s"=""\r\n' "$n"; done
+    printf '"COM2"="%s"\r\n' "$line2"
+    for n in 3 4 5 6; do printf '"COM%s"=""\r\n' "$n"; done
 } >"$work/ports.reg"
 (cd "$work" && timeout 120 "$wine" reg import ports.reg >/dev/null 2>&1) || fail "could not set wine's ports"
 timeout 120 "$wineserver" -w || true
@@ -101,12 +106,30 @@ wait "$watcher" || true
 cmp "$work/main.bin" "$work/received.bin" || fail "the receiver's image differs from the file"
 grep -qx 57600 "$work/speeds.log" || fail "the line never ran at 57,600 baud: $(sort -u "$work/speeds.log" | tr '\n' ' ')"
 
-step "read-back"
+step "read-back over an existing file"
 start_sim --readback-image "$work/main.bin"
+echo "an older image" >"$work/back.bin"
 link --port COM1 readback --kind fdd --output back.bin --force >"$work/readback.log" 2>&1 ||
     fail "read-back (exit $?): $(cat "$work/readback.log")"
 stop_sim
 cmp "$work/main.bin" "$work/back.bin" || fail "the read-back differs from the receiver's image"
+
+step "batch upload to COM1 and COM2 of a file whose name has spaces"
+cp "$work/main.bin" "$work/batch image.bin"
+start_sim --upload-output "$work/received1.bin" --exit-after-upload
+rm -f "$line2"
+"$sim" --link "$line2" --upload-output "$work/received2.bin" --exit-after-upload >"$work/sim2.log" 2>&1 &
+sim2_pid=$!
+for _ in $(seq 100); do [ -L "$line2" ] && break; sleep 0.1; done
+status=0
+link --port COM1 --port COM2 upload --kind software "batch image.bin" >"$work/batch.log" 2>&1 || status=$?
+case $status in 0|5) ;; *) fail "batch upload (exit $status): $(cat "$work/batch.log")" ;; esac
+grep -q '^COM2 ' "$work/batch.log" || fail "the batch's summary has no COM2 row: $(cat "$work/batch.log")"
+for _ in $(seq 300); do kill -0 "$sim_pid" 2>/dev/null || kill -0 "$sim2_pid" 2>/dev/null || break; sleep 0.1; done
+stop_sim
+kill "$sim2_pid" 2>/dev/null || true; wait "$sim2_pid" 2>/dev/null || true; sim2_pid=""
+cmp "$work/batch image.bin" "$work/received1.bin" || fail "COM1's receiver has another image than the file"
+cmp "$work/batch image.bin" "$work/received2.bin" || fail "COM2's receiver has another image than the file"
 
 step "Ctrl-C during an upload at the line's own pace"
 start_sim --paced
