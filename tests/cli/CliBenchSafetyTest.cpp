@@ -14,6 +14,7 @@
 #include <random>
 
 #include "LiveProgram.h"
+#include "ProgramFolder.h"
 #include "RunProgram.h"
 #include "SimReceiver.h"
 
@@ -24,46 +25,9 @@ using namespace std::chrono_literals;
 using sim::Bytes;
 using sim::SimReceiver;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-Bytes RandomImage(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes) b = std::uint8_t(random());
-    return bytes;
-}
-
-class BenchSafety : public ::testing::Test {
+class BenchSafety : public ProgramFolder {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tarven-bench-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string Write(const std::string& name, const Bytes& bytes) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        return name;
-    }
-    Bytes Read(const std::string& name) {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<std::string> Listing() {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(dir_.c_str())) {
-            while (const dirent* e = ::readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     Ran Link(const std::vector<std::string>& args, int limitSeconds = 60) { return RunTarvenLink(args, {}, dir_, limitSeconds); }
-
-    std::string dir_;
 };
 
 // ---------------------------------------------------------------- readback --force

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <random>
 
+#include "ProgramFolder.h"
 #include "RunProgram.h"
 #include "SimReceiver.h"
 
@@ -21,40 +22,12 @@ using namespace std::chrono_literals;
 using sim::Bytes;
 using sim::SimReceiver;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-Bytes RandomImage(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes) b = std::uint8_t(random());
-    return bytes;
-}
-
-class LinkProgram : public ::testing::Test {
+class LinkProgram : public ProgramFolder {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tarven-link-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string Write(const std::string& name, const Bytes& bytes) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                                 std::streamsize(bytes.size()));
-        return name;
-    }
-    Bytes Read(const std::string& name) {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-    bool Exists(const std::string& name) { return ::access((dir_ + "/" + name).c_str(), F_OK) == 0; }
     // Runs in the test folder, where image files are written and read back.
     Ran Link(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
         return RunTarvenLink(args, env, dir_);
     }
-
-    std::string dir_;
 };
 
 // ---------------------------------------------------------------- ports
