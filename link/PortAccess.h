@@ -47,6 +47,8 @@ std::vector<std::string> ConsoleDevices();
 // (tarven-link --device). An empty string restores the normal mapping.
 void OverridePortDevice(int portIndex, const std::string& device);
 void ClearPortOverrides();
+// The devices put in place so far, empty where none was.
+std::array<std::string, 6> PortOverrides();
 
 // 1 when the port of this index can be opened right now (and closes it again), else 0.
 int ProbePort(int portIndex);

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,9 +13,6 @@
 
 namespace tarven {
 namespace {
-
-std::mutex g_overrideMutex;
-std::array<std::string, kPortCount> g_overrides;
 
 // Numbered devices of one family in /dev (ttyUSB0, ttyUSB1, ...), by number.
 std::vector<std::pair<int, std::string>> DevicesNamed(const char* prefix) {
@@ -81,9 +77,9 @@ bool MappingVariables(std::array<std::string, kPortCount>& devices) {
 std::array<std::string, kPortCount> PortDevices() {
     std::array<std::string, kPortCount> devices;
     if (!MappingVariables(devices)) devices = DiscoveredDevices();
-    std::lock_guard lock(g_overrideMutex);
+    const auto overrides = PortOverrides();
     for (int i = 0; i < kPortCount; ++i)
-        if (!g_overrides[i].empty()) devices[i] = g_overrides[i];
+        if (!overrides[i].empty()) devices[i] = overrides[i];
     return devices;
 }
 
@@ -97,30 +93,12 @@ std::vector<std::string> ConsoleDevices() {
     return consoles;
 }
 
-std::string PortDevice(int portIndex) {
-    if (portIndex < 0 || portIndex >= kPortCount) return {};
-    return PortDevices()[portIndex];
-}
-
-void OverridePortDevice(int portIndex, const std::string& device) {
-    if (portIndex < 0 || portIndex >= kPortCount) return;
-    std::lock_guard lock(g_overrideMutex);
-    g_overrides[portIndex] = device;
-}
-
-void ClearPortOverrides() {
-    std::lock_guard lock(g_overrideMutex);
-    for (auto& o : g_overrides) o.clear();
-}
-
 PortStatus DescribePort(int portIndex) {
     PortStatus status;
     status.device = PortDevice(portIndex);
     PortHandle port = UnixSerialPort::Open(status.device, &status);
     return status;
 }
-
-int ProbePort(int portIndex) { return DescribePort(portIndex).state == PortState::Available ? 1 : 0; }
 
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {
     PortHandle port = UnixSerialPort::Open(device, status);
@@ -129,10 +107,6 @@ PortHandle OpenDevice(const std::string& device, const PortSettings& settings, P
     port->Apply(settings);
     port->Purge();
     return port;
-}
-
-PortHandle OpenPort(PortSettings settings) {
-    return OpenDevice(PortDevice(EffectivePortIndex(settings)), settings, nullptr);
 }
 
 void ClosePort(PortHandle& port) {

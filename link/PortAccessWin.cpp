@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <cctype>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -11,9 +10,6 @@
 
 namespace tarven {
 namespace {
-
-std::mutex g_overrideMutex;
-std::array<std::string, kPortCount> g_overrides;
 
 // "COM12" or "\\.\COM12" in the form CreateFile needs for every port number.
 std::string DeviceName(const std::string& name) {
@@ -68,30 +64,14 @@ std::string SystemMessage(DWORD error) {
 std::array<std::string, kPortCount> PortDevices() {
     std::array<std::string, kPortCount> devices;
     for (int i = 0; i < kPortCount; ++i) devices[i] = std::string("\\\\.\\") + PortNames[i];
-    std::lock_guard lock(g_overrideMutex);
+    const auto overrides = PortOverrides();
     for (int i = 0; i < kPortCount; ++i)
-        if (!g_overrides[i].empty()) devices[i] = DeviceName(g_overrides[i]);
+        if (!overrides[i].empty()) devices[i] = DeviceName(overrides[i]);
     return devices;
-}
-
-std::string PortDevice(int portIndex) {
-    if (portIndex < 0 || portIndex >= kPortCount) return {};
-    return PortDevices()[portIndex];
 }
 
 // Windows never runs its console on a COM port.
 std::vector<std::string> ConsoleDevices() { return {}; }
-
-void OverridePortDevice(int portIndex, const std::string& device) {
-    if (portIndex < 0 || portIndex >= kPortCount) return;
-    std::lock_guard lock(g_overrideMutex);
-    g_overrides[portIndex] = device;
-}
-
-void ClearPortOverrides() {
-    std::lock_guard lock(g_overrideMutex);
-    for (auto& o : g_overrides) o.clear();
-}
 
 PortStatus DescribePort(int portIndex) {
     PortStatus status;
@@ -99,8 +79,6 @@ PortStatus DescribePort(int portIndex) {
     PortHandle port = WinSerialPort::Open(status.device, &status);
     return status;
 }
-
-int ProbePort(int portIndex) { return DescribePort(portIndex).state == PortState::Available ? 1 : 0; }
 
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {
     PortHandle port = WinSerialPort::Open(DeviceName(device), status);
@@ -111,10 +89,6 @@ PortHandle OpenDevice(const std::string& device, const PortSettings& settings, P
     comPort.ConfigureDriver();
     port->Purge();
     return port;
-}
-
-PortHandle OpenPort(PortSettings settings) {
-    return OpenDevice(PortDevice(EffectivePortIndex(settings)), settings, nullptr);
 }
 
 void ClosePort(PortHandle& port) { port.reset(); }
