@@ -208,6 +208,39 @@ std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& fil
     return {};
 }
 
+// Sends one file over the held port: kExitOk when the receiver took it, with
+// the engine's doubt about it in `doubt`; otherwise the exit status, reported.
+static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doubt) {
+    RunSetup setup;
+    setup.mode = kModeUpload;
+    setup.portIndex = c.portIndex;
+    setup.fileName = c.file;
+    setup.kind = c.kind;
+    setup.level = c.level;
+    setup.timeoutSeconds = EffectiveTimeoutSeconds(c.options);
+    setup.timeoutRestartsOnProgress = true;
+    setup.keepPort = &port;
+    QueueNotifier notifier(c.label, c.console.err);
+    StderrTracer tracer(c.console.err);
+    auto progress = MakeProgressView(c.style, c.console.err, c.label + " " + c.file);
+    const RunOutcome outcome =
+        RunLink(setup, std::move(port), notifier, progress.get(), c.options.trace ? &tracer : nullptr);
+
+    if (outcome.end != RunEnd::Finished) {
+        const Failure f = DescribeUnfinishedRun(outcome, setup);
+        return Fail(c.options, c.console, f.status, c.label, c.file + ": " + f.text);
+    }
+    if (outcome.result != kResultSuccess) {
+        const std::string why = !outcome.messageBoxes.empty() ? "could not read " + c.file
+                                : outcome.result == kResultFailure
+                                    ? "the receiver aborted the transfer"
+                                    : "the transfer ended with result " + std::to_string(outcome.result);
+        return Fail(c.options, c.console, kExitRunFailed, c.label, c.file + ": " + why);
+    }
+    doubt = outcome.uploadDoubt;
+    return kExitOk;
+}
+
 int RunUploadCommand(const Options& options, Console& console) {
     const auto level = LevelOrComplain(options, console);
     if (!level) {
@@ -242,40 +275,15 @@ int RunUploadCommand(const Options& options, Console& console) {
             // The first file may have left the line at the slow speed.
             port->Apply(PortSettingsFor(index));
         }
-
-        RunSetup setup;
-        setup.mode = kModeUpload;
-        setup.portIndex = index;
-        setup.fileName = file;
-        setup.kind = kind;
-        setup.level = *level;
-        setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
-        setup.timeoutRestartsOnProgress = true;
-        setup.keepPort = &port;
-        QueueNotifier notifier(label, console.err);
-        StderrTracer tracer(console.err);
-        auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + file);
-        const RunOutcome outcome =
-            RunLink(setup, std::move(port), notifier, progress.get(), options.trace ? &tracer : nullptr);
-
-        if (outcome.end != RunEnd::Finished) {
-            const Failure f = DescribeUnfinishedRun(outcome, setup);
-            return Fail(options, console, f.status, label, file + ": " + f.text);
-        }
-        if (outcome.result != kResultSuccess) {
-            const std::string why = !outcome.messageBoxes.empty() ? "could not read " + file
-                                    : outcome.result == kResultFailure
-                                        ? "the receiver aborted the transfer"
-                                        : "the transfer ended with result " + std::to_string(outcome.result);
-            return Fail(options, console, kExitRunFailed, label, file + ": " + why);
-        }
         const UploadCheck check{options, console, index, label, file, kind, *level, StyleFor(options, console)};
+        UploadDoubt fileDoubt = UploadDoubt::None;
+        if (const int sent = SendOneFile(check, port, fileDoubt); sent != kExitOk) return sent;
         if (options.verify) {
             // The read-back goes over the line the upload used, still held.
-            if (const int settled = SettleUpload(check, std::move(port), outcome.uploadDoubt); settled != kExitOk)
+            if (const int settled = SettleUpload(check, std::move(port), fileDoubt); settled != kExitOk)
                 return settled;
-        } else if (doubt == UploadDoubt::None && outcome.uploadDoubt != UploadDoubt::None) {
-            doubt = outcome.uploadDoubt;
+        } else if (doubt == UploadDoubt::None && fileDoubt != UploadDoubt::None) {
+            doubt = fileDoubt;
             doubtfulFile = file;
         }
     }
