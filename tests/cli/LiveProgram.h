@@ -34,17 +34,9 @@ struct LiveSetup {
 class LiveProgram {
 public:
     explicit LiveProgram(const LiveSetup& setup) {
-        std::vector<std::string> argStore = {TARVEN_LINK_PROGRAM};
-        argStore.insert(argStore.end(), setup.args.begin(), setup.args.end());
-        std::vector<std::string> envStore;
-        for (char** e = environ; *e; ++e)
-            if (std::string(*e).rfind("TARVEN_COM", 0) != 0) envStore.push_back(*e);
-        envStore.insert(envStore.end(), setup.env.begin(), setup.env.end());
-        std::vector<char*> argv, envp;
-        for (auto& a : argStore) argv.push_back(a.data());
-        for (auto& e : envStore) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
+        ProgramLine line(setup.args, setup.env);
+        char* const* argv = line.argv.data();
+        char* const* envp = line.envp.data();
 
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
@@ -60,7 +52,7 @@ public:
                 const rlimit limit{rlim_t(setup.fileSizeLimit), rlim_t(setup.fileSizeLimit)};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
             }
-            ::execve(argv[0], argv.data(), envp.data());
+            ::execve(argv[0], argv, envp);
             _exit(127);
         }
         ::close(out[1]);

@@ -22,22 +22,35 @@ struct Ran {
     double seconds = 0;
 };
 
-// `env` entries ("NAME=value") come on top of this process's environment,
-// from which every TARVEN_COM<n> is removed so the machine's own serial ports
-// never take part.
+// The program's arguments and environment as execve takes them. `env`
+// entries ("NAME=value") come on top of this process's environment, from
+// which every TARVEN_COM<n> is removed so the machine's own serial ports never
+// take part.
+struct ProgramLine {
+    ProgramLine(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+        argStore.push_back(TARVEN_LINK_PROGRAM);
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("TARVEN_COM", 0) != 0) envStore.push_back(*e);
+        envStore.insert(envStore.end(), env.begin(), env.end());
+        for (auto& a : argStore) argv.push_back(a.data());
+        for (auto& e : envStore) envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+    }
+    ProgramLine(const ProgramLine&) = delete;
+    ProgramLine& operator=(const ProgramLine&) = delete;
+
+    std::vector<std::string> argStore, envStore;
+    std::vector<char*> argv, envp;
+};
+
+// Runs the program and collects what it printed, killing it after limitSeconds.
 inline Ran RunTarvenLink(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                          const std::string& cwd = {}, int limitSeconds = 60) {
-    std::vector<std::string> argStore = {TARVEN_LINK_PROGRAM};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("TARVEN_COM", 0) != 0) envStore.push_back(*e);
-    envStore.insert(envStore.end(), env.begin(), env.end());
-    std::vector<char*> argv, envp;
-    for (auto& a : argStore) argv.push_back(a.data());
-    for (auto& e : envStore) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    ProgramLine line(args, env);
+    char* const* argv = line.argv.data();
+    char* const* envp = line.envp.data();
 
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
@@ -49,7 +62,7 @@ inline Ran RunTarvenLink(const std::vector<std::string>& args, const std::vector
         ::dup2(null, 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
-        ::execve(argv[0], argv.data(), envp.data());
+        ::execve(argv[0], argv, envp);
         _exit(127);
     }
     ::close(out[1]);
