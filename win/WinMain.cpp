@@ -1,0 +1,14 @@
+// tarven-updater.exe: the technician's window, native on Windows. The program
+// is the main window's modal run; it ends when that window closes.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "MainWindow.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_TREEVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    tarven::win::MainWindow window;
+    window.Run();
+    return 0;
+}
