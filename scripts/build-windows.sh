@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Cross-builds tarven-link.exe and the link tests for 64-bit Windows with
-# Debian's mingw-w64 (static, posix threads) into build-windows/bin/, and packs
+# Cross-builds tarven-link.exe, the window tarven-updater.exe and the link
+# tests for 64-bit Windows with Debian's mingw-w64 (static, posix threads) into
+# build-windows/bin/, and packs both programs into
 # build-windows/tarven-link-<version>-windows-x64.zip for technicians.
 # Installs the Debian packages it needs first; present ones are skipped.
-# --with-wine also installs wine64, which runs the results here.
+# --with-wine also installs wine64, which runs the results here, and the
+# virtual display, input and screenshot tools the window's tests use.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARVEN_WINDOWS_BUILD:-$here/build-windows}
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest zip)
-if [ "${1:-}" = "--with-wine" ]; then packages+=(wine64); fi
+if [ "${1:-}" = "--with-wine" ]; then packages+=(wine64 xvfb xdotool imagemagick); fi
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then missing+=("$p"); fi
@@ -28,16 +30,17 @@ launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
-cmake --build "$build" --target tarven-link link_tests -j "${TARVEN_JOBS:-2}"
+cmake --build "$build" --target tarven-link tarven-updater link_tests show_template -j "${TARVEN_JOBS:-2}"
 
 version=$(sed -n 's/^project(.* VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
 name=tarven-link-$version-windows-x64
 stage=$build/$name
 rm -rf "$stage" "$build/$name.zip"
 mkdir -p "$stage"
-cp "$build/bin/tarven-link.exe" "$stage/"
+cp "$build/bin/tarven-link.exe" "$build/bin/tarven-updater.exe" "$stage/"
 sed 's/$/\r/' "$here/packaging/windows/README.txt" >"$stage/README.txt"
 (cd "$build" && zip -q -r -X "$name.zip" "$name")
 rm -rf "$stage"
 echo "$build/bin/tarven-link.exe"
+echo "$build/bin/tarven-updater.exe"
 echo "$build/$name.zip"

@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   zlib1g-dev                         # independent CRC-32 for the frame tests
   xvfb xauth x11-apps imagemagick    # window under a virtual display, screenshots
+  xdotool                            # keyboard and mouse for the Windows window under wine
   fonts-dejavu-core
   python3 procps util-linux dpkg-dev fakeroot file
   man-db desktop-file-utils          # package step: man page check, desktop entry check

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The Windows stage: cross-builds tarven-link.exe and the link tests, runs the
-# tests under wine64, and runs tarven-link.exe against the Linux simulator
+# The Windows stage: cross-builds tarven-link.exe, tarven-updater.exe and the
+# link tests, runs the tests under wine64, opens the window and each dialog on
+# a virtual display (pictures in build-windows/screenshots), and runs
+# tarven-link.exe against the Linux simulator
 # through wine's COM1: version, a 1 MiB upload with a speed change to 57,600
 # (checked on the pseudo-terminal), a read-back over an existing file, a batch
 # upload to COM1 and COM2 and a Ctrl-C.
@@ -67,6 +69,11 @@ echo "wine prefix ready in $(($(date +%s) - started)) s"
 
 step "link tests under wine"
 timeout 900 "$wine" "$win/bin/link_tests.exe" --gtest_brief=1 || fail "link tests"
+
+step "the window and each dialog open on a virtual display"
+timeout 300 bash "$here/tests/windows/window-shots.sh" "$wine" "$wineserver" "$win" || fail "the window"
+# TARVEN_UPDATE_SCREENSHOTS=1 keeps this run's pictures as the documented ones.
+if [ -n "${TARVEN_UPDATE_SCREENSHOTS:-}" ]; then cp "$win"/screenshots/*.png "$here/docs/screenshots/windows/"; fi
 
 start_sim() {  # start_sim [simulator options...]: the simulator, with COM1 pointed at it
     rm -f "$line"
