@@ -117,6 +117,7 @@ inline constexpr int kStartCodePauseMs = 500;
 inline constexpr int kBlockPauseMs = 1;
 inline constexpr int kSpeedChangePauseMs = 1000;
 inline constexpr int kEndCodeSendsMax = 4;
+inline constexpr int kStrayListenMinUnits = 2;      // 200 ms: listening for a reply after the end
 // Start codes, indexed by kind - 11990, for kinds 11990..11994; later kinds use kCodeChipStart.
 inline constexpr std::array<std::uint16_t, 5> kStartCodesLevel0 = {30, 49, 55, 18, 34};
 inline constexpr std::array<std::uint16_t, 5> kStartCodesLevel1 = {30, 49, 55, 54, 53};
@@ -148,6 +149,8 @@ enum class UploadDoubt : std::uint8_t {
     EndUnanswered,   // the end code went unanswered four times
     BlockResent,     // the receiver asked for a block again (1 or 64): an acknowledgement
                      // altered on the line reads the same, and the block is then stored twice
+    StrayReply,      // a reply came after the end was answered: one answer the PC took
+                     // was a repeat of an earlier one, so it counted blocks one ahead
 };
 
 }  // namespace tarven

@@ -6,14 +6,13 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
 
 #include "Frames.h"
 #include "LinkEngine.h"
 
 namespace tarven {
 namespace {
-
-bool HasRequestCode(std::int32_t kind) { return kind >= KindFactoryData && kind <= KindSoftwareDataLoader; }
 
 // 0 when every byte was written, else the errno of the failed write.
 int WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
@@ -32,133 +31,179 @@ std::int64_t FileLength(int fd) {
     return ::fstat(fd, &st) == 0 ? std::int64_t(st.st_size) : -1;
 }
 
-}  // namespace
+// One read-back's state between frames. Each result of ReceiveFrame is
+// handled by the row of the switch in ReceiveImage() that names it.
+class ReadBackExchange {
+public:
+    explicit ReadBackExchange(LinkEngine& engine) : e_(engine) {}
+    void Run();
 
-void LinkEngine::RunReadBack() {
+private:
+    bool Prepare();
+    bool AwaitReady(std::uint16_t request);
+    void ReceiveImage();
+    void OnDataFrame(std::uint32_t n);
+    void OnEnd();
+    void OnShortFrame();
+    void Finish(int result);
+    std::uint32_t AnnouncedLength() const { return ReadBigEndian32(buffer_.data() + kReadBackBufferOffset); }
+
+    LinkEngine& e_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t writePosition_ = kReadBackBufferOffset;
+    std::int64_t received_ = 0;
+    int blocks_ = 0;
+    int shortFrames_ = 0;
+    bool done_ = false;
+};
+
+void ReadBackExchange::Run() {
     // The chip kinds have no request code: refuse before the file is touched
     // and before anything goes on the line.
-    if (!HasRequestCode(imageKind)) {
-        Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        IdleUntilStopped();
+    const bool hasRequest = e_.imageKind >= KindFactoryData && e_.imageKind <= KindSoftwareDataLoader;
+    const std::optional<std::uint16_t> request =
+        hasRequest ? std::optional<std::uint16_t>(kReadBackRequestCodes[std::size_t(KindIndex(e_.imageKind))]) : std::nullopt;
+    if (!request) {
+        e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
+        e_.IdleUntilStopped();
         return;
     }
-    imageFile = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (imageFile < 0) {
-        imageFileErrno = errno;
-        ShowMessage(fileName + "create failed !");
-        Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        IdleUntilStopped();
-        return;
+    if (!Prepare() || !AwaitReady(*request)) return;
+    e_.Pause(kReadBackStartPauseMs);
+    ReceiveImage();
+}
+
+// Opens the output file and the receive buffer; false when the run is over.
+bool ReadBackExchange::Prepare() {
+    e_.imageFile = ::open(e_.fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (e_.imageFile < 0) {
+        e_.imageFileErrno = errno;
+        e_.ShowMessage(e_.fileName + "create failed !");
+        e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
+        e_.IdleUntilStopped();
+        return false;
     }
-    std::vector<std::uint8_t> buffer;
     try {
-        buffer.assign(kReadBackBufferSize, 0);
+        buffer_.assign(kReadBackBufferSize, 0);
     } catch (const std::bad_alloc&) {
-        ::close(imageFile);
-        imageFile = -1;
-        Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        IdleUntilStopped();
-        return;
+        Finish(kResultFailure);
+        return false;
     }
-    std::size_t writePosition = kReadBackBufferOffset;
-    std::int64_t received = 0;
-    int blocks = 0;
-    int shortFrames = 0;
+    return true;
+}
 
-    auto finish = [&](int result) {
-        ::close(imageFile);
-        imageFile = -1;
-        buffer = {};
-        Post(WM_LINK_EVENT, kEventFinished, result);
-        IdleUntilStopped();
-    };
-    auto announcedLength = [&] { return ReadBigEndian32(buffer.data() + kReadBackBufferOffset); };
-
-    const std::uint16_t request = kReadBackRequestCodes[std::size_t(KindIndex(imageKind))];
-    if (request != kCodeStandBy) SendCommand(request);
-
-    while (!StopRequested()) {
-        const int result = ReceiveFrame({}, nullptr, kReadBackRequestTimeout);
+// Asks until the receiver says it is ready; false when stopped first.
+bool ReadBackExchange::AwaitReady(std::uint16_t request) {
+    if (request != kCodeStandBy) e_.SendCommand(request);
+    while (!e_.StopRequested()) {
+        const int result = e_.ReceiveFrame({}, nullptr, kReadBackRequestTimeout);
         if (result == kCodeReadBackReady) break;
-        if (result == kCodeStandBy || result == kRecvTimeout) SendCommand(request);
+        if (result == kCodeStandBy || result == kRecvTimeout) e_.SendCommand(request);
     }
+    return !e_.StopRequested();
+}
 
-    if (StopRequested()) return;
-    Pause(kReadBackStartPauseMs);
-    while (!StopRequested()) {
+void ReadBackExchange::ReceiveImage() {
+    while (!done_ && !e_.StopRequested()) {
         std::uint32_t n = 0;
-        const std::span<std::uint8_t> room(buffer.data() + writePosition, buffer.size() - writePosition);
-        const int result = ReceiveFrame(room, &n, kReadBackDataTimeout);
-        if (StopRequested()) return;
+        const std::span<std::uint8_t> room(buffer_.data() + writePosition_, buffer_.size() - writePosition_);
+        const int result = e_.ReceiveFrame(room, &n, kReadBackDataTimeout);
+        if (e_.StopRequested()) return;
         switch (result) {
-            case kRecvDataFrame: {
-                SendCommand(kCodeAck);
-                Pause(kReadBackAckPauseMs);
-                const std::uint8_t* payload = buffer.data() + writePosition;
-                writePosition += n;
-                received += n;
-                shortFrames = 0;
-                int writeError;
-                if (blocks == 0) {
-                    // Without a whole length header nothing received can be checked.
-                    if (n < std::uint32_t(kLengthHeaderSize)) return finish(kResultLengthMismatch);
-                    writeError = WriteAll(imageFile, payload + kLengthHeaderSize, n - kLengthHeaderSize);
-                    Post(WM_LINK_PROGRESS, kProgressTotal, std::intptr_t(announcedLength() / 1024));
-                } else {
-                    writeError = WriteAll(imageFile, payload, n);
-                }
-                // A file that could not take the bytes (disk full) is never a success.
-                if (writeError != 0) {
-                    imageFileErrno = writeError;
-                    return finish(kResultLengthMismatch);
-                }
-                Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(received / 1024));
-                ++blocks;
+            case kRecvDataFrame:
+                OnDataFrame(n);
                 break;
-            }
             case kCodeEndOfImage:
-            case kCodeEndOfImageAlt: {
-                SendCommand(kCodeAck);
-                // An end code before any data frame leaves nothing to compare with.
-                if (blocks == 0) return finish(kResultLengthMismatch);
-                Pause(kReadBackEndPauseMs);
-                const bool complete = FileLength(imageFile) == std::int64_t(announcedLength());
-                return finish(complete ? kResultSuccess : kResultLengthMismatch);
-            }
+            case kCodeEndOfImageAlt:
+                OnEnd();
+                break;
             case kCodeRepeat:
-                PurgePort();
-                Pause(kReadBackRepeatPauseMs);
-                SendCommand(kCodeAck);
+                e_.PurgePort();
+                e_.Pause(kReadBackRepeatPauseMs);
+                e_.SendCommand(kCodeAck);
                 break;
             case kRecvBadCrc:
-                Pause(kReadBackBadCrcPauseMs);
-                PurgePort();
-                Pause(kReadBackRepeatPauseMs);
-                SendCommand(kCodeRepeat);
+                e_.Pause(kReadBackBadCrcPauseMs);
+                e_.PurgePort();
+                e_.Pause(kReadBackRepeatPauseMs);
+                e_.SendCommand(kCodeRepeat);
                 break;
             case kRecvShortFrame:
-                ++shortFrames;
-                PurgePort();
-                Pause(kReadBackShortFramePauseMs);
-                if (shortFrames < kReadBackShortFramesBeforeSlowdown) {
-                    SendCommand(kCodeRepeat);
-                    Pause(kReadBackRepeatPauseMs);
-                } else {
-                    SendCommand(kCodeSpeedChange);
-                    Pause(kReadBackSlowdownPauseMs);
-                    SetBaudRate(kBaudSlow);
-                }
+                OnShortFrame();
                 break;
             case kRecvTooLarge:
                 // The image does not fit the buffer: the file keeps what fitted.
-                imageTooLarge = true;
-                return finish(kResultLengthMismatch);
+                e_.imageTooLarge = true;
+                Finish(kResultLengthMismatch);
+                break;
             default:
-                Pause(kReadBackConfusedPauseMs);
-                PurgePort();
+                e_.Pause(kReadBackConfusedPauseMs);
+                e_.PurgePort();
                 break;
         }
     }
 }
+
+void ReadBackExchange::OnDataFrame(std::uint32_t n) {
+    e_.SendCommand(kCodeAck);
+    e_.Pause(kReadBackAckPauseMs);
+    const std::uint8_t* payload = buffer_.data() + writePosition_;
+    writePosition_ += n;
+    received_ += n;
+    shortFrames_ = 0;
+    int writeError;
+    if (blocks_ == 0) {
+        // Without a whole length header nothing received can be checked.
+        if (n < std::uint32_t(kLengthHeaderSize)) return Finish(kResultLengthMismatch);
+        writeError = WriteAll(e_.imageFile, payload + kLengthHeaderSize, n - kLengthHeaderSize);
+        e_.Post(WM_LINK_PROGRESS, kProgressTotal, std::intptr_t(AnnouncedLength() / 1024));
+    } else {
+        writeError = WriteAll(e_.imageFile, payload, n);
+    }
+    // A file that could not take the bytes (disk full) is never a success.
+    if (writeError != 0) {
+        e_.imageFileErrno = writeError;
+        return Finish(kResultLengthMismatch);
+    }
+    e_.Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(received_ / 1024));
+    ++blocks_;
+}
+
+void ReadBackExchange::OnEnd() {
+    e_.SendCommand(kCodeAck);
+    // An end code before any data frame leaves nothing to compare with.
+    if (blocks_ == 0) return Finish(kResultLengthMismatch);
+    e_.Pause(kReadBackEndPauseMs);
+    const bool complete = FileLength(e_.imageFile) == std::int64_t(AnnouncedLength());
+    Finish(complete ? kResultSuccess : kResultLengthMismatch);
+}
+
+// Six short frames in a row ask the receiver for the slower line.
+void ReadBackExchange::OnShortFrame() {
+    ++shortFrames_;
+    e_.PurgePort();
+    e_.Pause(kReadBackShortFramePauseMs);
+    if (shortFrames_ < kReadBackShortFramesBeforeSlowdown) {
+        e_.SendCommand(kCodeRepeat);
+        e_.Pause(kReadBackRepeatPauseMs);
+    } else {
+        e_.SendCommand(kCodeSpeedChange);
+        e_.Pause(kReadBackSlowdownPauseMs);
+        e_.SetBaudRate(kBaudSlow);
+    }
+}
+
+void ReadBackExchange::Finish(int result) {
+    ::close(e_.imageFile);
+    e_.imageFile = -1;
+    buffer_ = {};
+    done_ = true;
+    e_.Post(WM_LINK_EVENT, kEventFinished, result);
+    e_.IdleUntilStopped();
+}
+
+}  // namespace
+
+void LinkEngine::RunReadBack() { ReadBackExchange(*this).Run(); }
 
 }  // namespace tarven

@@ -15,6 +15,14 @@
 namespace tarven {
 namespace {
 
+bool UploadHasPreamble(std::int32_t kind) { return kind >= KindFactoryData && kind <= KindSoftwareDataLoader; }
+
+std::uint16_t UploadStartCode(std::int32_t kind, AccessLevel level) {
+    if (!UploadHasPreamble(kind)) return kCodeChipStart;
+    const auto& table = level == 0 ? kStartCodesLevel0 : kStartCodesLevel1;
+    return table[std::size_t(KindIndex(kind))];
+}
+
 // Reads the image into a zero-filled buffer of the fixed upload size, so the
 // first block of a short image carries zeros after it, never stale memory.
 // A file that does not fit is refused like one that cannot be opened.
@@ -41,12 +49,197 @@ bool ReadImage(const std::string& name, std::vector<std::uint8_t>& image, std::i
     return ok;
 }
 
-bool HasPreamble(std::int32_t kind) { return kind >= KindFactoryData && kind <= KindSoftwareDataLoader; }
+// How long, after the end is answered, the PC listens for a reply nobody asked
+// for: twice the slowest answer of this run, so a slow receiver's last word is
+// still heard, and never longer than the PC waits for any answer.
+std::int32_t StrayListenTimeout(std::int64_t slowestReplyUs) {
+    const std::int64_t unitUs = std::int64_t(kTimeoutUnitMs) * 1000;
+    const std::int64_t units = (2 * slowestReplyUs + unitUs - 1) / unitUs;
+    return std::int32_t(std::clamp<std::int64_t>(units, kStrayListenMinUnits, kUploadRecvTimeout));
+}
 
-std::uint16_t StartCode(std::int32_t kind, AccessLevel level) {
-    if (!HasPreamble(kind)) return kCodeChipStart;
-    const auto& table = level == 0 ? kStartCodesLevel0 : kStartCodesLevel1;
-    return table[std::size_t(KindIndex(kind))];
+// One upload's state between the receiver's answers. Each answer is handled
+// by the row of the switch in Run() that names it.
+class UploadExchange {
+public:
+    explicit UploadExchange(LinkEngine& engine) : e_(engine) {}
+    void Run();
+
+private:
+    bool Prepare();
+    void SendStart();
+    void OnAck();
+    void OnLineFault();
+    void Doubt(UploadDoubt why) {
+        if (e_.uploadDoubt.load() == UploadDoubt::None) e_.uploadDoubt.store(why);
+    }
+    void SendBlock(std::int32_t size) {
+        e_.SendDataFrame(block_.data(), size);
+        sentAtUs_ = LinkTime().NowUs();
+    }
+    void SendCode(std::uint16_t code) {
+        e_.SendCommand(code);
+        sentAtUs_ = LinkTime().NowUs();
+    }
+    bool ListenForStrayReply();
+    void Finish(int result);
+    void Abort();
+
+    LinkEngine& e_;
+    std::vector<std::uint8_t> image_;
+    std::vector<std::uint8_t> block_;
+    std::int32_t length_ = 0;
+    std::int32_t lastBlockSize_ = kFirstBlockSize;
+    std::int64_t acknowledged_ = 0;
+    std::size_t source_ = kBlockSize;
+    int endCounter_ = 0;
+    // Set once the PC has asked for a repeat on its own: from then on an
+    // acknowledgement may be the receiver's earlier one said again.
+    bool repeatAsked_ = false;
+    bool done_ = false;
+    std::int64_t sentAtUs_ = 0;
+    std::int64_t slowestReplyUs_ = 0;
+};
+
+bool UploadExchange::Prepare() {
+    if (!ReadImage(e_.fileName, image_, length_)) {
+        e_.ShowMessage(e_.fileName + "File Open Error");
+        Finish(kResultFailure);
+        return false;
+    }
+    e_.Post(WM_LINK_PROGRESS, kProgressTotal, length_ / 1024);
+    try {
+        block_.assign(kFirstBlockSize, 0);
+    } catch (const std::bad_alloc&) {
+        e_.SendCommand(kCodeAbort);
+        return false;
+    }
+    return true;
+}
+
+void UploadExchange::SendStart() {
+    if (UploadHasPreamble(e_.imageKind)) {
+        e_.SendCommand(kCodeUploadPreamble);
+        while (!e_.StopRequested() && e_.ReceiveFrame({}, nullptr, kPreambleTimeout) != kCodeStandBy) {
+        }
+    }
+    if (e_.StopRequested()) return;
+    e_.SendCommand(UploadStartCode(e_.imageKind, e_.accessLevel));
+    e_.Pause(kStartCodePauseMs);
+    if (e_.StopRequested()) return;
+    e_.PurgePort();
+
+    WriteBigEndian32(block_.data(), std::uint32_t(length_));
+    std::memcpy(block_.data() + kLengthHeaderSize, image_.data(), kBlockSize);
+    SendBlock(kFirstBlockSize);
+}
+
+void UploadExchange::Run() {
+    e_.uploadDoubt.store(UploadDoubt::None);
+    if (!Prepare()) return;
+    SendStart();
+    while (!done_ && !e_.StopRequested()) {
+        const int result = e_.ReceiveFrame({}, nullptr, kUploadRecvTimeout);
+        if (e_.StopRequested()) return;
+        if (result >= 0) slowestReplyUs_ = std::max(slowestReplyUs_, LinkTime().NowUs() - sentAtUs_);
+        switch (result) {
+            case kCodeAck:
+                OnAck();
+                break;
+            case kCodeRepeat:
+                Doubt(UploadDoubt::BlockResent);
+                SendBlock(lastBlockSize_);
+                break;
+            case kCodeSpeedChange:
+                Doubt(UploadDoubt::BlockResent);
+                e_.SetBaudRate(kBaudSlow);
+                e_.Pause(kSpeedChangePauseMs);
+                SendBlock(lastBlockSize_);
+                break;
+            case kCodeUploadDone:
+                if (ListenForStrayReply()) Finish(kResultSuccess);
+                break;
+            case kRecvBadMagic:
+            case kRecvTimeout:
+            case kRecvShortFrame:
+                OnLineFault();
+                break;
+            default:
+                Abort();
+                break;
+        }
+    }
+}
+
+void UploadExchange::OnAck() {
+    if (repeatAsked_) Doubt(UploadDoubt::AckAfterRepeat);
+    if (endCounter_ != 0) {
+        if (ListenForStrayReply()) Finish(kResultSuccess);
+        return;
+    }
+    acknowledged_ += lastBlockSize_;
+    const std::int64_t total = std::int64_t(length_) + kLengthHeaderSize;
+    if (acknowledged_ < total) {
+        const std::int32_t size = std::int32_t(std::min<std::int64_t>(kBlockSize, total - acknowledged_));
+        std::memcpy(block_.data(), image_.data() + source_, std::size_t(size));
+        SendBlock(size);
+        source_ += std::size_t(size);
+        lastBlockSize_ = size;
+        e_.Pause(kBlockPauseMs);
+        e_.Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(acknowledged_ / 1024));
+    } else {
+        SendCode(kCodeEndOfImage);
+        endCounter_ = 1;
+        e_.Post(WM_LINK_PROGRESS, kProgressPosition, length_ / 1024);
+    }
+}
+
+void UploadExchange::OnLineFault() {
+    if (endCounter_ == 0) {
+        e_.PurgePort();
+        e_.Pause(kBlockPauseMs);
+        SendCode(kCodeRepeat);
+        repeatAsked_ = true;
+    } else if (endCounter_ < kEndCodeSendsMax) {
+        SendCode(kCodeEndOfImage);
+        ++endCounter_;
+    } else {
+        // Four unanswered end codes count as done, as the receiver
+        // expects; whether it holds the image only a read-back can say.
+        Doubt(UploadDoubt::EndUnanswered);
+        Finish(kResultSuccess);
+    }
+}
+
+// The receiver answers every frame once, so a reply still to come after the
+// end's answer means one answer the PC took was not for its latest frame (a
+// reply the line said twice looks perfect): the blocks were counted one
+// ahead and the copy may differ. Nothing is written; the PC only listens.
+// False when the run was stopped meanwhile.
+bool UploadExchange::ListenForStrayReply() {
+    if (e_.uploadDoubt.load() != UploadDoubt::None) return true;
+    const int result = e_.ReceiveFrame({}, nullptr, StrayListenTimeout(slowestReplyUs_));
+    if (e_.StopRequested()) return false;
+    if (result != kRecvTimeout) Doubt(UploadDoubt::StrayReply);
+    return true;
+}
+
+void UploadExchange::Finish(int result) {
+    image_ = {};
+    block_ = {};
+    done_ = true;
+    e_.Post(WM_LINK_EVENT, kEventFinished, result);
+    e_.IdleUntilStopped();
+}
+
+void UploadExchange::Abort() {
+    e_.SendCommand(kCodeAbort);
+    image_ = {};
+    block_ = {};
+    done_ = true;
+    e_.SetBaudRate(kBaudNormal);
+    e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
+    e_.IdleUntilStopped();
 }
 
 }  // namespace
@@ -62,125 +255,13 @@ const char* UploadDoubtText(UploadDoubt doubt) {
         case UploadDoubt::BlockResent:
             return "the receiver asked for a block again; if that request was an acknowledgement altered on "
                    "the line, it holds the block twice";
+        case UploadDoubt::StrayReply:
+            return "the receiver answered once more after the end; an answer the PC took was not for its latest "
+                   "frame (a reply said twice on the line), so blocks may have been counted one ahead";
     }
     return "";
 }
 
-void LinkEngine::RunUpload() {
-    std::vector<std::uint8_t> image;
-    std::int32_t length = 0;
-    if (!ReadImage(fileName, image, length)) {
-        ShowMessage(fileName + "File Open Error");
-        Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        IdleUntilStopped();
-        return;
-    }
-    Post(WM_LINK_PROGRESS, kProgressTotal, length / 1024);
-
-    std::vector<std::uint8_t> block;
-    try {
-        block.assign(kFirstBlockSize, 0);
-    } catch (const std::bad_alloc&) {
-        SendCommand(kCodeAbort);
-        return;
-    }
-
-    if (HasPreamble(imageKind)) {
-        SendCommand(kCodeUploadPreamble);
-        while (!StopRequested() && ReceiveFrame({}, nullptr, kPreambleTimeout) != kCodeStandBy) {
-        }
-    }
-    if (StopRequested()) return;
-    SendCommand(StartCode(imageKind, accessLevel));
-    Pause(kStartCodePauseMs);
-    if (StopRequested()) return;
-    PurgePort();
-
-    WriteBigEndian32(block.data(), std::uint32_t(length));
-    std::memcpy(block.data() + kLengthHeaderSize, image.data(), kBlockSize);
-    SendDataFrame(block.data(), kFirstBlockSize);
-    std::int32_t lastBlockSize = kFirstBlockSize;
-    std::int64_t acknowledged = 0;
-    std::size_t source = kBlockSize;
-    int endCounter = 0;
-    const std::int64_t total = std::int64_t(length) + kLengthHeaderSize;
-    uploadDoubt.store(UploadDoubt::None);
-    // Set once the PC has asked for a repeat on its own: from then on an
-    // acknowledgement may be the receiver's earlier one said again.
-    bool repeatAsked = false;
-    auto doubt = [&](UploadDoubt why) {
-        if (uploadDoubt.load() == UploadDoubt::None) uploadDoubt.store(why);
-    };
-
-    auto finish = [&](int result) {
-        image = {};
-        block = {};
-        Post(WM_LINK_EVENT, kEventFinished, result);
-        IdleUntilStopped();
-    };
-
-    while (!StopRequested()) {
-        const int result = ReceiveFrame({}, nullptr, kUploadRecvTimeout);
-        if (StopRequested()) return;
-        switch (result) {
-            case kCodeAck:
-                if (repeatAsked) doubt(UploadDoubt::AckAfterRepeat);
-                if (endCounter != 0) return finish(kResultSuccess);
-                acknowledged += lastBlockSize;
-                if (acknowledged < total) {
-                    const std::int32_t size = std::int32_t(std::min<std::int64_t>(kBlockSize, total - acknowledged));
-                    std::memcpy(block.data(), image.data() + source, std::size_t(size));
-                    SendDataFrame(block.data(), size);
-                    source += std::size_t(size);
-                    lastBlockSize = size;
-                    Pause(kBlockPauseMs);
-                    Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(acknowledged / 1024));
-                } else {
-                    SendCommand(kCodeEndOfImage);
-                    endCounter = 1;
-                    Post(WM_LINK_PROGRESS, kProgressPosition, length / 1024);
-                }
-                break;
-            case kCodeRepeat:
-                doubt(UploadDoubt::BlockResent);
-                SendDataFrame(block.data(), lastBlockSize);
-                break;
-            case kCodeSpeedChange:
-                doubt(UploadDoubt::BlockResent);
-                SetBaudRate(kBaudSlow);
-                Pause(kSpeedChangePauseMs);
-                SendDataFrame(block.data(), lastBlockSize);
-                break;
-            case kCodeUploadDone:
-                return finish(kResultSuccess);
-            case kRecvBadMagic:
-            case kRecvTimeout:
-            case kRecvShortFrame:
-                if (endCounter == 0) {
-                    PurgePort();
-                    Pause(kBlockPauseMs);
-                    SendCommand(kCodeRepeat);
-                    repeatAsked = true;
-                } else if (endCounter < kEndCodeSendsMax) {
-                    SendCommand(kCodeEndOfImage);
-                    ++endCounter;
-                } else {
-                    // Four unanswered end codes count as done, as the receiver
-                    // expects; whether it holds the image only a read-back can say.
-                    doubt(UploadDoubt::EndUnanswered);
-                    return finish(kResultSuccess);
-                }
-                break;
-            default:
-                SendCommand(kCodeAbort);
-                image = {};
-                block = {};
-                SetBaudRate(kBaudNormal);
-                Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-                IdleUntilStopped();
-                return;
-        }
-    }
-}
+void LinkEngine::RunUpload() { UploadExchange(*this).Run(); }
 
 }  // namespace tarven

@@ -314,6 +314,18 @@ TEST_F(Upload, ASuccessTheReceiverMayNotHoldIsFlaggedUnconfirmed) {
         {"slow acknowledgement", [](Receiver&, int&) {}, true, UploadDoubt::AckAfterRepeat},
         {"end code never answered", [](Receiver& r, int&) { r.onEnd = [](ScriptedPort&) { return true; }; }, false,
          UploadDoubt::EndUnanswered},
+        // The line says block 1's acknowledgement twice: the PC takes the copy
+        // for block 2's, and only the answer still coming after the end shows it.
+        {"acknowledgement said twice",
+         [](Receiver& r, int&) {
+             r.onBlock = [](int block, ScriptedPort& p) {
+                 if (block != 1) return false;
+                 p.QueueCommand(kCodeAck);
+                 p.QueueCommand(kCodeAck);
+                 return true;
+             };
+         },
+         false, UploadDoubt::StrayReply},
         {"repeat asked after the end code",
          [](Receiver& r, int& state) {
              r.onEnd = [&state](ScriptedPort& p) {
