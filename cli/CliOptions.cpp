@@ -128,8 +128,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                 r.error = "--timeout takes a number of seconds above 0, not '" + v + "'";
                 return r;
             }
-        } else if (arg == "--trace") {
+        } else if (arg == "--trace" || arg == "--trace=json") {
             o.trace = true;
+            o.traceJson = arg == "--trace=json";
         } else if (arg == "--report-progress") {
             o.reportProgress = true;
         } else if (arg == "--kind") {
@@ -183,7 +184,7 @@ std::vector<std::string> ChildArguments(const Options& o, const Target& target) 
         args.push_back("--timeout");
         args.push_back(ExactText(*o.timeoutSeconds));
     }
-    if (o.trace) args.push_back("--trace");
+    if (o.trace) args.push_back(o.traceJson ? "--trace=json" : "--trace");
     args.push_back("upload");
     if (o.verify) args.push_back("--verify");
     args.push_back("--kind");
@@ -218,6 +219,7 @@ std::string UsageText() {
         "  --timeout SECONDS  version: give up after this long (default 30);\n"
         "                     transfers: give up after this long without progress (default 600)\n"
         "  --trace            show every frame sent and received on stderr\n"
+        "  --trace=json       the same, with progress and the outcome, as one JSON object a line\n"
         "  --force            readback: replace an existing output file, once a whole image has arrived\n"
         "  --verify           upload: read the image back over the same line and compare it with the\n"
         "                     file (kinds fdd to loader; software/full/loader need the level-2 password)\n"

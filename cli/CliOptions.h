@@ -23,6 +23,7 @@ struct Options {
     std::vector<Target> targets;  // at least one after a successful parse
     std::optional<double> timeoutSeconds;
     bool trace = false;
+    bool traceJson = false;  // --trace=json: the trace as JSON lines, with progress and the outcome
     // Set on the children of a batch upload: progress and the outcome go to
     // stderr as lines the parent reads, instead of a bar.
     bool reportProgress = false;

@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "LinkRun.h"
 #include "ProcessPlatform.h"
+#include "TraceJson.h"
 
 using namespace tarven::cli;
 
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     console.stdinIsTerminal = StreamIsTerminal(stdin);
 
     const Options& options = parsed.options;
+    if (options.traceJson) SetTraceFormat(TraceFormat::Json);
     switch (options.verb) {
         case Verb::Ports: return RunPortsCommand(options, console);
         case Verb::Version: return RunVersionCommand(options, console);
