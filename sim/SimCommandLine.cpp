@@ -18,6 +18,7 @@ TARVEN_COM1=<device>), then one status line per event.
 General
   --link PATH              also create a symbolic link PATH to the device (removed at exit)
   --trace                  print every frame in both directions
+  --trace=json             the same, and every status line, as one JSON object a line
   --help                   this text
 
 Version query
@@ -145,6 +146,14 @@ Value Seed(long long& target) {
     };
 }
 
+// --trace=json; a plain --trace is a flag.
+Value TraceFormat(ProgramOptions& p) {
+    return [&p](const std::string& v) {
+        p.trace = p.traceJson = v == "json";
+        return p.traceJson;
+    };
+}
+
 Flag Set(bool& target) {
     return [&target] { target = true; };
 }
@@ -153,6 +162,7 @@ std::map<std::string, Value> ValuedOptions(ProgramOptions& p, Extras& x) {
     auto& o = p.options;
     return {
         {"--link", Text(p.link)},
+        {"--trace", TraceFormat(p)},
         {"--hardware", Text(o.version.hardware)},
         {"--software", Text(o.version.software)},
         {"--split", Integer(o.version.split)},

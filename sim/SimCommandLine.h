@@ -18,6 +18,7 @@ struct ProgramOptions {
     std::string readBackImage;  // the image served by read-backs
     bool exitAfterUpload = false;
     bool trace = false;         // print every frame in both directions
+    bool traceJson = false;     // ... as one JSON object a line, events included
     int pushReadBackAfterMs = -1;
 };
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Frames.h"
 #include "SimCommandLine.h"
 #include "SimReceiver.h"
 
@@ -46,6 +48,75 @@ std::string Describe(const FrameRecord& f) {
     if (f.dropped) text += " (dropped)";
     if (f.baud) text += " @" + std::to_string(f.baud);
     return text;
+}
+
+// ------------------------------------------------ --trace=json
+// One object a line; the first line of output stays the bare device path.
+
+std::string JsonText(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (std::uint8_t(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(std::uint8_t(c)));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Seconds on the monotonic clock, the clock of the program's own trace.
+std::string JsonTime(std::chrono::steady_clock::time_point time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", std::chrono::duration<double>(time.time_since_epoch()).count());
+    return text;
+}
+
+// What the frame put on the line, in bytes.
+std::size_t WireBytes(const FrameRecord& f) {
+    switch (f.kind) {
+        case FrameKind::Command:
+        case FrameKind::BadMagic: return std::size_t(tarven::kFrameHeaderSize);
+        case FrameKind::Raw: return f.payload.size();
+        case FrameKind::Data:
+        case FrameKind::BadCrc: break;
+    }
+    if (f.truncated) return std::size_t(tarven::kFrameHeaderSize) + (f.payload.size() + tarven::kCrcSize) / 2;
+    return f.payload.size() + std::size_t(tarven::kDataFrameOverhead);
+}
+
+std::string DescribeJson(const FrameRecord& f) {
+    static const char* const kKinds[] = {"command", "data", "bad crc", "bad magic", "raw"};
+    std::string text = "{\"t\":" + JsonTime(f.time) + ",\"event\":\"frame\",\"from\":\"" +
+                       (f.direction == Direction::FromProgram ? "program" : "receiver") + "\",\"kind\":\"" +
+                       kKinds[int(f.kind)] + "\"";
+    if (f.kind == FrameKind::Command) text += ",\"code\":" + std::to_string(f.code);
+    if (f.kind == FrameKind::Data || f.kind == FrameKind::BadCrc)
+        text += ",\"payload\":" + std::to_string(f.payload.size());
+    text += ",\"bytes\":" + std::to_string(WireBytes(f)) + ",\"baud\":" + std::to_string(f.baud);
+    if (f.dropped) text += ",\"dropped\":true";
+    if (f.corrupted) text += ",\"corrupted\":true";
+    if (f.truncated) text += ",\"truncated\":true";
+    return text + "}";
+}
+
+std::string EventJson(const SimEvent& e) {
+    static const char* const kNames[] = {"version answered", "upload started",     "upload complete",
+                                         "upload aborted",   "read-back started",  "read-back finished",
+                                         "speed change",     "anomaly",            "vanished"};
+    return "{\"t\":" + JsonTime(e.time) + ",\"event\":\"" + kNames[int(e.type)] + "\",\"text\":" +
+           JsonText(e.text) + "}";
+}
+
+// A status line of the program itself (not of the simulator).
+std::string StatusJson(const std::string& event, const std::string& path) {
+    return "{\"t\":" + JsonTime(std::chrono::steady_clock::now()) + ",\"event\":\"" + event +
+           "\",\"path\":" + JsonText(path) + "}";
 }
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -90,7 +161,7 @@ private:
         // A frame to the program is printed once it went out (or was dropped).
         while (traced_ < frames.size() && (frames[traced_].direction == Direction::FromProgram ||
                                            frames[traced_].sent || frames[traced_].dropped)) {
-            std::cout << Describe(frames[traced_]) << "\n";
+            std::cout << (settings_.traceJson ? DescribeJson(frames[traced_]) : Describe(frames[traced_])) << "\n";
             ++traced_;
         }
         std::cout.flush();
@@ -98,16 +169,16 @@ private:
 
     void Report(const SimEvent& e) {
         if (e.type == SimEvent::Type::Anomaly && !settings_.trace) return;
-        std::cout << e.text << std::endl;
+        std::cout << (settings_.traceJson ? EventJson(e) : e.text) << std::endl;
         if (e.type == SimEvent::Type::UploadComplete) {
             const auto uploads = sim_.Uploads();
             if (!settings_.uploadOutput.empty() && !uploads.empty()) {
-                if (WriteFile(settings_.uploadOutput, uploads.back().image)) {
-                    std::cout << "image written to " << settings_.uploadOutput << std::endl;
-                } else {
-                    std::cout << "cannot write " << settings_.uploadOutput << std::endl;
-                    status_ = 1;
-                }
+                const bool written = WriteFile(settings_.uploadOutput, uploads.back().image);
+                const std::string& path = settings_.uploadOutput;
+                if (settings_.traceJson) std::cout << StatusJson(written ? "image written" : "cannot write", path);
+                else std::cout << (written ? "image written to " : "cannot write ") << path;
+                std::cout << std::endl;
+                if (!written) status_ = 1;
             }
             if (settings_.exitAfterUpload) done_ = true;
         }
