@@ -16,6 +16,10 @@
 #define IDD_OVERWRITE 400
 #define IDD_TRANSFER 404
 
+// Controls the code never addresses; the progress dialog's status line is
+// the one such control it writes to.
+#define IDC_STATIC (-1)
+
 // The system menu's "About" entry.
 #define IDM_ABOUTBOX 16
 

@@ -30,7 +30,7 @@ launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
-cmake --build "$build" --target tarven-link tarven-updater link_tests show_template -j "${TARVEN_JOBS:-2}"
+cmake --build "$build" --target tarven-link tarven-updater link_tests show_template window_texts -j "${TARVEN_JOBS:-2}"
 
 version=$(sed -n 's/^project(.* VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
 name=tarven-link-$version-windows-x64
