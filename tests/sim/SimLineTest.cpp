@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "ProgramSide.h"
 #include "SimReceiver.h"
@@ -355,6 +356,47 @@ TEST(SimExecutable, ReceivesOneUploadAndExits) {
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
     std::remove(output.c_str());
     ::rmdir(dir.c_str());
+}
+
+// The benchmark counts the bytes on the line from --trace=json alone: every
+// line after the device is one object, and the frames from the program add
+// up to exactly what it wrote.
+TEST(SimExecutable, JsonTraceCountsEveryByteTheProgramSent) {
+    const std::string output = ::testing::TempDir() + "/sim-json-" + std::to_string(::getpid()) + ".bin";
+    SimProcess sim({"--trace=json", "--exit-after-upload", "--upload-output", output});
+    ASSERT_TRUE(sim.Started());
+    const std::string device = sim.Line();
+    std::size_t written = 0;
+    {
+        ProgramSide pc(device);
+        pc.Command(kCodeUploadPreamble);
+        ASSERT_EQ(pc.NextCode(), kCodeStandBy);
+        pc.Command(54);
+        for (const Bytes& payload : UploadPayloads(Pattern(9000, 4))) {
+            pc.Data(payload);
+            written += payload.size() + std::size_t(kDataFrameOverhead);
+            ASSERT_EQ(pc.NextCode(), kCodeAck);
+        }
+        pc.Command(kCodeEndOfImage);
+        EXPECT_EQ(pc.NextCode(), kCodeAck);
+        written += 3 * std::size_t(kFrameHeaderSize);
+    }
+    const std::string rest = sim.Rest();
+    sim.Wait();
+    std::remove(output.c_str());
+    std::size_t counted = 0;
+    bool imageWritten = false;
+    std::istringstream lines(rest);
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_TRUE(line.rfind("{\"t\":", 0) == 0 && line.back() == '}') << line;
+        imageWritten = imageWritten || line.find("\"event\":\"image written\"") != std::string::npos;
+        if (line.find("\"from\":\"program\"") == std::string::npos) continue;
+        const std::size_t at = line.find("\"bytes\":");
+        ASSERT_NE(at, std::string::npos) << line;
+        counted += std::stoul(line.substr(at + 8));
+    }
+    EXPECT_EQ(counted, written) << rest;
+    EXPECT_TRUE(imageWritten) << rest;
 }
 #endif
 
