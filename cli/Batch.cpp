@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "ChildProcess.h"
-#include "CliRules.h"
+#include "ImageRules.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
 #include "Progress.h"
@@ -226,11 +226,12 @@ std::string CheckDistinctTargets(const Options& options) {
 
 int RunBatchUpload(const Options& options, Console& console, const std::string& program) {
     // Everything that would fail in every child is settled once, here.
-    if (options.password && !AccessLevelFromPassword(*options.password)) {
+    if (options.password && !TypedPasswordAccessLevel(*options.password)) {
         std::fprintf(console.err, "Password incorrect!\n");
         return kExitUsage;
     }
-    const AccessLevel level = options.password ? *AccessLevelFromPassword(*options.password) : AccessLevel(0);
+    const AccessLevel level =
+        options.password ? *TypedPasswordAccessLevel(*options.password) : AccessLevel::Standard;
     const std::string verifyRefusal = options.verify ? VerifyRefusal(*options.kind, level) : std::string();
     for (const std::string& problem :
          {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options), verifyRefusal}) {

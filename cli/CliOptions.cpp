@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "CliRules.h"
+#include "KindTable.h"
 #include "PortSettings.h"
 
 namespace tarven::cli {
@@ -58,9 +58,9 @@ std::string CheckVerbOptions(const Options& o) {
     if (o.verb != Verb::Upload && o.targets.size() > 1) return "only upload takes several --port/--device options";
     if (transfer && !o.kind) return "--kind is required";
     if (o.verb == Verb::Upload) {
-        const int wanted = FilesPerUpload(*o.kind);
+        const int wanted = Rules(*o.kind).filesPerUpload;
         if (int(o.files.size()) != wanted)
-            return "kind " + KindLabel(*o.kind) + " takes exactly " + (wanted == 1 ? "one file" : "two files");
+            return "kind " + KindNameAndId(*o.kind) + " takes exactly " + (wanted == 1 ? "one file" : "two files");
     }
     return {};
 }

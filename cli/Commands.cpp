@@ -8,11 +8,13 @@
 #include <chrono>
 #include <cstring>
 
-#include "CliRules.h"
+#include "ImageRules.h"
+#include "KindTable.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
 #include "ReadBackOutput.h"
 #include "Verify.h"
+#include "VersionBlock.h"
 
 namespace tarven::cli {
 namespace {
@@ -88,8 +90,8 @@ int Fail(const Options& options, Console& console, int status, const std::string
 }
 
 std::optional<AccessLevel> LevelOrComplain(const Options& options, Console& console) {
-    if (!options.password) return AccessLevel(0);
-    const auto level = AccessLevelFromPassword(*options.password);
+    if (!options.password) return AccessLevel::Standard;
+    const auto level = TypedPasswordAccessLevel(*options.password);
     if (!level) Say(console.err, "Password incorrect!");
     return level;
 }
@@ -193,6 +195,29 @@ int RunVersionCommand(const Options& options, Console& console) {
     return kExitOk;
 }
 
+// Bytes outside printable ASCII as \xHH and a backslash doubled: a receiver's
+// text can then neither move the cursor nor pose as a line of the tool's own.
+static std::string EscapedForTerminal(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            shown += "\\\\";
+        } else if (byte < 0x20 || byte > 0x7e) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", unsigned(byte));
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+VersionTexts VersionTextsFromBlock(const std::array<std::uint8_t, kVersionBlockSize>& block) {
+    return {EscapedForTerminal(HardwareVersion(block)), EscapedForTerminal(SoftwareVersion(block))};
+}
+
 std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& files) {
     for (const auto& name : files) {
         struct stat st {};
@@ -201,8 +226,8 @@ std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& fil
         const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return "cannot read " + name + ": " + std::strerror(errno);
         ::close(fd);
-        if (!ImageSizeAccepted(kind, std::uint64_t(st.st_size)))
-            return name + " has " + std::to_string(st.st_size) + " bytes; kind " + KindLabel(kind) + " accepts " +
+        if (!Rules(kind).AcceptsSize(std::int64_t(st.st_size)))
+            return name + " has " + std::to_string(st.st_size) + " bytes; kind " + KindNameAndId(kind) + " accepts " +
                    AcceptedSizesText(kind);
     }
     return {};
@@ -292,8 +317,8 @@ int RunUploadCommand(const Options& options, Console& console) {
         char text[64];
         std::snprintf(text, sizeof text, " in %.1f s", seconds);
         Say(console.out, label + ": sent " + (options.files.size() == 1 ? options.files[0] : "both files") + text);
-        Say(console.err, kind == KindFullX ? "Please do not power off the receiver before it reboots itself."
-                                           : "Please keep the power while GOOD is not displayed on IRD.");
+        Say(console.err, kind == ImageKind::FullX ? "Please do not power off the receiver before it reboots itself."
+                                                   : "Please keep the power while GOOD is not displayed on IRD.");
     }
     if (doubt != UploadDoubt::None) {
         const UploadCheck check{options, console, index, label, doubtfulFile, kind, *level, StyleFor(options, console)};
@@ -312,7 +337,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
         return kExitUsage;
     }
     ReadBackOutput output;
-    if (!output.Prepare(options.output.empty() ? DefaultReadBackFile(kind) : options.output, options.force)) {
+    if (!output.Prepare(options.output.empty() ? std::string(Rules(kind).readBackFile) : options.output, options.force)) {
         Say(console.err, output.Refusal());
         return output.RefusalStatus();
     }
@@ -324,7 +349,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
     PortHandle port = OpenTargetPort(index, failure);
     if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
 
-    if (!options.reportProgress && kReadBackRequestCodes[std::size_t(KindIndex(kind))] == kCodeStandBy)
+    if (!options.reportProgress && Rules(kind).readBackRequest == kCodeStandBy)
         Say(console.err, label + ": waiting for the receiver: start the read-back from its menu "
                                  "(the request goes out after every 50 s of silence)");
 

@@ -1,6 +1,8 @@
 // The verbs of tarven-link. Each returns the process's exit status.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -42,5 +44,14 @@ int RunReadBackCommand(const Options& options, Console& console);
 // Checks the files of an upload against the kind before the line is touched.
 // Empty when they are fine, else the reason.
 std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& files);
+
+// The two texts of a 100-byte version block: from byte 32 (hardware) and
+// byte 64 (software), each up to its first zero byte or the block's end, safe
+// to print: bytes outside printable ASCII read \xHH, a backslash reads \\.
+struct VersionTexts {
+    std::string hardware;
+    std::string software;
+};
+VersionTexts VersionTextsFromBlock(const std::array<std::uint8_t, kVersionBlockSize>& block);
 
 }  // namespace tarven::cli

@@ -38,7 +38,7 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
     settings.wReserved = std::uint16_t(setup.portIndex);
     auto* engine = new LinkEngine(settings, setup.mode, std::move(port));
     engine->fileName = setup.fileName;
-    engine->imageKind = setup.kind;
+    engine->imageKind = KindId(setup.kind);
     engine->accessLevel = setup.level;
     engine->sendingFlag = setup.mode == kModeUpload ? 1 : 0;
     engine->tracer = tracer;

@@ -30,8 +30,8 @@ struct RunSetup {
     LinkMode mode = kModeVersionQuery;
     int portIndex = 0;
     std::string fileName;
-    ImageKind kind = KindFullImage;
-    AccessLevel level = 0;
+    ImageKind kind = ImageKind::FullImage;
+    AccessLevel level = AccessLevel::Standard;
     double timeoutSeconds = 30;
     // Transfers: the time-out restarts with every progress message, so only a
     // run that stopped moving ends. Version query: one limit for the whole run.

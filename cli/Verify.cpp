@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "CliRules.h"
+#include "KindTable.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
 
@@ -63,7 +63,7 @@ std::string ReadBackCopy(const UploadCheck& c, PortHandle port, const std::strin
     PortSettings settings = DefaultPortSettings();
     port->Apply(settings);
     port->Purge();
-    if (!c.options.reportProgress && kReadBackRequestCodes[std::size_t(KindIndex(c.kind))] == kCodeStandBy)
+    if (!c.options.reportProgress && Rules(c.kind).readBackRequest == kCodeStandBy)
         Say(c.console.err, c.label + ": verify: waiting for the receiver to send its copy "
                                      "(the request goes out after every 50 s of silence)");
     RunSetup setup;
@@ -94,6 +94,13 @@ std::string ReadBackCopy(const UploadCheck& c, PortHandle port, const std::strin
 }
 
 }  // namespace
+
+std::string ReadBackRefusal(ImageKind kind, AccessLevel level) {
+    const KindRules& rules = Rules(kind);
+    if (!rules.readBackRequest) return "the receiver has no read-back for kind " + KindNameAndId(kind);
+    if (rules.ReadBackEnabledAt(level)) return {};
+    return "reading back kind " + KindNameAndId(kind) + " needs the level-2 service password";
+}
 
 std::string VerifyRefusal(ImageKind kind, AccessLevel level) {
     const std::string refusal = ReadBackRefusal(kind, level);

@@ -12,6 +12,9 @@
 
 namespace tarven::cli {
 
+// Empty when a read-back of `kind` is allowed at `level`, else the reason.
+std::string ReadBackRefusal(ImageKind kind, AccessLevel level);
+
 // Empty when --verify can be honoured for this kind at this level, else why
 // not (a kind with no read-back, or one whose read-back needs level 2).
 std::string VerifyRefusal(ImageKind kind, AccessLevel level);

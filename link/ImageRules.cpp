@@ -5,18 +5,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace tarven {
 namespace {
 
-constexpr std::int64_t kKb = 1024;
-
 // Exact, case-sensitive: the window's field has already turned letters to upper case.
 constexpr std::pair<std::string_view, AccessLevel> kServicePasswords[] = {
-    {"RAPXMU", 0},
-    {"KOLWE", 1},
-    {"TREVSAN", 2},
+    {"RAPXMU", AccessLevel::Standard},
+    {"KOLWE", AccessLevel::Service},
+    {"TREVSAN", AccessLevel::Full},
 };
 
 // Reads up to `size` bytes at `offset`; what the file does not hold stays zero.
@@ -56,26 +55,6 @@ std::optional<std::int64_t> RegularFileSize(const std::string& path) {
     if (fd < 0) return std::nullopt;
     close(fd);
     return length;
-}
-
-bool IsImageSizeAccepted(int kindIndex, std::int64_t length) {
-    if (kindIndex < 0 || kindIndex >= kKindCount) return false;
-    if (kindIndex >= KindIndex(KindChip)) return length >= 1 && length / kKb <= kChipMaxKb;
-    return length == kImageSizeTableKb[0][kindIndex] * kKb || length == kImageSizeTableKb[1][kindIndex] * kKb;
-}
-
-bool ReadBackEnabled(int kind, AccessLevel level) {
-    return kind == KindFactoryData || kind == KindUserData || level == 2;
-}
-
-bool ReadBackSupported(int kind) { return kind >= KindFactoryData && kind <= KindSoftwareDataLoader; }
-
-std::string ReadBackFileName(int kind) {
-    switch (kind) {
-        case KindFactoryData: return "Def_Data.bin";
-        case KindUserData: return "UserData.bin";
-        default: return "main.bin";
-    }
 }
 
 RecordPositions ImageVersionRecordPositions(std::int64_t fileLength) {
@@ -123,6 +102,12 @@ std::optional<AccessLevel> PasswordAccessLevel(std::string_view password) {
     for (const auto& [text, level] : kServicePasswords)
         if (password == text) return level;
     return std::nullopt;
+}
+
+std::optional<AccessLevel> TypedPasswordAccessLevel(std::string_view typed) {
+    std::string upper(typed);
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return PasswordAccessLevel(upper);
 }
 
 }  // namespace tarven

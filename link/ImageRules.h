@@ -1,7 +1,7 @@
-// What the window and tarven-link both know about image kinds and image
-// files: the sizes a kind accepts, the version texts stored inside software
-// images, which kinds can be read back and into which file, and the service
-// passwords. Plain C++, so the command-line tool and the fuzzers share it.
+// What the window and tarven-link both know about image files and service
+// access: the version texts stored inside software images, and the service
+// passwords. What depends on the kind is in KindTable.h. Plain C++, so the
+// command-line tool and the fuzzers share it.
 #pragma once
 
 #include <array>
@@ -11,25 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "KindTable.h"
 #include "LinkConstants.h"
 
 namespace tarven {
 
-// ---------------------------------------------------------------- sizes
-
-// Accepted image sizes in KB (1,024 bytes), two rows indexed by kind index
-// (kind - 11990). Kinds 0..4 accept a file of exactly either row's size; the
-// chip kinds 5 and 6 do not use the table (see IsImageSizeAccepted).
-inline constexpr std::array<std::array<int, kKindCount>, 2> kImageSizeTableKb = {{
-    {64, 176, 2048, 2048, 2048, 64, 64},
-    {30, 112, 1024, 1024, 1024, 64, 64},
-}};
-inline constexpr std::int64_t kChipMaxKb = 64;
-
-// True when a file of `length` bytes fits the kind of this index. Chip kinds
-// take any file of 1 to 66,559 bytes (at most 64 whole KB). An index outside
-// 0..6 accepts nothing.
-bool IsImageSizeAccepted(int kindIndex, std::int64_t length);
+// ---------------------------------------------------------------- files
 
 // The size of a regular file that can be opened for reading; nullopt for
 // anything else (missing, unreadable, a folder named x.bin).
@@ -70,21 +57,14 @@ ImageVersions ExtractImageVersions(std::span<const std::uint8_t> primary, std::s
 // is no regular file. Bytes past the end of the file read as zero.
 std::optional<ImageVersions> ReadImageVersions(const std::string& path);
 
-// ---------------------------------------------------------------- read-back
-
-// The hidden read-back button follows the data kinds, or full service access.
-bool ReadBackEnabled(int kind, AccessLevel level);
-
-// The receiver only answers read-back requests for kinds 11990..11994.
-bool ReadBackSupported(int kind);
-
-// "Def_Data.bin", "UserData.bin", or "main.bin" for every other kind.
-std::string ReadBackFileName(int kind);
-
 // ---------------------------------------------------------------- service access
 
 // The access level a service password grants (exact, case-sensitive), or
 // nullopt for a wrong password.
 std::optional<AccessLevel> PasswordAccessLevel(std::string_view password);
+
+// The same for a password as typed into the window's field, which turns
+// letters to upper case before the comparison: "kolwe" is accepted.
+std::optional<AccessLevel> TypedPasswordAccessLevel(std::string_view typed);
 
 }  // namespace tarven

@@ -79,21 +79,44 @@ inline constexpr int kResultSuccess = 1;
 inline constexpr int kResultLengthMismatch = 2;
 
 // ---------------------------------------------------------------- run modes, kinds, levels
-enum LinkMode : std::uint8_t { kModeVersionQuery = 1, kModeUpload = 2, kModeReadBack = 3 };
+// What one run of the worker does.
+enum class LinkMode : std::uint8_t { VersionQuery = 1, Upload = 2, ReadBack = 3 };
 
-enum ImageKind : std::int32_t {
-    KindFactoryData = 11990,
-    KindUserData = 11991,
-    KindSoftware = 11992,
-    KindFullImage = 11993,
-    KindSoftwareDataLoader = 11994,
-    KindChip = 11995,
-    KindFullX = 11996,
+// An image kind is the id of its radio button in the main window; everything
+// else about a kind is in KindTable.h.
+enum class ImageKind : std::int32_t {
+    FactoryData = 11990,
+    UserData = 11991,
+    Software = 11992,
+    FullImage = 11993,
+    SoftwareDataLoader = 11994,
+    Chip = 11995,
+    FullX = 11996,
 };
 inline constexpr int kKindCount = 7;
-inline constexpr int KindIndex(std::int32_t kind) { return kind - KindFactoryData; }
+constexpr std::int32_t KindId(ImageKind kind) { return static_cast<std::int32_t>(kind); }
+constexpr int KindIndex(ImageKind kind) { return KindId(kind) - KindId(ImageKind::FactoryData); }
 
-using AccessLevel = std::int32_t;
+// What a service password grants; the upload's start codes and the read-back
+// button follow it.
+enum class AccessLevel : std::int32_t {
+    Standard = 0,  // no password, or "RAPXMU"
+    Service = 1,   // "KOLWE"
+    Full = 2,      // "TREVSAN"
+};
+
+// The unscoped spellings, for callers not yet moved to the names above.
+inline constexpr LinkMode kModeVersionQuery = LinkMode::VersionQuery;
+inline constexpr LinkMode kModeUpload = LinkMode::Upload;
+inline constexpr LinkMode kModeReadBack = LinkMode::ReadBack;
+inline constexpr std::int32_t KindFactoryData = KindId(ImageKind::FactoryData);
+inline constexpr std::int32_t KindUserData = KindId(ImageKind::UserData);
+inline constexpr std::int32_t KindSoftware = KindId(ImageKind::Software);
+inline constexpr std::int32_t KindFullImage = KindId(ImageKind::FullImage);
+inline constexpr std::int32_t KindSoftwareDataLoader = KindId(ImageKind::SoftwareDataLoader);
+inline constexpr std::int32_t KindChip = KindId(ImageKind::Chip);
+inline constexpr std::int32_t KindFullX = KindId(ImageKind::FullX);
+constexpr int KindIndex(std::int32_t kindId) { return kindId - KindFactoryData; }
 
 // ---------------------------------------------------------------- version query
 inline constexpr int kVersionBufferSize = 6144;
@@ -118,9 +141,6 @@ inline constexpr int kBlockPauseMs = 1;
 inline constexpr int kSpeedChangePauseMs = 1000;
 inline constexpr int kEndCodeSendsMax = 4;
 inline constexpr int kStrayListenMinUnits = 2;      // 200 ms: listening for a reply after the end
-// Start codes, indexed by kind - 11990, for kinds 11990..11994; later kinds use kCodeChipStart.
-inline constexpr std::array<std::uint16_t, 5> kStartCodesLevel0 = {30, 49, 55, 18, 34};
-inline constexpr std::array<std::uint16_t, 5> kStartCodesLevel1 = {30, 49, 55, 54, 53};
 
 // ---------------------------------------------------------------- read-back
 inline constexpr int kReadBackBufferSize = 2621440;
@@ -136,8 +156,6 @@ inline constexpr int kReadBackShortFramePauseMs = 5;
 inline constexpr int kReadBackSlowdownPauseMs = 500;  // after asking for the speed change
 inline constexpr int kReadBackConfusedPauseMs = 1000; // silence or an unexpected result
 inline constexpr int kReadBackEndPauseMs = 10;
-// Request codes, indexed by kind - 11990; code 4 is only ever sent as a repeat.
-inline constexpr std::array<std::uint16_t, 5> kReadBackRequestCodes = {32, 51, kCodeStandBy, kCodeStandBy, kCodeStandBy};
 
 // Whether a finished upload's result 1 can be trusted. The protocol numbers no
 // blocks, so some exchanges leave the receiver's copy in doubt: only reading

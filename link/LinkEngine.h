@@ -54,7 +54,7 @@ public:
     std::string fileName;
     std::int32_t sendingFlag = 0;
     std::int32_t imageKind = KindFullImage;
-    AccessLevel accessLevel = 0;
+    AccessLevel accessLevel = AccessLevel::Standard;
     std::vector<std::uint8_t> versionBuffer;  // kVersionBufferSize bytes
     FrameTracer* tracer = nullptr;            // not owned; none by default
     // Written by the upload's worker before its finishing event is posted; read

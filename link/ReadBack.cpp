@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "Frames.h"
+#include "KindTable.h"
 #include "LinkEngine.h"
 
 namespace tarven {
@@ -60,9 +61,7 @@ private:
 void ReadBackExchange::Run() {
     // The chip kinds have no request code: refuse before the file is touched
     // and before anything goes on the line.
-    const bool hasRequest = e_.imageKind >= KindFactoryData && e_.imageKind <= KindSoftwareDataLoader;
-    const std::optional<std::uint16_t> request =
-        hasRequest ? std::optional<std::uint16_t>(kReadBackRequestCodes[std::size_t(KindIndex(e_.imageKind))]) : std::nullopt;
+    const std::optional<std::uint16_t> request = ReadBackRequest(e_.imageKind);
     if (!request) {
         e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
         e_.IdleUntilStopped();

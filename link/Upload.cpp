@@ -10,18 +10,11 @@
 #include <new>
 
 #include "Frames.h"
+#include "KindTable.h"
 #include "LinkEngine.h"
 
 namespace tarven {
 namespace {
-
-bool UploadHasPreamble(std::int32_t kind) { return kind >= KindFactoryData && kind <= KindSoftwareDataLoader; }
-
-std::uint16_t UploadStartCode(std::int32_t kind, AccessLevel level) {
-    if (!UploadHasPreamble(kind)) return kCodeChipStart;
-    const auto& table = level == 0 ? kStartCodesLevel0 : kStartCodesLevel1;
-    return table[std::size_t(KindIndex(kind))];
-}
 
 // Reads the image into a zero-filled buffer of the fixed upload size, so the
 // first block of a short image carries zeros after it, never stale memory.

@@ -100,7 +100,7 @@ private:
     QString readBackFileName;
     QString imageHardwareVersion;
     QString imageSoftwareVersion;
-    AccessLevel accessLevel = 0;
+    AccessLevel accessLevel = AccessLevel::Standard;
     int fullXStep = 0;
     PortSettings portSettings;
     int imageKind = KindFullImage;

@@ -23,7 +23,7 @@ public:
     ~PasswordDialog() override;
 
     QString password;      // the text of edit 1003, read back on OK
-    AccessLevel level = 0;  // valid after the dialog ended with OK
+    AccessLevel level = AccessLevel::Standard;  // valid after the dialog ended with OK
 
 public slots:
     // Accepts a known password; a wrong one is reported and closes the

@@ -12,10 +12,10 @@
 #include "Batch.h"
 #include "CliNotifier.h"
 #include "CliOptions.h"
-#include "CliRules.h"
 #include "Commands.h"
 #include "Frames.h"
 #include "Progress.h"
+#include "Verify.h"
 
 namespace tarven::cli {
 namespace {
@@ -58,7 +58,7 @@ TEST(CommandLine, OptionsBeforeAndAfterTheVerb) {
     EXPECT_EQ(r.options.targets[0].portIndex, 2);
     EXPECT_DOUBLE_EQ(*r.options.timeoutSeconds, 2.5);
     EXPECT_TRUE(r.options.trace);
-    EXPECT_EQ(*r.options.kind, KindUserData);
+    EXPECT_EQ(*r.options.kind, ImageKind::UserData);
     EXPECT_EQ(*r.options.password, "kolwe");
     EXPECT_EQ(r.options.output, "out.bin");
     EXPECT_TRUE(r.options.force);
@@ -102,7 +102,7 @@ TEST(CommandLine, BatchChildGetsTheSameUploadForOneTarget) {
     ASSERT_EQ(o.targets.size(), 1u);
     EXPECT_EQ(o.targets[0].portIndex, 3);
     EXPECT_EQ(o.targets[0].device, "/dev/x");
-    EXPECT_EQ(*o.kind, KindFullX);
+    EXPECT_EQ(*o.kind, ImageKind::FullX);
     EXPECT_EQ(*o.password, "TREVSAN");
     EXPECT_DOUBLE_EQ(*o.timeoutSeconds, 7);
     EXPECT_EQ(o.files, (std::vector<std::string>{"a.bin", "-b.bin"}));
@@ -116,50 +116,6 @@ TEST(CommandLine, BatchChildGetsTheTimeOutWithoutLoss) {
         ASSERT_EQ(child.error, "") << text;
         EXPECT_EQ(*child.options.timeoutSeconds, *r.options.timeoutSeconds) << text;
     }
-}
-
-TEST(Kinds, NamesAndNumbers) {
-    const std::vector<std::pair<std::string, ImageKind>> names = {
-        {"fdd", KindFactoryData}, {"ucd", KindUserData},           {"software", KindSoftware},
-        {"full", KindFullImage},  {"loader", KindSoftwareDataLoader}, {"chip", KindChip},
-        {"fullx", KindFullX}};
-    for (const auto& [name, kind] : names) {
-        EXPECT_EQ(ParseKind(name), kind) << name;
-        EXPECT_EQ(ParseKind(std::to_string(int(kind))), kind);
-        EXPECT_EQ(KindName(kind), name);
-    }
-    EXPECT_EQ(ParseKind("Software"), KindSoftware);
-    for (const char* bad : {"", "11997", "11989", "soft", "0x2ed6", " 11990"}) EXPECT_FALSE(ParseKind(bad)) << bad;
-}
-
-TEST(Passwords, OnlyTheThreeServicePasswordsInAnyLetterCase) {
-    EXPECT_EQ(AccessLevelFromPassword("RAPXMU"), 0);
-    EXPECT_EQ(AccessLevelFromPassword("KOLWE"), 1);
-    EXPECT_EQ(AccessLevelFromPassword("TREVSAN"), 2);
-    EXPECT_EQ(AccessLevelFromPassword("kolwe"), 1);
-    EXPECT_EQ(AccessLevelFromPassword("TrevSan"), 2);
-    for (const char* bad : {"", "KOLWE ", " KOLWE", "KOLW", "TREVSAN2", "RAPX MU"})
-        EXPECT_FALSE(AccessLevelFromPassword(bad)) << '"' << bad << '"';
-}
-
-TEST(ImageSizes, ExactSizesPerKindAndTheChipRange) {
-    struct Case {
-        ImageKind kind;
-        std::uint64_t size;
-        bool accepted;
-    };
-    const Case cases[] = {
-        {KindFactoryData, 65536, true},     {KindFactoryData, 30720, true},    {KindFactoryData, 65537, false},
-        {KindFactoryData, 180224, false},   {KindUserData, 180224, true},      {KindUserData, 114688, true},
-        {KindUserData, 65536, false},       {KindSoftware, 2097152, true},     {KindSoftware, 1048576, true},
-        {KindSoftware, 2097151, false},     {KindFullImage, 1048576, true},    {KindSoftwareDataLoader, 2097152, true},
-        {KindSoftwareDataLoader, 0, false}, {KindChip, 1, true},               {KindChip, 66559, true},
-        {KindChip, 66560, false},           {KindChip, 0, false},              {KindFullX, 65536, true},
-        {KindFullX, 66560, false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(ImageSizeAccepted(c.kind, c.size), c.accepted) << c.kind << " " << c.size;
-    EXPECT_EQ(AcceptedSizesText(KindUserData), "180224 or 114688 bytes");
-    EXPECT_EQ(AcceptedSizesText(KindChip), "1 to 66559 bytes");
 }
 
 class TempDir : public ::testing::Test {
@@ -183,31 +139,22 @@ using UploadFiles = TempDir;
 TEST_F(UploadFiles, RefusedWithTheSizeAndWhatTheKindAccepts) {
     const std::string good = File("fdd.bin", 30720);
     const std::string bad = File("odd.bin", 30721);
-    EXPECT_EQ(CheckUploadFiles(KindFactoryData, {good}), "");
-    const std::string problem = CheckUploadFiles(KindFactoryData, {bad});
+    EXPECT_EQ(CheckUploadFiles(ImageKind::FactoryData, {good}), "");
+    const std::string problem = CheckUploadFiles(ImageKind::FactoryData, {bad});
     EXPECT_NE(problem.find("odd.bin"), std::string::npos) << problem;
     EXPECT_NE(problem.find("30721"), std::string::npos) << problem;
     EXPECT_NE(problem.find("65536 or 30720 bytes"), std::string::npos) << problem;
     // The second file of a pair is checked too.
-    EXPECT_NE(CheckUploadFiles(KindFullX, {File("a", 100), File("b", 70000)}), "");
-    EXPECT_NE(CheckUploadFiles(KindChip, {dir_ + "/missing.bin"}).find("cannot read"), std::string::npos);
-    EXPECT_NE(CheckUploadFiles(KindChip, {dir_}), "");  // a folder is no image
+    EXPECT_NE(CheckUploadFiles(ImageKind::FullX, {File("a", 100), File("b", 70000)}), "");
+    EXPECT_NE(CheckUploadFiles(ImageKind::Chip, {dir_ + "/missing.bin"}).find("cannot read"), std::string::npos);
+    EXPECT_NE(CheckUploadFiles(ImageKind::Chip, {dir_}), "");  // a folder is no image
 }
 
-TEST(ReadBackRule, ByKindAndAccessLevel) {
-    for (AccessLevel level : {0, 1, 2}) {
-        EXPECT_EQ(ReadBackRefusal(KindFactoryData, level), "");
-        EXPECT_EQ(ReadBackRefusal(KindUserData, level), "");
-        EXPECT_NE(ReadBackRefusal(KindChip, level), "");
-        EXPECT_NE(ReadBackRefusal(KindFullX, level), "");
-        for (ImageKind kind : {KindSoftware, KindFullImage, KindSoftwareDataLoader})
-            EXPECT_EQ(ReadBackRefusal(kind, level).empty(), level == 2) << kind << " level " << level;
-    }
-    EXPECT_NE(ReadBackRefusal(KindSoftware, 1).find("level-2"), std::string::npos);
-    EXPECT_EQ(DefaultReadBackFile(KindFactoryData), "Def_Data.bin");
-    EXPECT_EQ(DefaultReadBackFile(KindUserData), "UserData.bin");
-    EXPECT_EQ(DefaultReadBackFile(KindSoftware), "main.bin");
-    EXPECT_EQ(DefaultReadBackFile(KindSoftwareDataLoader), "main.bin");
+TEST(ReadBackRule, TheRefusalSaysWhy) {
+    EXPECT_EQ(ReadBackRefusal(ImageKind::UserData, AccessLevel::Standard), "");
+    EXPECT_NE(ReadBackRefusal(ImageKind::Software, AccessLevel::Service).find("level-2"), std::string::npos);
+    EXPECT_EQ(ReadBackRefusal(ImageKind::Software, AccessLevel::Full), "");
+    EXPECT_NE(ReadBackRefusal(ImageKind::Chip, AccessLevel::Full).find("no read-back"), std::string::npos);
 }
 
 TEST(VersionBlock, TextsEndAtTheirZeroByteOrTheBlock) {

@@ -27,7 +27,7 @@ TEST(DemoFolder, EveryVisibleKindListsAnImageAndSoftwareImagesCarryVersions) {
             const auto size = RegularFileSize(entry.path().string());
             if (!size || !IsImageSizeAccepted(KindIndex(kind), *size)) continue;
             ++listed;
-            if (kind >= KindSoftware && kind < KindChip && *size >= kSmallImageLength) {
+            if (FindKind(kind)->versionTexts && *size >= kSmallImageLength) {
                 const auto versions = ReadImageVersions(entry.path().string());
                 ASSERT_TRUE(versions.has_value()) << entry.path();
                 EXPECT_FALSE(versions->software.empty()) << entry.path();

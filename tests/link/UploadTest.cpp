@@ -59,13 +59,13 @@ protected:
         std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
     }
     // Runs the upload to its finishing event and returns the posted result.
-    std::intptr_t Run(std::int32_t kind, AccessLevel level, Receiver& receiver, const std::string& name = {}) {
+    std::intptr_t Run(std::int32_t kind, int level, Receiver& receiver, const std::string& name = {}) {
         auto owned = std::make_unique<ScriptedPort>(receiver.Reaction());
         port = owned.get();
         run = std::make_unique<LiveRun>(kModeUpload, std::move(owned));
         run->Engine().fileName = name.empty() ? file : name;
         run->Engine().imageKind = kind;
-        run->Engine().accessLevel = level;
+        run->Engine().accessLevel = AccessLevel(level);
         run->Engine().sendingFlag = 1;
         EXPECT_TRUE(run->Start());
         EXPECT_TRUE(run->notifier.WaitForEvent(kEventFinished));
@@ -147,7 +147,7 @@ TEST_F(Upload, AShortChipImageSkipsThePreambleAndPadsItsBlockWithZeros) {
 TEST_F(Upload, StartCodesFollowKindAndAccessLevel) {
     struct Case {
         std::int32_t kind;
-        AccessLevel level;
+        int level;
         std::vector<std::uint16_t> opening;
     };
     const Case cases[] = {

@@ -26,7 +26,7 @@ LiveTransfer::LiveTransfer(Transfer transfer, const sim::SimOptions& options, co
     engine_ = new LinkEngine(DefaultPortSettings(), transfer == Transfer::Upload ? kModeUpload : kModeReadBack);
     engine_->fileName = file_;
     engine_->imageKind = kind;
-    engine_->accessLevel = 0;
+    engine_->accessLevel = AccessLevel::Standard;
     engine_->sendingFlag = transfer == Transfer::Upload ? 1 : 0;
     engine_->tracer = &log;
     SetLiveLinkEngine(engine_);

@@ -89,8 +89,9 @@ Setup SetupOf(Transfer transfer, std::uint64_t seed, std::mt19937_64& rng) {
 }
 
 std::uint16_t ExpectedStartCode(std::int32_t kind) {
+    static constexpr std::uint16_t kLevel0StartCodes[] = {30, 49, 55, 18, 34};
     if (kind > KindSoftwareDataLoader) return kCodeChipStart;
-    return kStartCodesLevel0[std::size_t(KindIndex(kind))];
+    return kLevel0StartCodes[std::size_t(KindIndex(kind))];
 }
 
 Bytes ReadFile(const std::string& path) {

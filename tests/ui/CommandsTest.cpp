@@ -203,7 +203,7 @@ TEST(ServiceAccess, AcceptedPasswordSetsTheLevelOnce) {
     EXPECT_TRUE(FindControl(&window, 11977)->isEnabled());
 
     EnterPassword(window, QStringLiteral("trevsan"));
-    EXPECT_EQ(window.Access(), 2);
+    EXPECT_EQ(window.Access(), AccessLevel::Full);
     EXPECT_FALSE(FindControl(&window, 11977)->isEnabled());
     EXPECT_TRUE(FindControl(&window, 11974)->isEnabled());  // read-back for every kind now
 }
@@ -212,7 +212,7 @@ TEST(ServiceAccess, LevelZeroPasswordStillUsesUpTheButton) {
     TempFolder folder;
     MainDialog window;
     EnterPassword(window, QStringLiteral("rapxmu"));
-    EXPECT_EQ(window.Access(), 0);
+    EXPECT_EQ(window.Access(), AccessLevel::Standard);
     EXPECT_FALSE(FindControl(&window, 11977)->isEnabled());
 }
 

@@ -64,7 +64,7 @@ struct StartedRun {
     int mode = 0;
     std::string fileName;
     std::int32_t imageKind = 0;
-    AccessLevel accessLevel = -1;
+    AccessLevel accessLevel = AccessLevel(-1);
     std::int32_t sendingFlag = -1;
 };
 

@@ -1,0 +1,95 @@
+// The kind table against the receiver's and the window's rules, one row per
+// kind, written out here independently of the table itself. The start codes
+// and read-back requests are checked on the wire by UploadTest and ReadBackTest.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "ImageRules.h"
+#include "KindTable.h"
+
+namespace tarven {
+namespace {
+
+struct ExpectedKind {
+    ImageKind kind;
+    const char* name;
+    std::vector<std::int64_t> accepted;
+    std::vector<std::int64_t> refused;
+    const char* sizesText;
+    bool versions;                    // version texts show beside the list
+    bool readBack;                    // the receiver has a read-back of this kind
+    std::array<bool, 3> buttonAtLevel;  // the read-back button at levels 0, 1, 2
+    const char* readBackFile;
+    int files;
+};
+
+const ExpectedKind kExpected[] = {
+    {ImageKind::FactoryData, "fdd", {65536, 30720}, {65537, 180224, 0}, "65536 or 30720 bytes", false, true,
+     {true, true, true}, "Def_Data.bin", 1},
+    {ImageKind::UserData, "ucd", {180224, 114688}, {65536, 2097152}, "180224 or 114688 bytes", false, true,
+     {true, true, true}, "UserData.bin", 1},
+    {ImageKind::Software, "software", {2097152, 1048576}, {2097151, 1048577, 65536}, "2097152 or 1048576 bytes",
+     true, true, {false, false, true}, "main.bin", 1},
+    {ImageKind::FullImage, "full", {2097152, 1048576}, {66559}, "2097152 or 1048576 bytes", true, true,
+     {false, false, true}, "main.bin", 1},
+    {ImageKind::SoftwareDataLoader, "loader", {2097152, 1048576}, {0}, "2097152 or 1048576 bytes", true, true,
+     {false, false, true}, "main.bin", 1},
+    {ImageKind::Chip, "chip", {1, 30720, 65536, 66559}, {0, 66560}, "1 to 66559 bytes", false, false,
+     {false, false, true}, "main.bin", 1},
+    {ImageKind::FullX, "fullx", {1, 65536, 66559}, {0, 66560}, "1 to 66559 bytes", false, false, {false, false, true},
+     "main.bin", 2},
+};
+
+TEST(KindTable, EveryKindFollowsItsRules) {
+    const AccessLevel levels[] = {AccessLevel::Standard, AccessLevel::Service, AccessLevel::Full};
+    for (const ExpectedKind& e : kExpected) {
+        SCOPED_TRACE(e.name);
+        const KindRules& rules = Rules(e.kind);
+        EXPECT_EQ(rules.kind, e.kind);
+        EXPECT_EQ(ParseKind(e.name), e.kind);
+        EXPECT_EQ(ParseKind(std::to_string(KindId(e.kind))), e.kind);
+        EXPECT_EQ(KindFromId(KindId(e.kind)), e.kind);
+        EXPECT_EQ(KindNameAndId(e.kind), std::string(e.name) + " (" + std::to_string(KindId(e.kind)) + ")");
+        for (const std::int64_t size : e.accepted) EXPECT_TRUE(rules.AcceptsSize(size)) << size;
+        for (const std::int64_t size : e.refused) EXPECT_FALSE(rules.AcceptsSize(size)) << size;
+        EXPECT_EQ(AcceptedSizesText(e.kind), e.sizesText);
+        EXPECT_EQ(rules.versionTexts, e.versions);
+        EXPECT_EQ(ReadBackSupported(KindId(e.kind)), e.readBack);
+        for (int level = 0; level < 3; ++level)
+            EXPECT_EQ(ReadBackEnabled(KindId(e.kind), levels[level]), e.buttonAtLevel[std::size_t(level)]) << level;
+        EXPECT_EQ(ReadBackFileName(KindId(e.kind)), e.readBackFile);
+        EXPECT_EQ(rules.filesPerUpload, e.files);
+    }
+}
+
+TEST(KindTable, IdsAndNamesOutsideTheTable) {
+    for (const char* bad : {"", "11997", "11989", "soft", "0x2ed6", " 11990", "fdd "}) EXPECT_FALSE(ParseKind(bad)) << bad;
+    EXPECT_EQ(ParseKind("Software"), ImageKind::Software);
+    EXPECT_EQ(ParseKind("FULLX"), ImageKind::FullX);
+    for (const std::int32_t id : {11989, 11997, 0, -1}) {
+        EXPECT_FALSE(KindFromId(id)) << id;
+        EXPECT_FALSE(IsImageSizeAccepted(KindIndex(id), 65536)) << id;
+        // An unknown kind starts like the chip kinds and has no read-back.
+        EXPECT_EQ(UploadStartCode(id, AccessLevel::Service), kCodeChipStart) << id;
+        EXPECT_FALSE(UploadHasPreamble(id)) << id;
+        EXPECT_FALSE(ReadBackRequest(id)) << id;
+        EXPECT_EQ(ReadBackFileName(id), "main.bin") << id;
+    }
+}
+
+TEST(ServicePasswords, OnlyTheThreePasswordsAsTypedInAnyLetterCase) {
+    EXPECT_EQ(PasswordAccessLevel("RAPXMU"), AccessLevel::Standard);
+    EXPECT_EQ(PasswordAccessLevel("KOLWE"), AccessLevel::Service);
+    EXPECT_EQ(PasswordAccessLevel("TREVSAN"), AccessLevel::Full);
+    EXPECT_FALSE(PasswordAccessLevel("kolwe"));  // the comparison itself is exact
+    EXPECT_EQ(TypedPasswordAccessLevel("kolwe"), AccessLevel::Service);
+    EXPECT_EQ(TypedPasswordAccessLevel("TrevSan"), AccessLevel::Full);
+    for (const char* bad : {"", "KOLWE ", " KOLWE", "KOLW", "TREVSAN2", "RAPX MU"})
+        EXPECT_FALSE(TypedPasswordAccessLevel(bad)) << '"' << bad << '"';
+}
+
+}  // namespace
+}  // namespace tarven
