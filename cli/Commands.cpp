@@ -178,7 +178,7 @@ int RunVersionCommand(const Options& options, Console& console) {
     if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
 
     RunSetup setup;
-    setup.mode = kModeVersionQuery;
+    setup.mode = LinkMode::VersionQuery;
     setup.portIndex = index;
     setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
     QueueNotifier notifier(label, console.err);
@@ -238,7 +238,7 @@ std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& fil
 // the engine's doubt about it in `doubt`; otherwise the exit status, reported.
 static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doubt) {
     RunSetup setup;
-    setup.mode = kModeUpload;
+    setup.mode = LinkMode::Upload;
     setup.portIndex = c.portIndex;
     setup.fileName = c.file;
     setup.kind = c.kind;
@@ -354,7 +354,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
                                  "(the request goes out after every 50 s of silence)");
 
     RunSetup setup;
-    setup.mode = kModeReadBack;
+    setup.mode = LinkMode::ReadBack;
     setup.portIndex = index;
     setup.fileName = output.ReceivingName();
     setup.kind = kind;
