@@ -34,10 +34,10 @@ std::string CommandText(int code) {
 
 }  // namespace
 
-void QueueNotifier::PostLinkMessage(unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
+void QueueNotifier::OnLinkEvent(const LinkEvent& event) {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back({message, wParam, lParam});
+        queue_.push_back(event);
     }
     arrived_.notify_one();
 }
@@ -52,10 +52,10 @@ void QueueNotifier::ShowMessageBox(const std::string& text, std::stop_token) {
     std::fflush(err_);
 }
 
-std::optional<LinkMessage> QueueNotifier::Wait(std::chrono::milliseconds limit) {
+std::optional<LinkEvent> QueueNotifier::Wait(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
     if (!arrived_.wait_for(lock, limit, [&] { return !queue_.empty(); })) return std::nullopt;
-    const LinkMessage m = queue_.front();
+    const LinkEvent m = queue_.front();
     queue_.pop_front();
     return m;
 }

@@ -17,24 +17,18 @@
 
 namespace tarven::cli {
 
-struct LinkMessage {
-    unsigned message;
-    std::intptr_t wParam;
-    std::intptr_t lParam;
-};
-
-// The worker posts into a queue and never waits; the main thread takes the
-// messages out at its own pace. Message boxes become lines on stderr.
+// The worker reports into a queue and never waits; the main thread takes the
+// events out at its own pace. Message boxes become lines on stderr.
 class QueueNotifier final : public LinkNotifier {
 public:
     // `label` names the port in front of every message box text.
     explicit QueueNotifier(std::string label, std::FILE* err = stderr) : label_(std::move(label)), err_(err) {}
 
-    void PostLinkMessage(unsigned message, std::intptr_t wParam, std::intptr_t lParam) override;
+    void OnLinkEvent(const LinkEvent& event) override;
     void ShowMessageBox(const std::string& text, std::stop_token stop) override;
 
-    // The next message, waiting at most `limit`; none when nothing came.
-    std::optional<LinkMessage> Wait(std::chrono::milliseconds limit);
+    // The next event, waiting at most `limit`; none when nothing came.
+    std::optional<LinkEvent> Wait(std::chrono::milliseconds limit);
     // Texts of the message boxes shown so far.
     std::vector<std::string> Boxes() const;
 
@@ -43,7 +37,7 @@ private:
     std::FILE* err_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
-    std::deque<LinkMessage> queue_;
+    std::deque<LinkEvent> queue_;
     std::vector<std::string> boxes_;
 };
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "PortAccess.h"
+#include "TraceJson.h"
 
 namespace tarven::cli {
 namespace {
@@ -24,6 +25,47 @@ constexpr double kLongestTimeoutSeconds = 1e9;
 void RequestInterrupt() { g_interrupted.store(true); }
 bool InterruptRequested() { return g_interrupted.load(); }
 
+namespace {
+
+// What one event from the worker means for the watching loop: true when the run has ended.
+bool TakeEvent(const LinkEvent& event, ProgressView* progress, RunOutcome& outcome) {
+    if (const auto* p = std::get_if<Progress>(&event)) {
+        if (progress && p->step == Progress::Step::Total) progress->Total(long(p->kb));
+        if (progress && p->step == Progress::Step::Position) progress->Position(long(p->kb));
+        return false;
+    }
+    if (const auto* ready = std::get_if<VersionReady>(&event)) {
+        outcome.versionBlock = ready->block;
+        outcome.end = RunEnd::VersionReady;
+        return true;
+    }
+    const Finished& finished = std::get<Finished>(event);
+    outcome.end = RunEnd::Finished;
+    outcome.result = finished.result;
+    outcome.uploadDoubt = finished.unconfirmed;
+    return true;
+}
+
+// --trace=json: the events the watching loop takes, and how it ended.
+void TraceEvent(JsonTrace& json, const LinkEvent& event) {
+    if (const auto* p = std::get_if<Progress>(&event)) {
+        if (p->step == Progress::Step::Total) json.Total(long(p->kb));
+        else json.Position(long(p->kb));
+    } else if (std::holds_alternative<VersionReady>(event)) {
+        json.VersionReady();
+    } else {
+        const Finished& finished = std::get<Finished>(event);
+        json.Finished(finished.result, finished.unconfirmed != UploadDoubt::None);
+    }
+}
+
+const char* EndName(RunEnd end) {
+    static const char* const kNames[] = {"finished", "version", "timed out", "vanished", "interrupted", "not started"};
+    return kNames[int(end)];
+}
+
+}  // namespace
+
 RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifier, ProgressView* progress,
                    StderrTracer* tracer) {
     using Clock = std::chrono::steady_clock;
@@ -33,18 +75,10 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
         return outcome;
     }
     const std::string device = port ? port->Device() : std::string();
-
-    PortSettings settings = DefaultPortSettings();
-    settings.wReserved = std::uint16_t(setup.portIndex);
-    auto* engine = new LinkEngine(settings, setup.mode, std::move(port));
-    engine->fileName = setup.fileName;
-    engine->imageKind = KindId(setup.kind);
-    engine->accessLevel = setup.level;
-    engine->sendingFlag = setup.mode == kModeUpload ? 1 : 0;
-    engine->tracer = tracer;
-    SetLiveLinkEngine(engine);
-    if (StartLinkWorker(&notifier) != 1) {
-        delete engine;
+    JsonTrace json;
+    FrameTracer* frames = tracer && JsonTraceChosen() ? static_cast<FrameTracer*>(&json) : tracer;
+    LinkSession session(setup, LinkTime(), std::move(port), frames);
+    if (!session.Start(&notifier)) {
         outcome.messageBoxes = notifier.Boxes();
         return outcome;
     }
@@ -53,31 +87,18 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
     const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     auto deadline = Clock::now() + limit;
     for (;;) {
-        if (auto m = notifier.Wait(kWatchInterval)) {
-            if (m->message == WM_LINK_PROGRESS) {
-                if (setup.timeoutRestartsOnProgress) deadline = Clock::now() + limit;
-                if (progress && m->wParam == kProgressTotal) progress->Total(long(m->lParam));
-                if (progress && m->wParam == kProgressPosition) progress->Position(long(m->lParam));
-            } else if (m->message == WM_LINK_EVENT) {
-                if (m->wParam == kEventVersionReady) {
-                    // The worker wrote the block before posting; it only reads the line now.
-                    std::memcpy(outcome.versionBlock.data(), engine->versionBuffer.data(), kVersionBlockSize);
-                    outcome.end = RunEnd::VersionReady;
-                } else {
-                    // Any other event closes the window's dialog as cancelled: a failure here.
-                    outcome.end = RunEnd::Finished;
-                    outcome.result = m->wParam == kEventFinished ? int(m->lParam) : kResultFailure;
-                }
-                break;
-            }
+        if (auto event = notifier.Wait(kWatchInterval)) {
+            if (frames == &json) TraceEvent(json, *event);
+            if (TakeEvent(*event, progress, outcome)) break;
+            if (setup.timeoutRestartsOnProgress) deadline = Clock::now() + limit;
         }
-        // Checked after every message too: a steady stream of progress must
+        // Checked after every event too: a steady stream of progress must
         // not hide an interrupt or a pulled adapter.
         if (InterruptRequested()) {
             outcome.end = RunEnd::Interrupted;
             break;
         }
-        if (engine->DeviceGone() || (!device.empty() && DeviceVanished(device))) {
+        if (session.Engine().DeviceGone() || (!device.empty() && DeviceVanished(device))) {
             outcome.end = RunEnd::Vanished;
             break;
         }
@@ -86,14 +107,14 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
             break;
         }
     }
+    if (frames == &json) json.Ended(EndName(outcome.end));
     if (tracer) tracer->Mute();
-    TerminateLinkWorker();
+    session.Stop();
     // The worker has stopped: what it left in the engine can be read freely.
-    outcome.fileErrno = engine->imageFileErrno;
-    outcome.imageTooLarge = engine->imageTooLarge;
-    outcome.uploadDoubt = engine->uploadDoubt.load();
-    if (setup.keepPort) *setup.keepPort = std::move(engine->port);
-    delete engine;
+    const LinkEngine& engine = session.Engine();
+    outcome.fileErrno = engine.imageFileErrno;
+    outcome.imageTooLarge = engine.imageTooLarge;
+    if (setup.keepPort) *setup.keepPort = std::move(session.Engine().port);
     if (progress) progress->End();
     outcome.messageBoxes = notifier.Boxes();
     return outcome;

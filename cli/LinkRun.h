@@ -12,6 +12,7 @@
 
 #include "CliNotifier.h"
 #include "LinkEngine.h"
+#include "LinkSession.h"
 #include "Progress.h"
 #include "SerialPort.h"
 
@@ -26,12 +27,8 @@ bool DeviceVanished(const std::string& device);
 void RequestInterrupt();
 bool InterruptRequested();
 
-struct RunSetup {
-    LinkMode mode = kModeVersionQuery;
-    int portIndex = 0;
-    std::string fileName;
-    ImageKind kind = ImageKind::FullImage;
-    AccessLevel level = AccessLevel::Standard;
+// The run's request, and how tarven-link watches it.
+struct RunSetup : RunRequest {
     double timeoutSeconds = 30;
     // Transfers: the time-out restarts with every progress message, so only a
     // run that stopped moving ends. Version query: one limit for the whole run.
@@ -45,7 +42,7 @@ enum class RunEnd { Finished, VersionReady, TimedOut, Vanished, Interrupted, Not
 
 struct RunOutcome {
     RunEnd end = RunEnd::NotStarted;
-    int result = -1;  // WM_LINK_EVENT 7's result when Finished
+    int result = -1;  // the finishing event's result when Finished
     std::array<std::uint8_t, kVersionBlockSize> versionBlock{};
     std::vector<std::string> messageBoxes;
     // A read-back's cause when it ended short for reasons of its own file or

@@ -13,16 +13,22 @@
 
 namespace tarven {
 
-LinkEngine::LinkEngine(const PortSettings& s, LinkMode m) : LinkEngine(s, m, OpenPort(s)) {}
-
-LinkEngine::LinkEngine(const PortSettings& s, LinkMode m, PortHandle p)
-    : settings(s), port(std::move(p)), mode(m), versionBuffer(kVersionBufferSize, 0) {}
+LinkEngine::LinkEngine(const RunRequest& request, LinkClock& clock, PortHandle p, FrameTracer* frameTracer)
+    : mode(request.mode),
+      fileName(request.fileName),
+      imageKind(KindId(request.kind)),
+      accessLevel(request.level),
+      sendingFlag(request.mode == LinkMode::Upload ? 1 : 0),
+      tracer(frameTracer),
+      settings(PortSettingsFor(request.portIndex)),
+      port(std::move(p)),
+      versionBuffer(kVersionBufferSize, 0),
+      clock_(clock) {}
 
 LinkEngine::~LinkEngine() {
     ClosePort(port);
     wakeOnStop_.reset();
     wake_.reset();
-    if (LiveLinkEngine() == this) SetLiveLinkEngine(nullptr);
     // A read-back cut off mid-way keeps what it received so far.
     if (imageFile >= 0) ::close(imageFile);
 }
@@ -49,7 +55,19 @@ void LinkEngine::AttachStop(std::stop_token token) {
 }
 
 void LinkEngine::Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
-    if (notifyWindow) notifyWindow->PostLinkMessage(message, wParam, lParam);
+    if (!notifyWindow) return;
+    if (message == WM_LINK_PROGRESS) {
+        // Other progress codes are not the worker's; nobody would act on them.
+        if (wParam == kProgressTotal) notifyWindow->OnLinkEvent(Progress{Progress::Step::Total, lParam});
+        if (wParam == kProgressPosition) notifyWindow->OnLinkEvent(Progress{Progress::Step::Position, lParam});
+    } else if (message == WM_LINK_EVENT && wParam == kEventVersionReady) {
+        VersionReady ready;
+        std::memcpy(ready.block.data(), versionBuffer.data(), ready.block.size());
+        notifyWindow->OnLinkEvent(ready);
+    } else if (message == WM_LINK_EVENT && wParam == kEventFinished) {
+        // The doubt is written before the finishing event, and only by this thread.
+        notifyWindow->OnLinkEvent(Finished{std::int32_t(lParam), uploadDoubt.load()});
+    }
 }
 
 void LinkEngine::ShowMessage(const std::string& text) {
@@ -64,7 +82,7 @@ void LinkEngine::YieldMs(int realMs) {
 }
 
 void LinkEngine::Pause(int ms) {
-    LinkClock& clock = LinkTime();
+    LinkClock& clock = clock_;
     const std::int64_t end = clock.NowUs() + std::int64_t(ms) * 1000;
     while (!StopRequested()) {
         const std::int64_t left = end - clock.NowUs();
@@ -79,7 +97,7 @@ void LinkEngine::IdleUntilStopped() {
 
 int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::int32_t timeout) {
     if (timeout <= 0 || wanted <= 0) return 0;
-    LinkClock& clock = LinkTime();
+    LinkClock& clock = clock_;
     const std::int64_t budgetUs = std::int64_t(timeout) * kTimeoutUnitMs * 1000;
     std::int64_t idleUs = 0;
     int gathered = 0;
@@ -122,7 +140,7 @@ int LinkEngine::WritePort(const std::uint8_t* source, std::int32_t count) {
 
 bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
     if (!port) return false;
-    LinkClock& clock = LinkTime();
+    LinkClock& clock = clock_;
     const std::int64_t limitUs = std::int64_t(kWriteWaitMs) * 1000;
     const std::int64_t start = clock.NowUs();
     int written = 0;
@@ -142,7 +160,7 @@ bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
 
 void LinkEngine::DrainOutput() {
     if (!port) return;
-    LinkClock& clock = LinkTime();
+    LinkClock& clock = clock_;
     const std::int64_t limitUs = std::int64_t(kOutputDrainWaitMs) * 1000;
     const std::int64_t start = clock.NowUs();
     while (!StopRequested()) {
@@ -162,7 +180,7 @@ void LinkEngine::PurgePort() {
 }
 
 int LinkEngine::SetBaudRate(std::uint32_t baud) {
-    settings.BaudRate = baud;
+    settings.baudRate = baud;
     if (!port) return 0;
     // Bytes still queued would leave at the new speed, garbled for the receiver.
     DrainOutput();

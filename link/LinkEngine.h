@@ -14,6 +14,7 @@
 #include "LinkClock.h"
 #include "LinkConstants.h"
 #include "LinkNotifier.h"
+#include "LinkSession.h"
 #include "PortSettings.h"
 #include "SerialPort.h"
 #include "WakeEvent.h"
@@ -34,29 +35,29 @@ const char* UploadDoubtText(UploadDoubt doubt);
 
 class LinkEngine {
 public:
-    // Opens the port of `settings` (a copy is kept). A missing port is no error:
-    // the engine is valid without one.
-    LinkEngine(const PortSettings& settings, LinkMode mode);
-    // For tests and tools that bring their own port (a fake, a device path).
-    LinkEngine(const PortSettings& settings, LinkMode mode, PortHandle port);
-    // Teardown: closes the port and the events, clears the live-engine pointer
-    // if it points here, closes an image file still open (what a cut-off
-    // read-back received stays on disk).
+    // The one way to build an engine: from a run's request, on `clock`, over
+    // `port` (may be null: valid, the version query then searches for one).
+    // Tests and tools bring their own port (a fake, a device path).
+    LinkEngine(const RunRequest& request, LinkClock& clock, PortHandle port, FrameTracer* tracer = nullptr);
+    // Teardown: closes the port and the events, closes an image file still
+    // open (what a cut-off read-back received stays on disk).
     ~LinkEngine();
     LinkEngine(const LinkEngine&) = delete;
     LinkEngine& operator=(const LinkEngine&) = delete;
 
-    // ------------------------------------------------ fields the commands fill
+    // ------------------------------------------------ what the request fixed
+    const LinkMode mode;
+    const std::string fileName;
+    const std::int32_t imageKind;  // a kind id, 11990..11996
+    const AccessLevel accessLevel;
+    const std::int32_t sendingFlag;  // 1 for an upload: the status line says "Sending"
+    FrameTracer* const tracer;       // not owned; may be null
+
+    // ------------------------------------------------ what the worker finds out
     LinkNotifier* notifyWindow = nullptr;  // set by the worker entry
-    PortSettings settings;
+    PortSettings settings;  // the speed may drop, the version query may move to another port
     PortHandle port;
-    LinkMode mode;
-    std::string fileName;
-    std::int32_t sendingFlag = 0;
-    std::int32_t imageKind = KindFullImage;
-    AccessLevel accessLevel = AccessLevel::Standard;
     std::vector<std::uint8_t> versionBuffer;  // kVersionBufferSize bytes
-    FrameTracer* tracer = nullptr;            // not owned; none by default
     // Written by the upload's worker before its finishing event is posted; read
     // alongside a result 1. The first doubt of a run is kept.
     std::atomic<UploadDoubt> uploadDoubt{UploadDoubt::None};
@@ -108,7 +109,10 @@ public:
     // Worker plumbing.
     void AttachStop(std::stop_token token);
     const WakeEvent* Wake() const { return wake_.get(); }
+    // The exchanges report in the design's numbers (WM_LINK_PROGRESS 6 and 5,
+    // WM_LINK_EVENT 1 and 7); this is the one place they become typed events.
     void Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam);
+    LinkClock& Clock() const { return clock_; }
     void ShowMessage(const std::string& text);
     // After a finishing event: nothing more to do until the worker is stopped.
     void IdleUntilStopped();
@@ -125,6 +129,7 @@ public:
     bool imageTooLarge = false;
 
 private:
+    LinkClock& clock_;
     std::stop_token stop_;
     std::atomic<bool> deviceGone_{false};
     std::unique_ptr<WakeEvent> wake_;  // signalled when the worker must stop
@@ -133,19 +138,19 @@ private:
     std::vector<std::uint8_t> frameIn_;   // body of the frame being received
 };
 
-// The one live engine, or null. Only the user-interface thread sets it.
+// The live run's engine, or null.
 LinkEngine* LiveLinkEngine();
-void SetLiveLinkEngine(LinkEngine* engine);
 
-// Starts the worker for the live engine; `window` receives its messages (may be null).
-// 1 when a worker runs, 0 when none could be started.
+// Starts the worker of the live run; `window` receives its events (may be null).
+// 1 when a worker runs, 0 when none could be started or no run is live.
 int StartLinkWorker(LinkNotifier* window);
-// Stops the worker wherever it is and waits for it (about 20 ms at most). No worker: nothing.
+// Stops the live run's worker wherever it is and waits for it (about 20 ms at
+// most). No worker: nothing.
 void TerminateLinkWorker();
-// True while a worker thread is in the slot and has not finished.
+// True while the live run's worker is started and has not finished.
 bool LinkWorkerRunning();
 
-// The worker thread's entry: stores the window, runs the mode's exchange.
-void LinkWorkerEntry(std::stop_token stop, LinkNotifier* window);
+// The worker thread's body: stores the window, runs the mode's exchange.
+void LinkWorkerEntry(std::stop_token stop, LinkEngine& engine, LinkNotifier* window);
 
 }  // namespace tarven

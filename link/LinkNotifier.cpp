@@ -9,7 +9,7 @@ namespace {
 // Outside any window a message can only go to the terminal.
 class StderrSink final : public LinkNotifier {
 public:
-    void PostLinkMessage(unsigned, std::intptr_t, std::intptr_t) override {}
+    void OnLinkEvent(const LinkEvent&) override {}
     void ShowMessageBox(const std::string& text, std::stop_token) override {
         std::fprintf(stderr, "%s\n", text.c_str());
     }

@@ -1,18 +1,20 @@
 // How the worker reaches whoever watches a run, without knowing what it is:
-// the progress dialog, tarven-link, or a test. Posting never blocks the worker.
+// the progress dialog, tarven-link, or a test. Reporting never blocks the worker.
 #pragma once
 
-#include <cstdint>
 #include <stop_token>
 #include <string>
+
+#include "LinkEvents.h"
 
 namespace tarven {
 
 class LinkNotifier {
 public:
     virtual ~LinkNotifier() = default;
-    // WM_LINK_EVENT or WM_LINK_PROGRESS with its two values. Must not block.
-    virtual void PostLinkMessage(unsigned message, std::intptr_t wParam, std::intptr_t lParam) = 0;
+    // Called on the worker thread, in order. Must not block: a window queues
+    // the event for its own thread (as WM_LINK_EVENT or WM_LINK_PROGRESS).
+    virtual void OnLinkEvent(const LinkEvent& event) = 0;
     // A modal message box with one OK button; returns once it was closed, or
     // as soon as `stop` is requested so a stopping worker never hangs on it.
     virtual void ShowMessageBox(const std::string& text, std::stop_token stop) = 0;

@@ -54,7 +54,7 @@ std::array<std::string, 6> PortOverrides();
 int ProbePort(int portIndex);
 PortStatus DescribePort(int portIndex);
 
-// Opens the port of settings.wReserved (indices outside 0..5 mean COM1),
+// Opens the port of settings.portIndex (indices outside 0..5 mean COM1),
 // exclusively, and applies the settings. Null when it cannot be opened.
 PortHandle OpenPort(PortSettings settings);
 // Opens a device path directly, exclusively, with the given settings.

@@ -1,24 +1,21 @@
 #include "PortSettings.h"
 
-#include <cstring>
-
 #include "LinkConstants.h"
 
 namespace tarven {
 
-PortSettings DefaultPortSettings() {
+static_assert(PortSettings{}.baudRate == kBaudNormal, "a fresh run starts at the normal speed");
+
+PortSettings DefaultPortSettings() { return PortSettings{}; }
+
+PortSettings PortSettingsFor(int portIndex) {
     PortSettings s;
-    std::memset(&s, 0, sizeof s);
-    s.BaudRate = kBaudNormal;
-    s.fBinary = 1;
-    s.ByteSize = 8;
-    s.Parity = 0;
-    s.StopBits = 0;
+    s.portIndex = portIndex;
     return s;
 }
 
 int EffectivePortIndex(const PortSettings& settings) {
-    return settings.wReserved < kPortCount ? settings.wReserved : 0;
+    return settings.portIndex >= 0 && settings.portIndex < kPortCount ? settings.portIndex : 0;
 }
 
 int PortIndexFromName(const std::string& name) {

@@ -37,8 +37,8 @@ bool IsGoneErrno(int error) { return error == EIO || error == ENXIO || error == 
 
 void SetFraming(termios& tio, const PortSettings& s) {
     tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= (s.ByteSize == 7 ? CS7 : CS8) | CLOCAL | CREAD;
-    if (s.StopBits == 2) tio.c_cflag |= CSTOPB;
+    tio.c_cflag |= (s.byteSize == 7 ? CS7 : CS8) | CLOCAL | CREAD;
+    if (s.stopBits == 2) tio.c_cflag |= CSTOPB;
 }
 
 void SetNoSoftwareFlow(termios& tio) { tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY); }
@@ -226,7 +226,7 @@ bool UnixSerialPort::Apply(const PortSettings& settings) {
     SetFraming(tio, settings);
     SetNoSoftwareFlow(tio);
     SetNonBlockingReads(tio);
-    const speed_t speed = SpeedConstant(settings.BaudRate);
+    const speed_t speed = SpeedConstant(settings.baudRate);
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     const bool ok = ::tcsetattr(fd_, TCSANOW, &tio) == 0;

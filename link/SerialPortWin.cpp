@@ -18,22 +18,6 @@ constexpr DWORD kReadCompletionWaitMs = kWaitSliceMs;
 // How often a wait for input looks at the driver's input queue.
 constexpr int kInputPollMs = 1;
 
-// PortSettings is handed to the driver as it stands.
-static_assert(sizeof(PortSettings) == sizeof(DCB));
-static_assert(offsetof(PortSettings, BaudRate) == offsetof(DCB, BaudRate));
-static_assert(offsetof(PortSettings, wReserved) == offsetof(DCB, wReserved));
-static_assert(offsetof(PortSettings, XonLim) == offsetof(DCB, XonLim));
-static_assert(offsetof(PortSettings, XoffLim) == offsetof(DCB, XoffLim));
-static_assert(offsetof(PortSettings, ByteSize) == offsetof(DCB, ByteSize));
-static_assert(offsetof(PortSettings, Parity) == offsetof(DCB, Parity));
-static_assert(offsetof(PortSettings, StopBits) == offsetof(DCB, StopBits));
-static_assert(offsetof(PortSettings, XonChar) == offsetof(DCB, XonChar));
-static_assert(offsetof(PortSettings, XoffChar) == offsetof(DCB, XoffChar));
-static_assert(offsetof(PortSettings, ErrorChar) == offsetof(DCB, ErrorChar));
-static_assert(offsetof(PortSettings, EofChar) == offsetof(DCB, EofChar));
-static_assert(offsetof(PortSettings, EvtChar) == offsetof(DCB, EvtChar));
-static_assert(offsetof(PortSettings, wReserved1) == offsetof(DCB, wReserved1));
-
 // What a pulled USB adapter answers: the handle stays, the device does not.
 bool IsGoneError(DWORD error) {
     switch (error) {
@@ -261,12 +245,22 @@ void WinSerialPort::DiscardOutput() {
     FinishPending(writeRecord_, writePending_);
 }
 
-bool WinSerialPort::Apply(const PortSettings& settings) {
+DCB DriverRecord(const PortSettings& settings) {
+    // Every field the settings do not name stays zero: no flow control of any
+    // kind, no special characters.
     DCB dcb;
-    std::memcpy(&dcb, &settings, sizeof dcb);
+    std::memset(&dcb, 0, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
-    // The port index rides in the reserved word; the driver wants it zero.
-    dcb.wReserved = 0;
+    dcb.BaudRate = settings.baudRate;
+    dcb.fBinary = 1;
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    return dcb;
+}
+
+bool WinSerialPort::Apply(const PortSettings& settings) {
+    DCB dcb = DriverRecord(settings);
     const bool ok = ::SetCommState(handle_, &dcb) != 0;
     // DTR and RTS stay low, as the receiver's cable expects.
     ::EscapeCommFunction(handle_, CLRDTR);

@@ -12,6 +12,9 @@
 
 namespace tarven {
 
+// The driver's 28-byte record for `settings`, as SetCommState takes it.
+DCB DriverRecord(const PortSettings& settings);
+
 class WinSerialPort final : public SerialPort {
 public:
     // Opens `device` ("\\.\COM3") for overlapped I/O with no sharing, so that

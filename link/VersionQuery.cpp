@@ -19,14 +19,14 @@ constexpr int kPortSearchYieldMs = 5;
 // The chosen port first, then COM1 and COM2 as fallbacks, round after round
 // until one opens or the run is stopped. False only when stopped.
 static bool AcquireVersionPort(LinkEngine& engine) {
-    const std::uint16_t chosen = engine.settings.wReserved;
+    const int chosen = engine.settings.portIndex;
     while (!engine.StopRequested()) {
-        engine.settings.wReserved = chosen;
+        engine.settings.portIndex = chosen;
         if (engine.port) return true;
         if ((engine.port = OpenPort(engine.settings))) return true;
-        for (std::uint16_t fallback : {std::uint16_t(0), std::uint16_t(1)}) {
+        for (int fallback : {0, 1}) {
             if (fallback == chosen) continue;
-            engine.settings.wReserved = fallback;
+            engine.settings.portIndex = fallback;
             if ((engine.port = OpenPort(engine.settings))) return true;
         }
         engine.YieldMs(kPortSearchYieldMs);

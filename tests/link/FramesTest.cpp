@@ -69,7 +69,7 @@ TEST(DataFrameEncoding, CarriesLengthPayloadAndCrcBigEndian) {
 TEST(SendOperations, WriteWholeFramesThroughThePort) {
     auto owned = std::make_unique<ScriptedPort>();
     ScriptedPort& port = *owned;
-    LinkEngine engine(DefaultPortSettings(), kModeUpload, std::move(owned));
+    LinkEngine engine(RunRequest{.mode = LinkMode::Upload}, LinkTime(), std::move(owned));
     EXPECT_EQ(engine.SendCommand(0xFFFF), 0);
     const std::vector<std::uint8_t> payload = {1, 2, 3};
     EXPECT_EQ(engine.SendDataFrame(payload.data(), 3), 0);
@@ -92,7 +92,7 @@ Received Receive(const std::vector<std::uint8_t>& input, std::size_t room = 64, 
     auto owned = std::make_unique<ScriptedPort>();
     ScriptedPort& port = *owned;
     port.Queue(input);
-    LinkEngine engine(DefaultPortSettings(), kModeVersionQuery, std::move(owned));
+    LinkEngine engine(RunRequest{}, LinkTime(), std::move(owned));
     // Guard bytes after the destination catch any write past it.
     std::vector<std::uint8_t> buffer(room + 16, 0xEE);
     Received r{};

@@ -60,11 +60,9 @@ struct PortMapping {
     }
 };
 
-PortSettings OnPort(int index) {
-    PortSettings s = DefaultPortSettings();
-    s.wReserved = std::uint16_t(index);
-    return s;
-}
+PortSettings OnPort(int index) { return PortSettingsFor(index); }
+
+RunRequest UploadOn(int index) { return RunRequest{.mode = LinkMode::Upload, .portIndex = index}; }
 
 TEST(PortMappingRule, VariablesDecideAloneWhenAnyIsSet) {
     PortMapping map({{1, "/dev/null-com2"}});
@@ -80,7 +78,7 @@ TEST(PortAccess, OpensExclusivelyAgainstRootToo) {
     PortMapping map({{0, pty.path}});
     EXPECT_EQ(ProbePort(0), 1);
     {
-        LinkEngine engine(OnPort(0), kModeUpload);
+        LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
         ASSERT_TRUE(engine.port);
         EXPECT_EQ(ProbePort(0), 0);
         EXPECT_EQ(DescribePort(0).state, PortState::Busy);
@@ -100,15 +98,15 @@ TEST(PortAccess, IndexesOutsideTheSixPortsOpenComOne) {
 TEST(PortAccess, SetBaudRateAppliesToTheOpenLineOrOnlyTheCopy) {
     Pty pty;
     PortMapping map({{0, pty.path}});
-    LinkEngine engine(OnPort(0), kModeUpload);
+    LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
     EXPECT_EQ(pty.Speed(), B115200);
     EXPECT_EQ(engine.SetBaudRate(kBaudSlow), 0);
     EXPECT_EQ(pty.Speed(), B57600);
 
-    LinkEngine portless(OnPort(3), kModeUpload);
+    LinkEngine portless(UploadOn(3), LinkTime(), OpenRequestPort(UploadOn(3)));
     ASSERT_FALSE(portless.port);
     portless.SetBaudRate(kBaudSlow);
-    EXPECT_EQ(portless.settings.BaudRate, kBaudSlow);
+    EXPECT_EQ(portless.settings.baudRate, kBaudSlow);
 }
 
 TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
@@ -121,7 +119,7 @@ TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
     ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &cooked), 0);
     PortMapping map({{0, pty.path}});
     {
-        LinkEngine engine(OnPort(0), kModeUpload);
+        LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
         ASSERT_TRUE(engine.port);
         engine.SetBaudRate(kBaudSlow);
         termios during{};
@@ -191,7 +189,7 @@ TEST(LineQueue, PurgeAndSpeedChangeWaitForQueuedOutput) {
     auto owned = std::make_unique<ScriptedPort>();
     ScriptedPort* line = owned.get();
     line->QueueOutputAt(kBaudSlow);
-    LinkEngine engine(DefaultPortSettings(), kModeUpload, std::move(owned));
+    LinkEngine engine(RunRequest{.mode = LinkMode::Upload}, LinkTime(), std::move(owned));
     const std::vector<std::uint8_t> block(kFirstBlockSize, 0x5A);
     engine.SendDataFrame(block.data(), kFirstBlockSize);
     ASSERT_GT(line->OutputQueued(), 0);
@@ -219,7 +217,7 @@ TEST(LineQueue, ClosingDropsQueuedOutput) {
     owned->QueueOutputAt(kBaudSlow);
     int queuedAtClose = -1;
     owned->SetQueuedAtClose(&queuedAtClose);
-    auto engine = std::make_unique<LinkEngine>(DefaultPortSettings(), kModeUpload, std::move(owned));
+    auto engine = std::make_unique<LinkEngine>(RunRequest{.mode = LinkMode::Upload}, LinkTime(), std::move(owned));
     const std::vector<std::uint8_t> block(kFirstBlockSize, 0x5A);
     engine->SendDataFrame(block.data(), kFirstBlockSize);
     engine.reset();
@@ -228,7 +226,7 @@ TEST(LineQueue, ClosingDropsQueuedOutput) {
 
 class ReadPortBudget : public ::testing::Test {
 protected:
-    void SetUp() override { engine = std::make_unique<LinkEngine>(OnPort(0), kModeUpload); }
+    void SetUp() override { engine = std::make_unique<LinkEngine>(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0))); }
     void TearDown() override { LinkTime().SetSpeedUp(1); }
     Pty pty;
     PortMapping map{{0, pty.path}};

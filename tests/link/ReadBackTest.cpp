@@ -102,9 +102,8 @@ protected:
     void Start(std::int32_t kind, ScriptedPort::Reaction reaction) {
         auto owned = std::make_unique<ScriptedPort>(std::move(reaction));
         port = owned.get();
-        run = std::make_unique<LiveRun>(kModeReadBack, std::move(owned));
-        run->Engine().fileName = file;
-        run->Engine().imageKind = kind;
+        run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::ReadBack, .fileName = file, .kind = ImageKind(kind)},
+                                        std::move(owned));
         ASSERT_TRUE(run->Start());
     }
     std::intptr_t RunToEnd(std::int32_t kind, Server& server) {
@@ -281,9 +280,9 @@ TEST_F(ReadBack, TheChipKindsAreRefusedWithoutTouchingTheFileOrTheLine) {
 TEST_F(ReadBack, AFileThatCannotBeCreatedIsReported) {
     auto owned = std::make_unique<ScriptedPort>();
     port = owned.get();
-    run = std::make_unique<LiveRun>(kModeReadBack, std::move(owned));
-    run->Engine().fileName = folder + "/missing/x.bin";
-    run->Engine().imageKind = KindFactoryData;
+    run = std::make_unique<LiveRun>(
+        RunRequest{.mode = LinkMode::ReadBack, .fileName = folder + "/missing/x.bin", .kind = ImageKind::FactoryData},
+        std::move(owned));
     ASSERT_TRUE(run->Start());
     ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultFailure);

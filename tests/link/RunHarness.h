@@ -1,5 +1,5 @@
 // Runs one link exchange on a worker the way the progress dialog does, and
-// records what the worker posted.
+// records what the worker reported, in the numbers of the window messages.
 #pragma once
 
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LinkEngine.h"
+#include "LinkSession.h"
 
 namespace tarven::test {
 
@@ -18,11 +19,21 @@ struct Posted {
     bool operator==(const Posted&) const = default;
 };
 
+// The window message, wParam and lParam an event stands for.
+inline Posted PostedOf(const LinkEvent& event) {
+    if (const auto* p = std::get_if<Progress>(&event))
+        return {WM_LINK_PROGRESS, p->step == Progress::Step::Total ? kProgressTotal : kProgressPosition,
+                std::intptr_t(p->kb)};
+    if (std::holds_alternative<VersionReady>(event)) return {WM_LINK_EVENT, kEventVersionReady, 0};
+    return {WM_LINK_EVENT, kEventFinished, std::get<Finished>(event).result};
+}
+
 class RecordingNotifier final : public LinkNotifier {
 public:
-    void PostLinkMessage(unsigned message, std::intptr_t w, std::intptr_t l) override {
+    void OnLinkEvent(const LinkEvent& event) override {
         std::lock_guard lock(mutex_);
-        posted_.push_back({message, w, l});
+        posted_.push_back(PostedOf(event));
+        events_.push_back(event);
         changed_.notify_all();
     }
     void ShowMessageBox(const std::string& text, std::stop_token) override {
@@ -32,6 +43,10 @@ public:
     std::vector<Posted> Messages() const {
         std::lock_guard lock(mutex_);
         return posted_;
+    }
+    std::vector<LinkEvent> Events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
     }
     std::vector<std::string> Boxes() const {
         std::lock_guard lock(mutex_);
@@ -62,29 +77,25 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Posted> posted_;
+    std::vector<LinkEvent> events_;
     std::vector<std::string> boxes_;
 };
 
-// Owns the live engine for one test; stops the worker and tears down at the end.
+// One live run for a test, over a scripted port; stops the worker and tears
+// down at the end.
 class LiveRun {
 public:
-    LiveRun(LinkMode mode, PortHandle port, PortSettings settings = DefaultPortSettings()) {
-        engine_ = new LinkEngine(settings, mode, std::move(port));
-        SetLiveLinkEngine(engine_);
-    }
+    LiveRun(const RunRequest& request, PortHandle port)
+        : session_(std::make_unique<LinkSession>(request, LinkTime(), std::move(port))) {}
+    LiveRun(LinkMode mode, PortHandle port) : LiveRun(RunRequest{.mode = mode}, std::move(port)) {}
     ~LiveRun() { Stop(); }
-    LinkEngine& Engine() { return *engine_; }
-    bool Start() { return StartLinkWorker(&notifier) == 1; }
-    void Stop() {
-        if (!engine_) return;
-        TerminateLinkWorker();
-        delete engine_;
-        engine_ = nullptr;
-    }
+    LinkEngine& Engine() { return session_->Engine(); }
+    bool Start() { return session_->Start(&notifier); }
+    void Stop() { session_.reset(); }
     RecordingNotifier notifier;
 
 private:
-    LinkEngine* engine_ = nullptr;
+    std::unique_ptr<LinkSession> session_;
 };
 
 // Link time runs this much faster in the exchange tests: the scripted receiver

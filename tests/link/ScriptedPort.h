@@ -153,8 +153,8 @@ public:
     bool Apply(const PortSettings& settings) override {
         std::lock_guard lock(mutex_);
         queuedAtApplies_.push_back(QueuedLocked());
-        speed_ = settings.BaudRate;
-        speeds_.push_back(settings.BaudRate);
+        speed_ = settings.baudRate;
+        speeds_.push_back(settings.baudRate);
         return true;
     }
     std::string Device() const override { return "scripted"; }

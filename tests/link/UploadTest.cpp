@@ -62,11 +62,11 @@ protected:
     std::intptr_t Run(std::int32_t kind, int level, Receiver& receiver, const std::string& name = {}) {
         auto owned = std::make_unique<ScriptedPort>(receiver.Reaction());
         port = owned.get();
-        run = std::make_unique<LiveRun>(kModeUpload, std::move(owned));
-        run->Engine().fileName = name.empty() ? file : name;
-        run->Engine().imageKind = kind;
-        run->Engine().accessLevel = AccessLevel(level);
-        run->Engine().sendingFlag = 1;
+        run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload,
+                                                   .fileName = name.empty() ? file : name,
+                                                   .kind = ImageKind(kind),
+                                                   .level = AccessLevel(level)},
+                                        std::move(owned));
         EXPECT_TRUE(run->Start());
         EXPECT_TRUE(run->notifier.WaitForEvent(kEventFinished));
         return run->notifier.FinishResult();
@@ -185,7 +185,7 @@ TEST_F(Upload, ASpeedChangeResendsTheSameBlockAtTheSlowerSpeed) {
     EXPECT_EQ(port->Speeds().back(), kBaudSlow);
     const auto speeds = port->FrameSpeeds();
     EXPECT_EQ(speeds.back(), kBaudSlow) << "later frames go at 57,600 baud";
-    EXPECT_EQ(run->Engine().settings.BaudRate, kBaudSlow);
+    EXPECT_EQ(run->Engine().settings.baudRate, kBaudSlow);
 }
 
 TEST_F(Upload, ARepeatRequestResendsTheBlockWithoutAdvancing) {
@@ -273,9 +273,8 @@ TEST_F(Upload, SilenceWhileBlocksGoOutAsksForARepeat) {
         receiver.Reaction()(f, p);
     });
     port = owned.get();
-    run = std::make_unique<LiveRun>(kModeUpload, std::move(owned));
-    run->Engine().fileName = file;
-    run->Engine().imageKind = KindSoftware;
+    run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software},
+                                    std::move(owned));
     ASSERT_TRUE(run->Start());
     ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess);
@@ -356,9 +355,8 @@ TEST_F(Upload, ASuccessTheReceiverMayNotHoldIsFlaggedUnconfirmed) {
             receiver.Reaction()(f, p);
         });
         port = owned.get();
-        run = std::make_unique<LiveRun>(kModeUpload, std::move(owned));
-        run->Engine().fileName = file;
-        run->Engine().imageKind = KindSoftware;
+        run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software},
+                                        std::move(owned));
         ASSERT_TRUE(run->Start()) << c.name;
         ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished)) << c.name;
         EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess) << c.name;

@@ -199,10 +199,10 @@ TEST(VersionQueryPortSearch, FallsBackToComTwoAndKeepsItsIndex) {
     PortHandle holder = OpenPort(DefaultPortSettings());
     ASSERT_TRUE(holder);
 
-    auto* engine = new LinkEngine(DefaultPortSettings(), kModeVersionQuery);
-    EXPECT_FALSE(engine->port);
-    SetLiveLinkEngine(engine);
     RecordingNotifier notifier;
+    auto session = std::make_unique<LinkSession>(RunRequest{}, LinkTime());
+    LinkEngine* engine = &session->Engine();
+    EXPECT_FALSE(engine->port);
     ASSERT_EQ(StartLinkWorker(&notifier), 1);
     ::fcntl(m2, F_SETFL, ::fcntl(m2, F_GETFL) | O_NONBLOCK);
     std::uint8_t got[12] = {};
@@ -215,8 +215,8 @@ TEST(VersionQueryPortSearch, FallsBackToComTwoAndKeepsItsIndex) {
     TerminateLinkWorker();
     ASSERT_EQ(n, 12);
     EXPECT_EQ(got[9], kCodeVersionRequest);
-    EXPECT_EQ(engine->settings.wReserved, 1);
-    delete engine;
+    EXPECT_EQ(engine->settings.portIndex, 1);
+    session.reset();
     holder.reset();
     ::unsetenv("TARVEN_COM1");
     ::unsetenv("TARVEN_COM2");

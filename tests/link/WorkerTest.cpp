@@ -43,14 +43,12 @@ TEST(TerminateLinkWorker, StopsAWorkerInTheMiddleOfASevenSecondPause) {
 TEST(TerminateLinkWorker, StopsAReadWithAFiveHundredSecondBudget) {
     auto owned = std::make_unique<ScriptedPort>();  // never answers the preamble
     ScriptedPort& port = *owned;
-    LiveRun run(kModeUpload, std::move(owned));
     char name[] = "/tmp/tarven-worker-XXXXXX";
     const int fd = ::mkstemp(name);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, "image", 5), 5);
     ::close(fd);
-    run.Engine().fileName = name;
-    run.Engine().imageKind = KindSoftware;
+    LiveRun run(RunRequest{.mode = LinkMode::Upload, .fileName = name, .kind = ImageKind::Software}, std::move(owned));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitForFrames(port, 1));
     std::this_thread::sleep_for(50ms);
@@ -84,9 +82,8 @@ TEST(Teardown, ClosesThePortAndClearsTheLiveEnginePointer) {
     bool closed = false;
     auto owned = std::make_unique<ScriptedPort>();
     owned->SetClosedFlag(&closed);
-    LiveRun run(kModeReadBack, std::move(owned));
-    run.Engine().imageKind = KindFactoryData;
-    run.Engine().fileName = "/tmp/tarven-teardown-test.bin";
+    LiveRun run(RunRequest{.mode = LinkMode::ReadBack, .fileName = "/tmp/tarven-teardown-test.bin", .kind = ImageKind::FactoryData},
+                std::move(owned));
     ASSERT_TRUE(run.Start());
     std::this_thread::sleep_for(20ms);
     run.Stop();
@@ -103,22 +100,21 @@ TEST(StartLinkWorker, NeedsALiveEngineAndRunsWithoutAWindow) {
         if (f.code == kCodeVersionRequest) port.QueueCommand(kCodeVersionEnd);
     });
     ScriptedPort& port = *owned;
-    auto* engine = new LinkEngine(DefaultPortSettings(), kModeVersionQuery, std::move(owned));
-    SetLiveLinkEngine(engine);
+    auto session = std::make_unique<LinkSession>(RunRequest{}, LinkTime(), std::move(owned));
+    ASSERT_EQ(LiveLinkEngine(), &session->Engine());
     ASSERT_EQ(StartLinkWorker(nullptr), 1);
     ASSERT_TRUE(WaitForFrames(port, 2));  // the request and the acknowledgement of the end code
     TerminateLinkWorker();
-    EXPECT_EQ(engine->notifyWindow, nullptr);
-    delete engine;
+    EXPECT_EQ(session->Engine().notifyWindow, nullptr);
+    session.reset();
     EXPECT_EQ(LiveLinkEngine(), nullptr);
 }
 
 TEST(StartLinkWorker, RunsTheReadBackForAnyModeButOneAndTwo) {
     auto owned = std::make_unique<ScriptedPort>();
     ScriptedPort& port = *owned;
-    LiveRun run(LinkMode(9), std::move(owned));
-    run.Engine().imageKind = KindUserData;
-    run.Engine().fileName = "/tmp/tarven-mode-test.bin";
+    LiveRun run(RunRequest{.mode = LinkMode(9), .fileName = "/tmp/tarven-mode-test.bin", .kind = ImageKind::UserData},
+                std::move(owned));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitForFrames(port, 1));
     EXPECT_EQ(port.Commands().front(), 51) << "the read-back request of the user data";

@@ -23,13 +23,10 @@ LiveTransfer::LiveTransfer(Transfer transfer, const sim::SimOptions& options, co
     sim_ = std::make_unique<sim::SimReceiver>(options);
     if (transfer == Transfer::ReadBack) sim_->SetReadBackImage(image);
     OverridePortDevice(0, sim_->DevicePath());
-    engine_ = new LinkEngine(DefaultPortSettings(), transfer == Transfer::Upload ? kModeUpload : kModeReadBack);
-    engine_->fileName = file_;
-    engine_->imageKind = kind;
-    engine_->accessLevel = AccessLevel::Standard;
-    engine_->sendingFlag = transfer == Transfer::Upload ? 1 : 0;
-    engine_->tracer = &log;
-    SetLiveLinkEngine(engine_);
+    const RunRequest request{.mode = transfer == Transfer::Upload ? LinkMode::Upload : LinkMode::ReadBack,
+                             .fileName = file_,
+                             .kind = ImageKind(kind)};
+    session_ = std::make_unique<LinkSession>(request, LinkTime(), OpenRequestPort(request), &log);
 }
 
 LiveTransfer::~LiveTransfer() {
@@ -48,10 +45,8 @@ double LiveTransfer::Stop() {
 }
 
 void LiveTransfer::TearDown() {
-    if (!engine_) return;
-    TerminateLinkWorker();
-    delete engine_;
-    engine_ = nullptr;
+    if (!session_) return;
+    session_.reset();
     ClearPortOverrides();
 }
 

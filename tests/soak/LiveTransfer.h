@@ -9,6 +9,7 @@
 #include <string>
 
 #include "LinkEngine.h"
+#include "LinkSession.h"
 #include "SimReceiver.h"
 #include "SoakRun.h"
 #include "SoakSupport.h"
@@ -24,7 +25,7 @@ public:
     LiveTransfer(const LiveTransfer&) = delete;
     LiveTransfer& operator=(const LiveTransfer&) = delete;
 
-    bool Opened() const { return engine_ && engine_->port != nullptr; }
+    bool Opened() const { return session_ && session_->Engine().port != nullptr; }
     bool Start();
     // TerminateLinkWorker, timed: its real milliseconds.
     double Stop();
@@ -32,7 +33,7 @@ public:
     void TearDown();
 
     sim::SimReceiver& Sim() { return *sim_; }
-    LinkEngine* Engine() { return engine_; }
+    LinkEngine* Engine() { return session_ ? &session_->Engine() : nullptr; }
     const std::string& File() const { return file_; }
     Transfer Kind() const { return transfer_; }
     // Where the run is, from the frames the engine has sent and received so far.
@@ -45,7 +46,7 @@ private:
     Transfer transfer_;
     std::string dir_, file_;
     std::unique_ptr<sim::SimReceiver> sim_;
-    LinkEngine* engine_ = nullptr;
+    std::unique_ptr<LinkSession> session_;
 };
 
 }  // namespace tarven::soak

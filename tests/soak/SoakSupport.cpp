@@ -24,10 +24,11 @@ using Clock = std::chrono::steady_clock;
 
 // ============================================================ SoakNotifier
 
-void SoakNotifier::PostLinkMessage(unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
-    if (message != WM_LINK_EVENT || wParam != kEventFinished) return;
+void SoakNotifier::OnLinkEvent(const LinkEvent& event) {
+    const auto* finished = std::get_if<Finished>(&event);
+    if (!finished) return;
     std::lock_guard lock(mutex_);
-    if (result_ < 0) result_ = int(lParam);
+    if (result_ < 0) result_ = finished->result;
     changed_.notify_all();
 }
 

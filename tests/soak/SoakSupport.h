@@ -27,7 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Collects what the worker posts; the finishing event can be waited for.
 class SoakNotifier final : public LinkNotifier {
 public:
-    void PostLinkMessage(unsigned message, std::intptr_t wParam, std::intptr_t lParam) override;
+    void OnLinkEvent(const LinkEvent& event) override;
     void ShowMessageBox(const std::string& text, std::stop_token) override;
     // The finishing event's result, or -1 when none arrives within `limit`.
     int WaitForFinish(std::chrono::milliseconds limit);

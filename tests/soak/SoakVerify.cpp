@@ -34,16 +34,13 @@ VerifyVerdict VerifyByReadBack(sim::SimReceiver& sim, const Bytes& image, std::i
     const double before = LinkTime().SpeedUp();
     LinkTime().SetSpeedUp(linkSpeedUp);
     OverridePortDevice(0, sim.DevicePath());
-    auto* engine = new LinkEngine(DefaultPortSettings(), kModeReadBack);
-    engine->fileName = file;
-    engine->imageKind = kind;
-    SetLiveLinkEngine(engine);
     SoakNotifier notifier;
+    auto session =
+        std::make_unique<LinkSession>(RunRequest{.mode = LinkMode::ReadBack, .fileName = file, .kind = ImageKind(kind)}, LinkTime());
     int result = -1;
-    if (engine->port && StartLinkWorker(&notifier) == 1)
+    if (session->Engine().port && StartLinkWorker(&notifier) == 1)
         result = notifier.WaitForFinish(std::chrono::milliseconds(LinkTime().RealMs(boundLinkMs) + 1000));
-    TerminateLinkWorker();
-    delete engine;
+    session.reset();
     ClearPortOverrides();
     LinkTime().SetSpeedUp(before);
 

@@ -1,9 +1,8 @@
-// The folder browser's Qt view: the template's widgets, drawn as the
-// FolderBrowserModel says. OK makes the chosen folder the process's current
-// directory; cancel puts it back to the folder the dialog was opened on.
+// The folder browser: choose the working folder in a folder tree, switch
+// between the root and removable volumes, create a folder. OK makes the
+// chosen folder the process's current directory; cancel puts the current
+// directory back to the folder the dialog was opened on.
 #pragma once
-
-#include "FolderBrowserModel.h"
 
 #include <QDialog>
 #include <QString>
@@ -18,7 +17,7 @@ namespace tarven {
 
 class FolderTree;
 
-class FolderDialog : public QDialog, public FolderBrowserView {
+class FolderDialog : public QDialog {
     Q_OBJECT
 
 public:
@@ -29,30 +28,33 @@ public:
 
     // The folder selected in the tree ("/" for the root, "/a/b" below it);
     // empty when nothing is selected.
-    QString SelectedPath() const;
-    QString StartPath() const;
+    QString SelectedPath() const { return selectedPath_; }
+    QString StartPath() const { return startPath_; }
 
-    FolderBrowserModel& Model() { return *model_; }
+    // Brings the drive list and the tree to `path`. A path that does not
+    // start at the root ("/") changes nothing.
+    void GoToFolder(const QString& path);
+
     FolderTree* Tree() const;
 
-    FolderTreeView& TreeView() override;
-    void FillDriveList(const std::vector<std::string>& entries) override;
-    void SelectDrive(int index) override;
-    void ShowPath(const std::string& shown, const std::string& whole) override;
-    bool PathFits(const std::string& text) override;
-    std::optional<std::string> AskNewFolder(const std::string& parent) override;
-    void ShowMessage(const std::string& text) override;
-    void Close(FolderDialogResult result) override;
-
 public slots:
-    // OK, Enter and a double-click on a folder without sub-folders.
+    // OK: the selected folder becomes the current directory.
     void accept() override;
-    // Cancel, Escape and the close box.
+    // Cancel, Escape and the close box: back to the start folder.
     void reject() override;
 
 private:
+    void OnSelectionChanged();
+    void OnDriveChosen(int index);
+    void OnNewFolder();
+    void ShowSelectedPath();
+
     std::unique_ptr<Ui::FolderDialog> ui_;
-    std::unique_ptr<FolderBrowserModel> model_;
+    QString selectedPath_;
+    QString startPath_;
+    // Set while GoToFolder itself moves the drive list and the tree, so that
+    // neither counts as the user's doing.
+    bool busy_ = false;
 };
 
 }  // namespace tarven

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QFile>
 
 namespace tarven {
 
@@ -18,16 +17,8 @@ void ShowFolderWarning(QWidget* parent, const QString& text) {
     if (const WarningFunction& hook = FolderWarningHook()) hook(parent, text);
 }
 
-QString FromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+ScopedWaitCursor::ScopedWaitCursor() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
 
-std::string ToPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-void ShowWaitCursorOver(bool on) {
-    if (on) {
-        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    } else {
-        QApplication::restoreOverrideCursor();
-    }
-}
+ScopedWaitCursor::~ScopedWaitCursor() { QApplication::restoreOverrideCursor(); }
 
 }  // namespace tarven

@@ -1,9 +1,7 @@
-// The overwrite-or-rename dialog's Qt view over OverwriteModel, asked before
-// a read-back writes a file whose name is taken already in the working
-// folder.
+// Asked before a read-back writes a file whose name is taken already in the
+// working folder: write over it, or write under another name, possibly
+// after moving to another working folder.
 #pragma once
-
-#include "OverwriteModel.h"
 
 #include <QDialog>
 #include <QString>
@@ -16,7 +14,11 @@ class OverwriteDialog;
 
 namespace tarven {
 
-class OverwriteDialog : public QDialog, public OverwriteView {
+// The answer, as the offset of the checked radio button's id from 11965.
+// There is no 1: id 11966 is not in the dialog. Test for kRename.
+enum OverwriteChoice { kOverwrite = 0, kRename = 2 };
+
+class OverwriteDialog : public QDialog {
     Q_OBJECT
 
 public:
@@ -26,28 +28,32 @@ public:
     ~OverwriteDialog() override;
 
     // kOverwrite or kRename.
-    int Choice() const { return model_->Choice(); }
-    // The name to write under when Choice() is kRename.
-    QString NewName() const;
-    QString WorkingFolder() const;
-
-    void ShowCaption(const std::string& text) override;
-    void ShowWorkingFolder(const std::string& path) override;
-    void CheckChoice(int choice) override;
-    void ShowNewNameField(bool visible) override;
-    void SetNewName(const std::string& name) override;
-    std::string ReadNewName() override;
-    std::optional<std::string> AskFolder(const std::string& startFolder) override;
-    void ShowMessage(const std::string& text) override;
-    void Close(FolderDialogResult result) override;
+    int Choice() const { return choice_; }
+    // The name to write under when Choice() is kRename; the name passed in
+    // until OK takes the field's text.
+    QString NewName() const { return newName_; }
+    // The working folder shown; the current directory has been moved there
+    // too when the user chose it in the folder browser.
+    QString WorkingFolder() const { return workingFolder_; }
 
 public slots:
+    // With kRename the new name must not be empty; otherwise the dialog
+    // stays open.
     void accept() override;
-    void reject() override;
 
 private:
+    // Writes the stored values into the controls: the caption, the working
+    // folder and, while renaming, the stored new name, replacing whatever
+    // was typed since.
+    void Refresh();
+    void OnChoiceClicked(int radioId);
+    void OnChangeFolder();
+
     std::unique_ptr<Ui::OverwriteDialog> ui_;
-    std::unique_ptr<OverwriteModel> model_;
+    QString workingFolder_;
+    QString captionLine_;
+    QString newName_;
+    int choice_ = kOverwrite;
 };
 
 }  // namespace tarven
