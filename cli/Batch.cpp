@@ -5,6 +5,7 @@
 
 #include "ChildProcess.h"
 #include "ImageRules.h"
+#include "OutcomeTexts.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
 #include "Progress.h"
@@ -227,7 +228,7 @@ std::string CheckDistinctTargets(const Options& options) {
 int RunBatchUpload(const Options& options, Console& console, const std::string& program) {
     // Everything that would fail in every child is settled once, here.
     if (options.password && !TypedPasswordAccessLevel(*options.password)) {
-        std::fprintf(console.err, "Password incorrect!\n");
+        std::fprintf(console.err, "%s\n", kPasswordIncorrectText);
         return kExitUsage;
     }
     const AccessLevel level =

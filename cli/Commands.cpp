@@ -10,6 +10,7 @@
 
 #include "ImageRules.h"
 #include "KindTable.h"
+#include "OutcomeTexts.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
 #include "ReadBackOutput.h"
@@ -86,7 +87,7 @@ int Fail(const Options& options, Console& console, int status, const std::string
 std::optional<AccessLevel> LevelOrComplain(const Options& options, Console& console) {
     if (!options.password) return AccessLevel::Standard;
     const auto level = TypedPasswordAccessLevel(*options.password);
-    if (!level) Say(console.err, "Password incorrect!");
+    if (!level) Say(console.err, kPasswordIncorrectText);
     return level;
 }
 
@@ -98,7 +99,7 @@ bool WaitForFullXPage(Console& console, const std::string& label) {
         Say(console.err, label + ": first file sent, sending the second");
         return true;
     }
-    Say(console.err, "Please wait...... Press Enter once the page of \"@Nimbo Chip Update\" appears on the TV.");
+    Say(console.err, std::string(kChipPageWaitLine) + " Press Enter once " + kChipPageLine);
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
     }
@@ -171,7 +172,7 @@ int RunVersionCommand(const Options& options, Console& console) {
     if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
 
     RunSetup setup;
-    setup.mode = kModeVersionQuery;
+    setup.mode = LinkMode::VersionQuery;
     setup.portIndex = index;
     setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
     QueueNotifier notifier(label, console.err);
@@ -231,7 +232,7 @@ std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& fil
 // the engine's doubt about it in `doubt`; otherwise the exit status, reported.
 static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doubt) {
     RunSetup setup;
-    setup.mode = kModeUpload;
+    setup.mode = LinkMode::Upload;
     setup.portIndex = c.portIndex;
     setup.fileName = c.file;
     setup.kind = c.kind;
@@ -263,7 +264,7 @@ static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doub
 int RunUploadCommand(const Options& options, Console& console) {
     const auto level = LevelOrComplain(options, console);
     if (!level) {
-        ReportOutcome(options, console, "Password incorrect!");
+        ReportOutcome(options, console, kPasswordIncorrectText);
         return kExitUsage;
     }
     const ImageKind kind = *options.kind;
@@ -311,8 +312,7 @@ int RunUploadCommand(const Options& options, Console& console) {
         char text[64];
         std::snprintf(text, sizeof text, " in %.1f s", seconds);
         Say(console.out, label + ": sent " + (options.files.size() == 1 ? options.files[0] : "both files") + text);
-        Say(console.err, kind == ImageKind::FullX ? "Please do not power off the receiver before it reboots itself."
-                                                   : "Please keep the power while GOOD is not displayed on IRD.");
+        Say(console.err, kind == ImageKind::FullX ? kRebootLine : kKeepPowerLine);
     }
     if (doubt != UploadDoubt::None) {
         const UploadCheck check{options, console, index, label, doubtfulFile, kind, *level, StyleFor(options, console)};
@@ -348,7 +348,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
                                  "(the request goes out after every 50 s of silence)");
 
     RunSetup setup;
-    setup.mode = kModeReadBack;
+    setup.mode = LinkMode::ReadBack;
     setup.portIndex = index;
     setup.fileName = output.ReceivingName();
     setup.kind = kind;

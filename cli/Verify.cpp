@@ -67,7 +67,7 @@ std::string ReadBackCopy(const UploadCheck& c, PortHandle port, const std::strin
         Say(c.console.err, c.label + ": verify: waiting for the receiver to send its copy "
                                      "(the request goes out after every 50 s of silence)");
     RunSetup setup;
-    setup.mode = kModeReadBack;
+    setup.mode = LinkMode::ReadBack;
     setup.portIndex = c.portIndex;
     setup.fileName = into;
     setup.kind = c.kind;

@@ -1,152 +1,137 @@
+// The Qt folder dialogs' wiring: widgets reach their models and show what
+// the models say. The decisions themselves are tested in tests/app/folders.
+#include "CanOpenFile.h"
+#include "DialogTemplate.h"
 #include "FolderDialog.h"
-#include "FolderTestSupport.h"
+#include "FolderMessages.h"
 #include "FolderTree.h"
 #include "NewFolderDialog.h"
+#include "OverwriteDialog.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace tarven {
 namespace {
 
-constexpr int kPathLine = 11558;
-constexpr int kDriveList = 11556;
-constexpr int kNewFolderButton = 11557;
+const QString kDeep = "images_of_the_bench_number_four/received_on_the_eighth/checked_before_use";
 
 class FolderDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { scratch.MakeFolders({"Image/Sub", "Other", "Leaf"}); }
-    // The whole path the line stands for; a long one shows shortened, whole in its tooltip.
-    QString PathLine(const FolderDialog& dialog) { return test::Control<QLabel>(&dialog, kPathLine)->toolTip(); }
-    test::ScratchFolder scratch;
-    test::CapturedMessages messages;
+    void SetUp() override {
+        for (const QString& f : {QString("Image/Sub/Deeper/x"), QString("Leaf"), kDeep}) QDir().mkpath(Sub(f));
+        FolderWarningHook() = [this](QWidget*, const QString& text) { messages.append(text); };
+    }
+    void TearDown() override {
+        FolderWarningHook() = saved;
+        QDir::setCurrent(savedCurrent);
+    }
+    QString Sub(const QString& relative) const { return QDir(scratch.path()).canonicalPath() + '/' + relative; }
+    // Runs `step` on the modal dialog of type T that the next call opens.
+    template <typename T>
+    void WhenModal(std::function<void(T*)> step) {
+        QTimer::singleShot(0, [step] { step(qobject_cast<T*>(QApplication::activeModalWidget())); });
+    }
+
+    QTemporaryDir scratch;
+    QString savedCurrent = QDir::currentPath();
+    WarningFunction saved = FolderWarningHook();
+    QStringList messages;
 };
 
-TEST_F(FolderDialogTest, OpensOnTheStartFolderWithoutItsTrailingSeparator) {
-    FolderDialog dialog(nullptr, scratch.Sub("Image/"));
-    EXPECT_EQ(dialog.StartPath(), scratch.Sub("Image"));
-    EXPECT_EQ(dialog.SelectedPath(), scratch.Sub("Image"));
-    EXPECT_EQ(PathLine(dialog), scratch.Sub("Image"));
-    EXPECT_EQ(test::Control<QComboBox>(&dialog, kDriveList)->currentText(), "[-/-]");
-
-    FolderDialog atRoot(nullptr, "/");
-    EXPECT_EQ(atRoot.StartPath(), "/");
-    EXPECT_EQ(atRoot.SelectedPath(), "/");
-    EXPECT_EQ(PathLine(atRoot), "/");
-
-    QDir::setCurrent(scratch.Sub("Other"));
-    FolderDialog onCurrent(nullptr);
-    EXPECT_EQ(onCurrent.SelectedPath(), scratch.Sub("Other"));
-
-    // A path that does not start at the root moves nothing.
-    onCurrent.GoToFolder("Image");
-    EXPECT_EQ(onCurrent.SelectedPath(), scratch.Sub("Other"));
-}
-
-TEST_F(FolderDialogTest, LongPathIsShortenedInTheMiddleAndWholeInTheTooltip) {
-    const QString deep = QStringLiteral("images_of_the_bench_number_four/received_on_the_eighth/checked_before_use");
-    scratch.MakeFolders({deep});
-    FolderDialog dialog(nullptr, scratch.Sub(deep));
-    const auto* line = test::Control<QLabel>(&dialog, kPathLine);
-    EXPECT_EQ(dialog.SelectedPath(), scratch.Sub(deep));
-    EXPECT_EQ(line->toolTip(), scratch.Sub(deep));
-    EXPECT_LE(line->sizeHint().width(), line->width());
-    EXPECT_TRUE(dialog.rect().contains(line->geometry()));
-    EXPECT_TRUE(line->text().startsWith(QLatin1Char('/')));
-    EXPECT_TRUE(line->text().endsWith(QStringLiteral("checked_before_use")));
-}
-
-TEST_F(FolderDialogTest, OkTakesTheSelectedFolderAndCancelReturnsToTheStart) {
-    {
-        FolderDialog dialog(nullptr, scratch.Sub("Image"));
-        dialog.Tree()->SelectPath(scratch.Sub("Other"));
-        EXPECT_EQ(PathLine(dialog), scratch.Sub("Other"));
-        dialog.accept();
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        EXPECT_EQ(QDir::currentPath(), scratch.Sub("Other"));
-    }
-    {
-        FolderDialog dialog(nullptr, scratch.Sub("Image"));
-        dialog.Tree()->SelectPath(scratch.Sub("Leaf"));
-        dialog.reject();
-        EXPECT_EQ(dialog.result(), QDialog::Rejected);
-        EXPECT_EQ(QDir::currentPath(), scratch.Sub("Image"));
-    }
-    {
-        FolderDialog dialog(nullptr, scratch.Sub("Image"));
-        dialog.Tree()->SelectPath("/");
-        dialog.accept();
-        EXPECT_EQ(QDir::currentPath(), "/");
-    }
-}
-
-TEST_F(FolderDialogTest, DoubleClickTakesOnlyAFolderWithoutSubfolders) {
-    FolderDialog dialog(nullptr, scratch.Sub("Image"));
+TEST_F(FolderDialogTest, TheBrowserShowsItsModelAndTakesALeafOnDoubleClick) {
+    FolderDialog dialog(nullptr, Sub("Image/"));
     dialog.show();
+    auto* line = FindControlAs<QLabel>(&dialog, 11558);
+    EXPECT_EQ(line->toolTip(), Sub("Image"));
+    EXPECT_EQ(FindControlAs<QComboBox>(&dialog, 11556)->currentText(), "[-/-]");
     FolderTree* tree = dialog.Tree();
-    auto doubleClick = [tree](QTreeWidgetItem* item) {
-        tree->scrollToItem(item);
-        QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
-    };
-
-    QTreeWidgetItem* image = tree->currentItem();
-    ASSERT_NE(image, nullptr);
-    ASSERT_EQ(image->childCount(), 1);
-    doubleClick(image);
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-
-    tree->SelectPath(scratch.Sub("Leaf"));
     ASSERT_NE(tree->currentItem(), nullptr);
-    doubleClick(tree->currentItem());
+    ASSERT_EQ(tree->currentItem()->childCount(), 1);
+    EXPECT_FALSE(tree->topLevelItem(0)->icon(0).isNull());
+
+    // "*" opens one level, not the whole file system below; the model lists it.
+    QTreeWidgetItem* sub = tree->currentItem()->child(0);
+    tree->setCurrentItem(sub);
+    QTest::keyClick(tree, Qt::Key_Asterisk);
+    EXPECT_TRUE(sub->isExpanded());
+    ASSERT_EQ(sub->childCount(), 1);
+    EXPECT_EQ(sub->child(0)->childCount(), 1);
+    EXPECT_FALSE(sub->child(0)->isExpanded());
+    EXPECT_EQ(line->toolTip(), Sub("Image/Sub"));
+
+    // A long path is shortened to fit, whole in the tooltip.
+    dialog.Model().GoToFolder(ToPath(Sub(kDeep)));
+    EXPECT_EQ(line->toolTip(), Sub(kDeep));
+    EXPECT_LE(line->sizeHint().width(), line->width());
+    EXPECT_TRUE(line->text().startsWith('/') && line->text().endsWith("checked_before_use"));
+
+    dialog.Model().Tree().SelectPath(ToPath(Sub("Leaf")));
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->currentItem()).center());
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(QDir::currentPath(), scratch.Sub("Leaf"));
+    EXPECT_EQ(QDir::currentPath(), Sub("Leaf"));
 }
 
-TEST_F(FolderDialogTest, ChoosingAVolumeMovesThereAndAFailureRestoresTheView) {
-    FolderDialog dialog(nullptr, scratch.Sub("Image/Sub"));
-    auto* drives = test::Control<QComboBox>(&dialog, kDriveList);
-
-    drives->addItem("[-" + scratch.Sub("gone") + "-]");
-    drives->setCurrentIndex(drives->count() - 1);
-    emit drives->activated(drives->count() - 1);
-    EXPECT_EQ(messages.texts, QStringList{"Device error!"});
-    EXPECT_EQ(drives->currentIndex(), 0);
-    EXPECT_EQ(dialog.SelectedPath(), scratch.Sub("Image/Sub"));
-
-    drives->addItem("[-" + scratch.Sub("Other") + "-]");
-    emit drives->activated(drives->count() - 1);
-    EXPECT_EQ(messages.texts.size(), 1);
-    EXPECT_EQ(QDir::currentPath(), scratch.Sub("Other"));
-    EXPECT_EQ(dialog.SelectedPath(), scratch.Sub("Other"));
-    EXPECT_EQ(PathLine(dialog), scratch.Sub("Other"));
-
-    // An entry that names no volume is not acted on.
-    drives->addItem("-]");
-    emit drives->activated(drives->count() - 1);
-    EXPECT_EQ(dialog.SelectedPath(), scratch.Sub("Other"));
-    EXPECT_EQ(messages.texts.size(), 1);
-}
-
-TEST_F(FolderDialogTest, NewFolderIsCreatedUnderTheSelectionAndSelected) {
-    FolderDialog dialog(nullptr, scratch.Sub("Image"));
-    test::WhenModal<NewFolderDialog>([](NewFolderDialog* newFolder) {
-        QTest::keyClicks(test::Control<QLineEdit>(newFolder, 11559), "Fresh");
-        test::Control<QPushButton>(newFolder, 1)->click();
+TEST_F(FolderDialogTest, NewFolderRunsItsDialogAndCancelReturnsToTheStart) {
+    FolderDialog dialog(nullptr, Sub("Image"));
+    WhenModal<NewFolderDialog>([](NewFolderDialog* newFolder) {
+        auto* edit = FindControlAs<QLineEdit>(newFolder, 11559);
+        auto* ok = FindControlAs<QPushButton>(newFolder, 1);
+        EXPECT_FALSE(ok->isEnabled());
+        QTest::keyClicks(edit, QString(45, QChar('n')));  // the field takes no 41st character
+        EXPECT_TRUE(ok->isEnabled());
+        EXPECT_EQ(edit->text(), QString(40, QChar('n')));
+        edit->setText("Fresh");
+        ok->click();
     });
-    test::Control<QPushButton>(&dialog, kNewFolderButton)->click();
+    FindControlAs<QPushButton>(&dialog, 11557)->click();
+    EXPECT_TRUE(QDir(Sub("Image/Fresh")).exists());
+    EXPECT_EQ(FindControlAs<QLabel>(&dialog, 11558)->toolTip(), Sub("Image/Fresh"));
 
-    EXPECT_TRUE(QDir(scratch.Sub("Image/Fresh")).exists());
-    EXPECT_EQ(dialog.SelectedPath(), scratch.Sub("Image/Fresh"));
-    EXPECT_EQ(PathLine(dialog), scratch.Sub("Image/Fresh"));
-    ASSERT_NE(dialog.Tree()->currentItem(), nullptr);
-    EXPECT_EQ(dialog.Tree()->currentItem()->childCount(), 0);
+    FindControlAs<QPushButton>(&dialog, 2)->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(QDir::currentPath(), Sub("Image"));
+}
+
+TEST_F(FolderDialogTest, TheOverwriteDialogRunsTheBrowserAndReadsItsField) {
+    QDir::setCurrent(Sub("Image"));
+    OverwriteDialog dialog("main.bin", nullptr);
+    dialog.show();
+    auto* edit = FindControlAs<QLineEdit>(&dialog, 11968);
+    EXPECT_EQ(FindControlAs<QLabel>(&dialog, 11650)->text(), "main.bin already exists");
+    EXPECT_FALSE(edit->isVisible());
+    FindControlAs<QRadioButton>(&dialog, 11967)->click();
+    ASSERT_TRUE(edit->isVisible());
+    EXPECT_EQ(edit->text(), "main.bin");
+    edit->clear();
+    FindControlAs<QPushButton>(&dialog, 1)->click();
+    EXPECT_TRUE(dialog.isVisible());
+
+    WhenModal<FolderDialog>([this](FolderDialog* browser) {
+        EXPECT_EQ(browser->StartPath(), Sub("Image"));
+        browser->Model().Tree().SelectPath(ToPath(Sub("Leaf")));
+        browser->accept();
+    });
+    FindControlAs<QPushButton>(&dialog, 11649)->click();
+    EXPECT_EQ(FindControlAs<QLabel>(&dialog, 11648)->text(), Sub("Leaf"));
+    QTest::keyClicks(edit, "other.bin");
+    FindControlAs<QPushButton>(&dialog, 1)->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.NewName(), "other.bin");
+
+    EXPECT_FALSE(CanOpenFile(Sub("missing.bin"), false, true));
+    EXPECT_EQ(messages, (QStringList{"Invalid file name!", Sub("missing.bin") + "\nFile not found !"}));
 }
 
 }  // namespace

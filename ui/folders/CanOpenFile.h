@@ -1,25 +1,17 @@
 // Whether an existing file can be opened, asked before a read-back writes
-// over it.
+// over it; the question itself is the folder models' CanOpenFile.
 #pragma once
 
-#include <QString>
+#include "FileMessages.h"
 
-#include <optional>
+#include <QString>
 
 class QWidget;
 
 namespace tarven {
 
-// Opens `path` as it exists (never creating or truncating it), for reading
-// only when `readOnly` is set and for reading and writing otherwise, holding
-// it exclusively, and closes it again at once. A null path answers false
-// without trying. When the open fails and `report` is set, a message box
-// shows the path as passed, a line feed and the cause, for the causes that
-// FileErrorText knows; other causes fail silently.
+// The model's CanOpenFile on the real file system, with its message boxes
+// over `parent`. A null QString is the null path.
 bool CanOpenFile(const QString& path, bool readOnly, bool report, QWidget* parent = nullptr);
-
-// The text that explains a failed open with `err` (an errno value), or
-// nothing for a cause the user is not told about.
-std::optional<QString> FileErrorText(int err);
 
 }  // namespace tarven

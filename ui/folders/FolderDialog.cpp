@@ -1,15 +1,12 @@
 #include "FolderDialog.h"
 
 #include "DialogUnits.h"
-#include "DriveList.h"
 #include "FolderMessages.h"
-#include "FolderPaths.h"
 #include "FolderTree.h"
 #include "MessageBox.h"
 #include "NewFolderDialog.h"
 #include "ui_FolderDialog.h"
 
-#include <QDir>
 #include <QShortcut>
 
 #include <algorithm>
@@ -34,86 +31,68 @@ FolderDialog::FolderDialog(QWidget* owner, const QString& startPath)
     ui_->setupUi(this);
     ApplyDialogUnits(this);
     FitDriveList(ui_->driveList);
-
-    startPath_ = DropTrailingSeparator((startPath.isEmpty() ? QDir::currentPath() : startPath).left(kStartPathLimit));
+    model_ = std::make_unique<FolderBrowserModel>(SystemFileSystem(), *this, ToPath(startPath));
+    ui_->folderTree->SetModel(&model_->Tree());
 
     connect(ui_->okButton, &QPushButton::clicked, this, &FolderDialog::accept);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &FolderDialog::reject);
-    connect(ui_->newFolderButton, &QPushButton::clicked, this, &FolderDialog::OnNewFolder);
+    connect(ui_->newFolderButton, &QPushButton::clicked, this, [this] { model_->OnNewFolder(); });
     connect(ui_->folderTree, &FolderTree::okRequested, this, &FolderDialog::accept);
-    connect(ui_->folderTree, &QTreeWidget::currentItemChanged, this, &FolderDialog::OnSelectionChanged);
-    // Only the user's choice moves to a volume; GoToFolder sets the entry
+    // Only the user's choice moves to a volume; SelectDrive sets the entry
     // without this signal.
-    connect(ui_->driveList, &QComboBox::activated, this, &FolderDialog::OnDriveChosen);
+    connect(ui_->driveList, &QComboBox::activated, this, [this](int index) { model_->OnDriveChosen(index); });
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
             [this] { ShowFolderHelp(this); });
 
-    ui_->driveList->addItems(CurrentDriveEntries());
-    GoToFolder(startPath_);
+    model_->Open();
     ui_->folderTree->setFocus();
 }
 
 FolderDialog::~FolderDialog() = default;
 
+QString FolderDialog::SelectedPath() const { return FromPath(model_->SelectedPath()); }
+
+QString FolderDialog::StartPath() const { return FromPath(model_->StartPath()); }
+
 FolderTree* FolderDialog::Tree() const { return ui_->folderTree; }
 
-void FolderDialog::GoToFolder(const QString& path) {
-    const QString walked = path.left(kWalkPathLimit);
-    if (!walked.startsWith(QLatin1Char('/'))) return;
-    busy_ = true;
-    QStringList entries;
-    for (int i = 0; i < ui_->driveList->count(); ++i) entries.append(ui_->driveList->itemText(i));
-    ui_->driveList->setCurrentIndex(DriveEntryIndexForPath(entries, walked));
-    ui_->folderTree->SelectPath(walked);
-    busy_ = false;
-    ShowSelectedPath();
+FolderTreeView& FolderDialog::TreeView() { return *ui_->folderTree; }
+
+void FolderDialog::FillDriveList(const std::vector<std::string>& entries) {
+    ui_->driveList->clear();
+    for (const std::string& entry : entries) ui_->driveList->addItem(FromPath(entry));
 }
 
-void FolderDialog::OnSelectionChanged() {
-    const QTreeWidgetItem* item = ui_->folderTree->currentItem();
-    selectedPath_ = item ? FolderTree::ItemPath(item) : QString();
-    if (!busy_) ShowSelectedPath();
+void FolderDialog::SelectDrive(int index) { ui_->driveList->setCurrentIndex(index); }
+
+void FolderDialog::ShowPath(const std::string& shown, const std::string& whole) {
+    ui_->pathLine->setText(FromPath(shown));
+    ui_->pathLine->setToolTip(FromPath(whole));
 }
 
-void FolderDialog::ShowSelectedPath() {
-    // A deep path keeps its start and its last folder inside the dialog; the
-    // tooltip has it whole.
-    QLabel* line = ui_->pathLine;
-    line->setText(line->fontMetrics().elidedText(selectedPath_, Qt::ElideMiddle, line->contentsRect().width()));
-    line->setToolTip(selectedPath_);
+bool FolderDialog::PathFits(const std::string& text) {
+    const QLabel* line = ui_->pathLine;
+    return line->fontMetrics().horizontalAdvance(FromPath(text)) <= line->contentsRect().width();
 }
 
-void FolderDialog::OnDriveChosen(int index) {
-    if (busy_ || index < 0) return;
-    const std::optional<QString> mountPoint = MountPointOfEntry(ui_->driveList->itemText(index));
-    if (!mountPoint) return;
-    bool changed = false;
-    {
-        ScopedWaitCursor waitCursor;
-        changed = QDir::setCurrent(*mountPoint);
+std::optional<std::string> FolderDialog::AskNewFolder(const std::string& parent) {
+    NewFolderDialog dialog(FromPath(parent), this);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return ToPath(dialog.CreatedPath());
+}
+
+void FolderDialog::ShowMessage(const std::string& text) { ShowFolderWarning(this, FromPath(text)); }
+
+void FolderDialog::Close(FolderDialogResult result) {
+    if (result == FolderDialogResult::kOk) {
+        QDialog::accept();
+    } else {
+        QDialog::reject();
     }
-    if (!changed) {
-        ShowFolderWarning(this, QStringLiteral("Device error!"));
-        GoToFolder(selectedPath_);
-        return;
-    }
-    ui_->folderTree->SelectPath(QDir::currentPath());
 }
 
-void FolderDialog::OnNewFolder() {
-    NewFolderDialog dialog(selectedPath_, this);
-    if (dialog.exec() == QDialog::Accepted) ui_->folderTree->SelectPath(dialog.CreatedPath());
-}
+void FolderDialog::accept() { model_->OnOk(); }
 
-void FolderDialog::accept() {
-    // The caller learns whether this worked by the folder it finds current.
-    QDir::setCurrent(selectedPath_);
-    QDialog::accept();
-}
-
-void FolderDialog::reject() {
-    QDir::setCurrent(startPath_);
-    QDialog::reject();
-}
+void FolderDialog::reject() { model_->OnCancel(); }
 
 }  // namespace tarven

@@ -1,8 +1,9 @@
-// The folder browser: choose the working folder in a folder tree, switch
-// between the root and removable volumes, create a folder. OK makes the
-// chosen folder the process's current directory; cancel puts the current
-// directory back to the folder the dialog was opened on.
+// The folder browser's Qt view: the template's widgets, drawn as the
+// FolderBrowserModel says. OK makes the chosen folder the process's current
+// directory; cancel puts it back to the folder the dialog was opened on.
 #pragma once
+
+#include "FolderBrowserModel.h"
 
 #include <QDialog>
 #include <QString>
@@ -17,7 +18,7 @@ namespace tarven {
 
 class FolderTree;
 
-class FolderDialog : public QDialog {
+class FolderDialog : public QDialog, public FolderBrowserView {
     Q_OBJECT
 
 public:
@@ -28,33 +29,30 @@ public:
 
     // The folder selected in the tree ("/" for the root, "/a/b" below it);
     // empty when nothing is selected.
-    QString SelectedPath() const { return selectedPath_; }
-    QString StartPath() const { return startPath_; }
+    QString SelectedPath() const;
+    QString StartPath() const;
 
-    // Brings the drive list and the tree to `path`. A path that does not
-    // start at the root ("/") changes nothing.
-    void GoToFolder(const QString& path);
-
+    FolderBrowserModel& Model() { return *model_; }
     FolderTree* Tree() const;
 
+    FolderTreeView& TreeView() override;
+    void FillDriveList(const std::vector<std::string>& entries) override;
+    void SelectDrive(int index) override;
+    void ShowPath(const std::string& shown, const std::string& whole) override;
+    bool PathFits(const std::string& text) override;
+    std::optional<std::string> AskNewFolder(const std::string& parent) override;
+    void ShowMessage(const std::string& text) override;
+    void Close(FolderDialogResult result) override;
+
 public slots:
-    // OK: the selected folder becomes the current directory.
+    // OK, Enter and a double-click on a folder without sub-folders.
     void accept() override;
-    // Cancel, Escape and the close box: back to the start folder.
+    // Cancel, Escape and the close box.
     void reject() override;
 
 private:
-    void OnSelectionChanged();
-    void OnDriveChosen(int index);
-    void OnNewFolder();
-    void ShowSelectedPath();
-
     std::unique_ptr<Ui::FolderDialog> ui_;
-    QString selectedPath_;
-    QString startPath_;
-    // Set while GoToFolder itself moves the drive list and the tree, so that
-    // neither counts as the user's doing.
-    bool busy_ = false;
+    std::unique_ptr<FolderBrowserModel> model_;
 };
 
 }  // namespace tarven

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFile>
 
 namespace tarven {
 
@@ -17,8 +18,16 @@ void ShowFolderWarning(QWidget* parent, const QString& text) {
     if (const WarningFunction& hook = FolderWarningHook()) hook(parent, text);
 }
 
-ScopedWaitCursor::ScopedWaitCursor() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+QString FromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
-ScopedWaitCursor::~ScopedWaitCursor() { QApplication::restoreOverrideCursor(); }
+std::string ToPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+void ShowWaitCursorOver(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
 
 }  // namespace tarven

@@ -1,7 +1,6 @@
 #include "FolderTree.h"
 
 #include "FolderMessages.h"
-#include "FolderPaths.h"
 
 #include <QBitmap>
 #include <QHeaderView>
@@ -18,7 +17,7 @@ namespace tarven {
 
 namespace {
 
-const QString kRootText = QStringLiteral("/");
+constexpr int kNodeRole = Qt::UserRole + 2;
 
 // The pictures are drawn on white, and white is their transparent colour.
 QIcon LoadPicture(const QString& resource) {
@@ -27,12 +26,22 @@ QIcon LoadPicture(const QString& resource) {
     return QIcon(pixmap);
 }
 
+class Showing {
+public:
+    explicit Showing(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
+    ~Showing() { flag_ = saved_; }
+
+private:
+    bool& flag_;
+    bool saved_;
+};
+
 }  // namespace
 
 FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
     InitFolderResources();
-    pictures_[kClosedFolder] = LoadPicture(QStringLiteral(":/folders/folder_closed.xpm"));
-    pictures_[kOpenFolder] = LoadPicture(QStringLiteral(":/folders/folder_open.xpm"));
+    pictures_[int(FolderPicture::kClosed)] = LoadPicture(QStringLiteral(":/folders/folder_closed.xpm"));
+    pictures_[int(FolderPicture::kOpen)] = LoadPicture(QStringLiteral(":/folders/folder_open.xpm"));
 
     setColumnCount(1);
     setHeaderHidden(true);
@@ -46,94 +55,82 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setUniformRowHeights(true);
 
-    connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
-        if (!expandingFromCode_) OnExpansion(item, true);
-    });
-    connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
-        if (!expandingFromCode_) OnExpansion(item, false);
+    auto report = [this](QTreeWidgetItem* item, bool expanding) {
+        if (showing_ || !model_ || !NodeOf(item)) return;
+        model_->OnExpanding(*NodeOf(item), expanding);
+    };
+    connect(this, &QTreeWidget::itemExpanded, this, [report](QTreeWidgetItem* item) { report(item, true); });
+    connect(this, &QTreeWidget::itemCollapsed, this, [report](QTreeWidgetItem* item) { report(item, false); });
+    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (!showing_ && model_) model_->OnSelectionChanged(NodeOf(item));
     });
 }
 
-QString FolderTree::ItemPath(const QTreeWidgetItem* item) {
-    QStringList names;
-    for (const QTreeWidgetItem* it = item; it && it->parent(); it = it->parent()) names.prepend(it->text(0));
-    return PathFromNames(names);
+const FolderNode* FolderTree::NodeOf(const QTreeWidgetItem* item) {
+    return item ? static_cast<const FolderNode*>(item->data(0, kNodeRole).value<const void*>()) : nullptr;
 }
 
-QTreeWidgetItem* FolderTree::AddItem(QTreeWidgetItem* parent, const QString& name, int index) {
-    auto* item = new QTreeWidgetItem(QStringList{name});
-    SetPicture(item, kClosedFolder);
+QTreeWidgetItem* FolderTree::ItemOf(const FolderNode* node) const {
+    const auto found = items_.find(node);
+    return found == items_.end() ? nullptr : found->second;
+}
+
+QTreeWidgetItem* FolderTree::AddItems(QTreeWidgetItem* parent, const FolderNode& node) {
+    auto* item = new QTreeWidgetItem(QStringList{FromPath(node.name)});
+    item->setIcon(0, pictures_[int(node.picture)]);
+    item->setData(0, kNodeRole, QVariant::fromValue(static_cast<const void*>(&node)));
+    items_[&node] = item;
     if (parent) {
-        parent->insertChild(index, item);
+        parent->addChild(item);
     } else {
-        insertTopLevelItem(index, item);
+        addTopLevelItem(item);
     }
+    for (const auto& child : node.children) AddItems(item, *child);
     return item;
 }
 
-void FolderTree::SetPicture(QTreeWidgetItem* item, Picture picture) {
-    item->setIcon(0, pictures_[picture]);
-    item->setData(0, kPictureRole, int(picture));
-}
-
-void FolderTree::FillChildren(QTreeWidgetItem* item, const QString& path) {
-    qDeleteAll(item->takeChildren());
-    const QStringList names = ListSubfolders(path);
-    // Probes are taken from the root without its own "/", so that the root's
-    // child "usr" is probed as "/usr", not "//usr".
-    const QString prefix = item->parent() ? path : QString();
-    for (int i = 0; i < names.size(); ++i) {
-        QTreeWidgetItem* child = AddItem(item, names[i], i);
-        // A link to a folder is not looked into: it gets no expand button, so
-        // no expansion can follow a link loop or wander into /proc through it.
-        const QString childPath = prefix + QLatin1Char('/') + names[i];
-        if (IsSymbolicLink(childPath)) continue;
-        if (const std::optional<QString> inner = FirstSubfolder(childPath)) {
-            AddItem(child, *inner, 0);
-        }
+void FolderTree::ForgetBelow(QTreeWidgetItem* item) {
+    // The model has let these nodes go; their addresses may come back for
+    // new ones, so they leave the map before anything new is added.
+    for (int i = 0; i < item->childCount(); ++i) {
+        ForgetBelow(item->child(i));
+        items_.erase(NodeOf(item->child(i)));
     }
 }
 
-void FolderTree::OnExpansion(QTreeWidgetItem* item, bool expanding) {
-    if (expanding) FillChildren(item, ItemPath(item));
-    SetPicture(item, expanding && item->childCount() > 0 ? kOpenFolder : kClosedFolder);
-    setCurrentItem(item);
-}
-
-void FolderTree::ExpandFromCode(QTreeWidgetItem* item) {
-    OnExpansion(item, true);
-    // The listing is done; the view only has to open the item, without
-    // listing it a second time from its expansion signal.
-    expandingFromCode_ = true;
-    item->setExpanded(item->childCount() > 0);
-    expandingFromCode_ = false;
-}
-
-void FolderTree::SelectPath(const QString& path) {
-    ScopedWaitCursor waitCursor;
+void FolderTree::ShowTree(const FolderNode* root) {
+    Showing showing(showing_);
     clear();
-    QTreeWidgetItem* current = AddItem(nullptr, kRootText, 0);
-    // A stand-in child lets the root be expanded; the expansion lists the
-    // real folders in its place.
-    AddItem(current, kRootText, 0);
-    ExpandFromCode(current);
-    if (current->childCount() == 0) {
-        setCurrentItem(current);
-        return;
-    }
-    for (const QString& name : SplitFolderPath(path)) {
-        QTreeWidgetItem* next = nullptr;
-        for (int i = 0; i < current->childCount() && !next; ++i) {
-            if (current->child(i)->text(0) == name) next = current->child(i);
-        }
-        if (!next) break;
-        ExpandFromCode(next);
-        current = next;
-        if (current->childCount() == 0) break;
-    }
-    setCurrentItem(current);
-    scrollToItem(current);
+    items_.clear();
+    if (root) AddItems(nullptr, *root);
 }
+
+void FolderTree::ShowChildren(const FolderNode& node) {
+    QTreeWidgetItem* item = ItemOf(&node);
+    if (!item) return;
+    Showing showing(showing_);
+    ForgetBelow(item);
+    qDeleteAll(item->takeChildren());
+    for (const auto& child : node.children) AddItems(item, *child);
+}
+
+void FolderTree::ShowPicture(const FolderNode& node) {
+    if (QTreeWidgetItem* item = ItemOf(&node)) item->setIcon(0, pictures_[int(node.picture)]);
+}
+
+void FolderTree::ShowExpanded(const FolderNode& node, bool expanded) {
+    Showing showing(showing_);
+    if (QTreeWidgetItem* item = ItemOf(&node)) item->setExpanded(expanded);
+}
+
+void FolderTree::ShowSelected(const FolderNode* node) {
+    Showing showing(showing_);
+    QTreeWidgetItem* item = ItemOf(node);
+    setCurrentItem(item);
+    if (item) scrollToItem(item);
+}
+
+void FolderTree::ShowWaitCursor(bool on) { ShowWaitCursorOver(on); }
 
 void FolderTree::keyPressEvent(QKeyEvent* event) {
     // The view's own "*" expands everything below the item at once, listing
@@ -147,8 +144,7 @@ void FolderTree::keyPressEvent(QKeyEvent* event) {
 }
 
 void FolderTree::mouseDoubleClickEvent(QMouseEvent* event) {
-    QTreeWidgetItem* item = itemAt(event->position().toPoint());
-    if (item && item->childCount() == 0) {
+    if (model_ && model_->TakesDoubleClick(NodeOf(itemAt(event->position().toPoint())))) {
         event->accept();
         emit okRequested();
         return;

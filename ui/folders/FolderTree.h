@@ -1,37 +1,37 @@
-// The folder tree of the folder dialog: one root, "/", and below it the
-// folders of the file system, listed only when their parent is expanded.
+// The folder tree's Qt view: draws the items of a FolderTreeModel and
+// reports the user's expansions, selections and double-clicks to it.
 #pragma once
+
+#include "FolderTreeModel.h"
 
 #include <QTreeWidget>
 
+#include <unordered_map>
+
 namespace tarven {
 
-class FolderTree : public QTreeWidget {
+class FolderTree : public QTreeWidget, public FolderTreeView {
     Q_OBJECT
 
 public:
-    // Picture indexes, kept on every item under kPictureRole.
-    enum Picture { kClosedFolder = 0, kOpenFolder = 1 };
-    static constexpr int kPictureRole = Qt::UserRole + 1;
-
     explicit FolderTree(QWidget* parent = nullptr);
 
-    // Rebuilds the tree from the root and walks down `path`, expanding each
-    // folder on the way, as far as the names match existing folders (letter
-    // case counts). The deepest folder reached ends up selected.
-    void SelectPath(const QString& path);
+    // The model this view reports to; set once, before anything is shown.
+    void SetModel(FolderTreeModel* model) { model_ = model; }
 
-    // Replaces the children of `item` by the visible sub-folders of the
-    // folder `path`, each probed one level down so that only folders with
-    // sub-folders of their own get an expand button. A symbolic link to a
-    // folder is listed but not probed, so it never gets one.
-    void FillChildren(QTreeWidgetItem* item, const QString& path);
+    // The model's item an item of this view draws, or null.
+    static const FolderNode* NodeOf(const QTreeWidgetItem* item);
+    QTreeWidgetItem* ItemOf(const FolderNode* node) const;
 
-    // The full path an item stands for: "/" for the root, "/a/b" below it.
-    static QString ItemPath(const QTreeWidgetItem* item);
+    void ShowTree(const FolderNode* root) override;
+    void ShowChildren(const FolderNode& node) override;
+    void ShowPicture(const FolderNode& node) override;
+    void ShowExpanded(const FolderNode& node, bool expanded) override;
+    void ShowSelected(const FolderNode* node) override;
+    void ShowWaitCursor(bool on) override;
 
 signals:
-    // A double-click on a folder without sub-folders: take it, as OK would.
+    // A double-click the model takes as OK.
     void okRequested();
 
 protected:
@@ -39,14 +39,15 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const QString& name, int index);
-    void SetPicture(QTreeWidgetItem* item, Picture picture);
-    // What every expansion and collapse does, by the user or by SelectPath.
-    void OnExpansion(QTreeWidgetItem* item, bool expanding);
-    void ExpandFromCode(QTreeWidgetItem* item);
+    QTreeWidgetItem* AddItems(QTreeWidgetItem* parent, const FolderNode& node);
+    void ForgetBelow(QTreeWidgetItem* item);
 
+    FolderTreeModel* model_ = nullptr;
     QIcon pictures_[2];
-    bool expandingFromCode_ = false;
+    std::unordered_map<const FolderNode*, QTreeWidgetItem*> items_;
+    // Set while the model changes the view, so Qt's signals of those changes
+    // are not reported back as the user's.
+    bool showing_ = false;
 };
 
 }  // namespace tarven

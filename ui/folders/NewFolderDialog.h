@@ -1,11 +1,13 @@
-// Asks for a folder name and creates that folder inside a given parent.
+// The new-folder dialog's Qt view over NewFolderModel: asks for a folder
+// name and creates that folder inside a given parent.
 #pragma once
+
+#include "NewFolderModel.h"
 
 #include <QDialog>
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 namespace Ui {
 class NewFolderDialog;
@@ -13,18 +15,7 @@ class NewFolderDialog;
 
 namespace tarven {
 
-// The longest folder name the dialog takes.
-inline constexpr int kFolderNameLimit = 40;
-
-// The message for a field longer than `limit` characters, or nothing when
-// the text fits.
-std::optional<QString> LengthLimitMessage(const QString& text, int limit);
-
-// Creates the folder `path` (mode 0777, less the umask). False when it
-// exists already or cannot be made.
-bool MakeFolder(const QString& path);
-
-class NewFolderDialog : public QDialog {
+class NewFolderDialog : public QDialog, public NewFolderView {
     Q_OBJECT
 
 public:
@@ -32,23 +23,21 @@ public:
     ~NewFolderDialog() override;
 
     // The full path of the folder created; empty until one was.
-    QString CreatedPath() const { return createdPath_; }
+    QString CreatedPath() const;
+
+    void EnableOk(bool enabled) override;
+    std::string ReadName() override;
+    void ShowMessage(const std::string& text) override;
+    void Close(FolderDialogResult result) override;
 
 public slots:
     // Creates the folder; closes only when that worked.
     void accept() override;
+    void reject() override;
 
 private:
-    void UpdateOkButton();
-
     std::unique_ptr<Ui::NewFolderDialog> ui_;
-    QString name_;
-    // Kept with a trailing "/" until OK builds the full path from it.
-    QString parentFolder_;
-    QString createdPath_;
-    // OK stays disabled until the user first changes the name, and enabled
-    // from then on, even if the field is emptied again.
-    bool changed_ = false;
+    std::unique_ptr<NewFolderModel> model_;
 };
 
 }  // namespace tarven

@@ -1,37 +1,29 @@
 #include "OverwriteDialog.h"
 
 #include "DialogUnits.h"
+#include "FileSystem.h"
 #include "FolderDialog.h"
 #include "FolderMessages.h"
-#include "FolderPaths.h"
 #include "MessageBox.h"
 #include "ui_OverwriteDialog.h"
 
-#include <QDir>
 #include <QShortcut>
 
 namespace tarven {
 
-namespace {
-
-constexpr int kFirstChoiceId = 11965;
-
-}  // namespace
-
 OverwriteDialog::OverwriteDialog(const QString& fileName, QWidget* owner)
-    : QDialog(owner),
-      ui_(std::make_unique<Ui::OverwriteDialog>()),
-      workingFolder_(QDir::currentPath().left(kStartPathLimit)),
-      captionLine_(fileName + QStringLiteral(" already exists")),
-      newName_(fileName) {
+    : QDialog(owner), ui_(std::make_unique<Ui::OverwriteDialog>()) {
     ui_->setupUi(this);
     ApplyDialogUnits(this);
+    model_ = std::make_unique<OverwriteModel>(*this, ToPath(fileName), SystemFileSystem().CurrentFolder());
 
-    connect(ui_->overwriteRadio, &QRadioButton::clicked, this, [this] { OnChoiceClicked(kFirstChoiceId + kOverwrite); });
-    connect(ui_->renameRadio, &QRadioButton::clicked, this, [this] { OnChoiceClicked(kFirstChoiceId + kRename); });
+    connect(ui_->overwriteRadio, &QRadioButton::clicked, this,
+            [this] { model_->OnChoiceClicked(kFirstChoiceId + kOverwrite); });
+    connect(ui_->renameRadio, &QRadioButton::clicked, this,
+            [this] { model_->OnChoiceClicked(kFirstChoiceId + kRename); });
     connect(ui_->okButton, &QPushButton::clicked, this, &OverwriteDialog::accept);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &OverwriteDialog::reject);
-    connect(ui_->changeFolderButton, &QPushButton::clicked, this, &OverwriteDialog::OnChangeFolder);
+    connect(ui_->changeFolderButton, &QPushButton::clicked, this, [this] { model_->OnChangeFolder(); });
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
             [this] { ShowFolderHelp(this); });
 
@@ -40,41 +32,47 @@ OverwriteDialog::OverwriteDialog(const QString& fileName, QWidget* owner)
     // second, empty line, so the .ui holds "Renommer" alone.
     //
     // Qt centres a dialog over its owner's window when it is first shown.
-    (choice_ == kRename ? ui_->renameRadio : ui_->overwriteRadio)->setChecked(true);
-    ui_->newNameEdit->setVisible(choice_ == kRename);
-    Refresh();
+    model_->Open();
 }
 
 OverwriteDialog::~OverwriteDialog() = default;
 
-void OverwriteDialog::Refresh() {
-    ui_->captionLine->setText(captionLine_);
-    ui_->workingFolderLine->setText(workingFolder_);
-    if (choice_ == kRename) ui_->newNameEdit->setText(newName_);
+QString OverwriteDialog::NewName() const { return FromPath(model_->NewName()); }
+
+QString OverwriteDialog::WorkingFolder() const { return FromPath(model_->WorkingFolder()); }
+
+void OverwriteDialog::ShowCaption(const std::string& text) { ui_->captionLine->setText(FromPath(text)); }
+
+void OverwriteDialog::ShowWorkingFolder(const std::string& path) { ui_->workingFolderLine->setText(FromPath(path)); }
+
+void OverwriteDialog::CheckChoice(int choice) {
+    (choice == kRename ? ui_->renameRadio : ui_->overwriteRadio)->setChecked(true);
 }
 
-void OverwriteDialog::OnChoiceClicked(int radioId) {
-    choice_ = radioId - kFirstChoiceId;
-    ui_->newNameEdit->setVisible(choice_ == kRename);
-    Refresh();
+void OverwriteDialog::ShowNewNameField(bool visible) { ui_->newNameEdit->setVisible(visible); }
+
+void OverwriteDialog::SetNewName(const std::string& name) { ui_->newNameEdit->setText(FromPath(name)); }
+
+std::string OverwriteDialog::ReadNewName() { return ToPath(ui_->newNameEdit->text()); }
+
+std::optional<std::string> OverwriteDialog::AskFolder(const std::string& startFolder) {
+    FolderDialog browser(this, FromPath(startFolder));
+    if (browser.exec() != QDialog::Accepted) return std::nullopt;
+    return ToPath(browser.SelectedPath());
 }
 
-void OverwriteDialog::OnChangeFolder() {
-    FolderDialog browser(this, workingFolder_);
-    if (browser.exec() != QDialog::Accepted) return;
-    workingFolder_ = browser.SelectedPath();
-    Refresh();
-}
+void OverwriteDialog::ShowMessage(const std::string& text) { ShowFolderWarning(this, FromPath(text)); }
 
-void OverwriteDialog::accept() {
-    if (choice_ == kRename) {
-        newName_ = ui_->newNameEdit->text();
-        if (newName_.isEmpty()) {
-            ShowFolderWarning(this, QStringLiteral("Invalid file name!"));
-            return;
-        }
+void OverwriteDialog::Close(FolderDialogResult result) {
+    if (result == FolderDialogResult::kOk) {
+        QDialog::accept();
+    } else {
+        QDialog::reject();
     }
-    QDialog::accept();
 }
+
+void OverwriteDialog::accept() { model_->OnOk(); }
+
+void OverwriteDialog::reject() { model_->OnCancel(); }
 
 }  // namespace tarven

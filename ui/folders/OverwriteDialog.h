@@ -1,7 +1,9 @@
-// Asked before a read-back writes a file whose name is taken already in the
-// working folder: write over it, or write under another name, possibly
-// after moving to another working folder.
+// The overwrite-or-rename dialog's Qt view over OverwriteModel, asked before
+// a read-back writes a file whose name is taken already in the working
+// folder.
 #pragma once
+
+#include "OverwriteModel.h"
 
 #include <QDialog>
 #include <QString>
@@ -14,11 +16,7 @@ class OverwriteDialog;
 
 namespace tarven {
 
-// The answer, as the offset of the checked radio button's id from 11965.
-// There is no 1: id 11966 is not in the dialog. Test for kRename.
-enum OverwriteChoice { kOverwrite = 0, kRename = 2 };
-
-class OverwriteDialog : public QDialog {
+class OverwriteDialog : public QDialog, public OverwriteView {
     Q_OBJECT
 
 public:
@@ -28,32 +26,28 @@ public:
     ~OverwriteDialog() override;
 
     // kOverwrite or kRename.
-    int Choice() const { return choice_; }
-    // The name to write under when Choice() is kRename; the name passed in
-    // until OK takes the field's text.
-    QString NewName() const { return newName_; }
-    // The working folder shown; the current directory has been moved there
-    // too when the user chose it in the folder browser.
-    QString WorkingFolder() const { return workingFolder_; }
+    int Choice() const { return model_->Choice(); }
+    // The name to write under when Choice() is kRename.
+    QString NewName() const;
+    QString WorkingFolder() const;
+
+    void ShowCaption(const std::string& text) override;
+    void ShowWorkingFolder(const std::string& path) override;
+    void CheckChoice(int choice) override;
+    void ShowNewNameField(bool visible) override;
+    void SetNewName(const std::string& name) override;
+    std::string ReadNewName() override;
+    std::optional<std::string> AskFolder(const std::string& startFolder) override;
+    void ShowMessage(const std::string& text) override;
+    void Close(FolderDialogResult result) override;
 
 public slots:
-    // With kRename the new name must not be empty; otherwise the dialog
-    // stays open.
     void accept() override;
+    void reject() override;
 
 private:
-    // Writes the stored values into the controls: the caption, the working
-    // folder and, while renaming, the stored new name, replacing whatever
-    // was typed since.
-    void Refresh();
-    void OnChoiceClicked(int radioId);
-    void OnChangeFolder();
-
     std::unique_ptr<Ui::OverwriteDialog> ui_;
-    QString workingFolder_;
-    QString captionLine_;
-    QString newName_;
-    int choice_ = kOverwrite;
+    std::unique_ptr<OverwriteModel> model_;
 };
 
 }  // namespace tarven

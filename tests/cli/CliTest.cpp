@@ -1,4 +1,4 @@
-// The rules tarven-link applies before it touches the line, and the pieces of
+// What tarven-link checks before it touches the line, and the pieces of
 // its output that do not need a receiver.
 #include <gtest/gtest.h>
 
