@@ -3,6 +3,7 @@
 #include "FolderPaths.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace tarven {
 
@@ -19,6 +20,17 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 bool IsUnder(const std::string& path, const std::string& folder) {
     return path == folder || StartsWith(path, folder + '/');
+}
+
+// A drive letter holds the paths on that drive, in either letter case; a
+// mount point the paths at or below it.
+bool DriveHolds(const std::string& drive, const std::string& path) {
+    if (drive == "/") return StartsWith(path, "/");
+    if (drive.size() == 1 && std::isalpha(static_cast<unsigned char>(drive[0]))) {
+        return path.size() >= 2 && path[1] == ':' &&
+               std::toupper(static_cast<unsigned char>(path[0])) == std::toupper(static_cast<unsigned char>(drive[0]));
+    }
+    return IsUnder(path, drive);
 }
 
 }  // namespace
@@ -62,8 +74,7 @@ int DriveEntryIndexForPath(const std::vector<std::string>& entries, const std::s
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::optional<std::string> point = DriveOfEntry(entries[i]);
         if (!point) continue;
-        const bool holds = *point == "/" ? StartsWith(path, "/") : IsUnder(path, *point);
-        if (holds && (!found || point->size() > bestLength)) {
+        if (DriveHolds(*point, path) && (!found || point->size() > bestLength)) {
             best = int(i);
             bestLength = point->size();
             found = true;

@@ -26,8 +26,8 @@ std::optional<std::string> DriveOfEntry(const std::string& entry);
 std::vector<std::string> DriveEntries(const std::vector<std::string>& mountPoints);
 
 // The index of the entry whose volume holds `path`: the deepest mount point
-// that is the path or one of its parent folders. Falls back to 0, the first
-// entry, when none fits.
+// that is the path or one of its parent folders, or the first drive letter
+// of the path's drive. Falls back to 0, the first entry, when none fits.
 int DriveEntryIndexForPath(const std::vector<std::string>& entries, const std::string& path);
 
 }  // namespace tarven

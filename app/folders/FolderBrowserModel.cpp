@@ -21,7 +21,7 @@ void FolderBrowserModel::Open() {
 
 void FolderBrowserModel::GoToFolder(const std::string& path) {
     const std::string walked = LeftCharacters(path, kWalkPathLimit);
-    if (walked.empty() || walked[0] != '/') return;
+    if (!StartsAtRoot(walked)) return;
     busy_ = true;
     view_.SelectDrive(DriveEntryIndexForPath(driveEntries_, walked));
     tree_.SelectPath(walked);

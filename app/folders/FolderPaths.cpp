@@ -8,7 +8,8 @@ namespace tarven {
 
 namespace {
 
-constexpr char kSeparator = '/';
+constexpr char kSeparator = kFolderSeparator;
+constexpr bool kDriveLetters = kSeparator == '\\';
 const std::string kEllipsis = "\xE2\x80\xA6";  // "…"
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -39,11 +40,28 @@ std::vector<std::string> SplitFolderPath(const std::string& path) {
     return names;
 }
 
-std::string PathFromNames(const std::vector<std::string>& namesBelowRoot) {
-    std::string path(1, kSeparator);
-    for (std::size_t i = 0; i < namesBelowRoot.size(); ++i) {
-        if (i > 0) path += kSeparator;
-        path += namesBelowRoot[i];
+bool StartsAtRoot(const std::string& path) {
+    if (kDriveLetters) return path.size() >= 2 && path[1] == ':';
+    return !path.empty() && path[0] == kSeparator;
+}
+
+std::string RootOfPath(const std::string& path) {
+    if (!kDriveLetters) return std::string(1, kSeparator);
+    const std::vector<std::string> parts = SplitFolderPath(path);
+    return parts.empty() ? std::string() : parts.front();
+}
+
+std::vector<std::string> NamesBelowRoot(const std::string& path) {
+    std::vector<std::string> names = SplitFolderPath(path);
+    if (kDriveLetters && !names.empty()) names.erase(names.begin());
+    return names;
+}
+
+std::string PathFromNames(const std::string& root, const std::vector<std::string>& namesBelowRoot) {
+    std::string path = root;
+    for (const std::string& name : namesBelowRoot) {
+        if (path.empty() || path.back() != kSeparator) path += kSeparator;
+        path += name;
     }
     return path;
 }

@@ -1,5 +1,6 @@
 // Paths, names and folder listings behind the folder tree and the new-folder
-// flow. Paths are POSIX paths here: one root, "/", and "/" between names.
+// flow. Paths are the platform's: on POSIX one root, "/", and "/" between
+// names; on Windows a drive ("C:") as the root and "\\" between names.
 #pragma once
 
 #include <cstddef>
@@ -17,16 +18,28 @@ class FileSystem;
 inline constexpr std::size_t kStartPathLimit = 260;
 inline constexpr std::size_t kWalkPathLimit = 259;
 
-// The text of the tree's single root item.
-inline constexpr const char* kRootFolderText = "/";
+#ifdef _WIN32
+inline constexpr char kFolderSeparator = '\\';
+#else
+inline constexpr char kFolderSeparator = '/';
+#endif
 
-// The folder names of `path`, in order. A leading, trailing or doubled "/"
-// gives no empty name.
+// The folder names of `path`, in order. A leading, trailing or doubled
+// separator gives no empty name.
 std::vector<std::string> SplitFolderPath(const std::string& path);
 
-// The path of a tree item from the names below the root: "/" for the root
-// itself, "/a/b" for the folder b inside a.
-std::string PathFromNames(const std::vector<std::string>& namesBelowRoot);
+// True for a path the folder browser can walk: one that starts at "/", or on
+// Windows with a drive and a colon.
+bool StartsAtRoot(const std::string& path);
+
+// The text of the tree's root item for `path` ("/", or its drive "C:"), and
+// the names of the folders below that root.
+std::string RootOfPath(const std::string& path);
+std::vector<std::string> NamesBelowRoot(const std::string& path);
+
+// The path of a tree item from its root and the names below it: the root
+// alone for the root itself, "/a/b" or "C:\\a\\b" for the folder b inside a.
+std::string PathFromNames(const std::string& root, const std::vector<std::string>& namesBelowRoot);
 
 // Drops one trailing "/" so that "/home/" and "/home" name the same start
 // folder. The root keeps its "/": it has no other way to be written.

@@ -28,8 +28,9 @@ FolderTreeModel::FolderTreeModel(FileSystem& fileSystem, FolderTreeView& view,
 
 std::string FolderTreeModel::NodePath(const FolderNode& node) {
     std::vector<std::string> names;
-    for (const FolderNode* it = &node; it->parent; it = it->parent) names.insert(names.begin(), it->name);
-    return PathFromNames(names);
+    const FolderNode* it = &node;
+    for (; it->parent; it = it->parent) names.insert(names.begin(), it->name);
+    return PathFromNames(it->name, names);
 }
 
 FolderNode& FolderTreeModel::AddChild(FolderNode& parent, const std::string& name, std::size_t index) {
@@ -42,14 +43,11 @@ FolderNode& FolderTreeModel::AddChild(FolderNode& parent, const std::string& nam
 void FolderTreeModel::FillChildren(FolderNode& node, const std::string& path) {
     node.children.clear();
     const std::vector<std::string> names = ListSubfolders(fileSystem_, path);
-    // Probes are taken from the root without its own "/", so that the root's
-    // child "usr" is probed as "/usr", not "//usr".
-    const std::string prefix = node.parent ? path : std::string();
     for (std::size_t i = 0; i < names.size(); ++i) {
         FolderNode& child = AddChild(node, names[i], i);
         // A link to a folder is not looked into: it gets no expand button, so
         // no expansion can follow a link loop or wander into /proc through it.
-        const std::string childPath = prefix + '/' + names[i];
+        const std::string childPath = JoinFolderPath(path, names[i]);
         if (fileSystem_.IsSymbolicLink(childPath)) continue;
         if (const std::optional<std::string> inner = FirstSubfolder(fileSystem_, childPath)) {
             AddChild(child, *inner, 0);
@@ -88,17 +86,17 @@ void FolderTreeModel::SelectPath(const std::string& path) {
     WaitCursor waitCursor(view_);
     selected_ = nullptr;
     auto root = std::make_unique<FolderNode>(
-        FolderNode{std::string(kRootFolderText), FolderPicture::kClosed, nullptr, {}});
+        FolderNode{RootOfPath(path), FolderPicture::kClosed, nullptr, {}});
     // A stand-in child lets the root be expanded; the expansion lists the
     // real folders in its place.
-    AddChild(*root, kRootFolderText, 0);
+    AddChild(*root, root->name, 0);
     // The view lets go of the old items before they go.
     view_.ShowTree(root.get());
     root_ = std::move(root);
     FolderNode* current = root_.get();
     ExpandFromModel(*current);
     if (!current->children.empty()) {
-        for (const std::string& name : SplitFolderPath(path)) {
+        for (const std::string& name : NamesBelowRoot(path)) {
             FolderNode* next = nullptr;
             for (const auto& child : current->children) {
                 if (child->name == name) {

@@ -9,7 +9,7 @@ namespace tarven {
 
 NewFolderModel::NewFolderModel(FileSystem& fileSystem, NewFolderView& view, const std::string& parentFolder)
     : fileSystem_(fileSystem), view_(view), parentFolder_(parentFolder) {
-    if (parentFolder_.empty() || parentFolder_.back() != '/') parentFolder_ += '/';
+    if (parentFolder_.empty() || parentFolder_.back() != kFolderSeparator) parentFolder_ += kFolderSeparator;
 }
 
 void NewFolderModel::Open() { view_.EnableOk(changed_); }
@@ -29,10 +29,10 @@ void NewFolderModel::OnOk() {
         return;
     }
     name_ = typed;
-    // The parent keeps its trailing "/" dropped from here on; JoinFolderPath
+    // The parent keeps its trailing separator dropped from here on; JoinFolderPath
     // gives the same full path for either spelling, so a second try after a
     // failure builds the same path again.
-    if (!parentFolder_.empty() && parentFolder_.back() == '/') parentFolder_.pop_back();
+    if (!parentFolder_.empty() && parentFolder_.back() == kFolderSeparator) parentFolder_.pop_back();
     const std::string fullPath = JoinFolderPath(parentFolder_, name_);
     if (!fileSystem_.MakeFolder(fullPath)) {
         view_.ShowMessage(kFolderNotCreatedText);

@@ -39,7 +39,7 @@ private:
     FileSystem& fileSystem_;
     NewFolderView& view_;
     std::string name_;
-    // Kept with a trailing "/" until OK builds the full path from it.
+    // Kept with a trailing separator until OK builds the full path from it.
     std::string parentFolder_;
     std::string createdPath_;
     // OK stays disabled until the user first changes the name, and enabled

@@ -63,9 +63,7 @@ TEST_F(CanOpenFileTest, AnExistingFileOpensInBothModesAndIsLeftAsItWas) {
     ASSERT_TRUE(fileSystem.SetCurrentFolder(scratch.Path()));
     EXPECT_TRUE(Can("main.bin", true, true));
 
-    std::ifstream file(scratch.Sub("main.bin"));
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "image");
-    file.close();
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(scratch.Sub("main.bin")).rdbuf()), {}), "image");
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
     EXPECT_TRUE(texts.empty());
 }
@@ -146,6 +144,7 @@ TEST(DriveListTest, OffersTheRootAndRemovableVolumesAndFindsTheOneHoldingAPath) 
     EXPECT_EQ(DriveEntryIndexForPath(entries, "/media/usb/inner/x"), 2);
     EXPECT_EQ(DriveEntryIndexForPath({"[-/mnt-]", "[-/-]"}, "/mnt/x"), 0);
     EXPECT_EQ(DriveEntryIndexForPath({"[-/mnt-]", "[-/-]"}, "/etc"), 1);
+    EXPECT_EQ(DriveEntryIndexForPath({"[-a-]", "[-c-]", "[-C-]"}, "C:\\Image"), 1);  // Windows drives
 }
 
 // The new-folder flow builds its path with this; the root case cannot be
