@@ -12,11 +12,11 @@
 
 namespace tarven {
 
-LinkMessageEvent::LinkMessageEvent(unsigned message, std::intptr_t wParam, std::intptr_t lParam)
-    : QEvent(static_cast<QEvent::Type>(message)), wParam_(wParam), lParam_(lParam) {}
+LinkMessageEvent::LinkMessageEvent(const LinkEvent& event)
+    : QEvent(static_cast<QEvent::Type>(WindowMessageOf(event))), event_(event) {}
 
-void PostLinkEvent(QObject* target, unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
-    QCoreApplication::postEvent(target, new LinkMessageEvent(message, wParam, lParam));
+void PostLinkEvent(QObject* target, const LinkEvent& event) {
+    QCoreApplication::postEvent(target, new LinkMessageEvent(event));
 }
 
 void ShowMessageFromAnyThread(const QString& text, std::stop_token stop) {
@@ -45,7 +45,7 @@ void ShowMessageFromAnyThread(const QString& text, std::stop_token stop) {
     }
 }
 
-void GuiMessageSink::PostLinkMessage(unsigned, std::intptr_t, std::intptr_t) {
+void GuiMessageSink::OnLinkEvent(const LinkEvent&) {
     // Outside a run no dialog listens for progress.
 }
 

@@ -1,10 +1,9 @@
-// How the link worker reaches the window: its two messages become Qt events
-// with the same numbers, and its message boxes are shown on the
+// How the link worker reaches the window: its events become Qt events
+// numbered WM_LINK_EVENT and WM_LINK_PROGRESS, and its message boxes are shown on the
 // user-interface thread while the worker waits, without ever blocking a
 // stop.
 #pragma once
 
-#include <cstdint>
 #include <stop_token>
 #include <string>
 
@@ -17,20 +16,18 @@ class QObject;
 
 namespace tarven {
 
-// WM_LINK_EVENT (1230) or WM_LINK_PROGRESS (1231) with its two values.
+// WM_LINK_EVENT (1230) or WM_LINK_PROGRESS (1231), carrying the event itself.
 class LinkMessageEvent : public QEvent {
 public:
-    LinkMessageEvent(unsigned message, std::intptr_t wParam, std::intptr_t lParam);
-    std::intptr_t wParam() const { return wParam_; }
-    std::intptr_t lParam() const { return lParam_; }
+    explicit LinkMessageEvent(const LinkEvent& event);
+    const LinkEvent& Event() const { return event_; }
 
 private:
-    std::intptr_t wParam_;
-    std::intptr_t lParam_;
+    LinkEvent event_;
 };
 
-// Queues the message for `target`; thread-safe, never waits.
-void PostLinkEvent(QObject* target, unsigned message, std::intptr_t wParam, std::intptr_t lParam);
+// Queues the event for `target`; thread-safe, never waits.
+void PostLinkEvent(QObject* target, const LinkEvent& event);
 
 // Shows `text` through ShowMessage on the user-interface thread and returns
 // once OK was pressed, or as soon as `stop` is requested (a box already up
@@ -42,7 +39,7 @@ void ShowMessageFromAnyThread(const QString& text, std::stop_token stop);
 // Messages that arise outside a run (a worker that cannot be set up).
 class GuiMessageSink : public LinkNotifier {
 public:
-    void PostLinkMessage(unsigned message, std::intptr_t wParam, std::intptr_t lParam) override;
+    void OnLinkEvent(const LinkEvent& event) override;
     void ShowMessageBox(const std::string& text, std::stop_token stop) override;
 };
 

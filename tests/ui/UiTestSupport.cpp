@@ -58,20 +58,20 @@ Messages::~Messages() {
 }
 
 FakeWorker::FakeWorker(Script script) {
-    saved_ = TransferDialog::SetWorkerStarter([this, script](LinkNotifier* window) {
+    saved_ = TransferModel::SetWorkerStarter([this, script](LinkNotifier* window) {
         LinkEngine* engine = LiveLinkEngine();
-        runs.push_back({engine->mode, engine->fileName, engine->imageKind, engine->accessLevel, engine->sendingFlag});
+        runs.push_back({int(engine->mode), engine->fileName, engine->imageKind, engine->accessLevel, engine->sendingFlag});
         return script(window, engine);
     });
 }
 
-FakeWorker::~FakeWorker() { TransferDialog::SetWorkerStarter(saved_); }
+FakeWorker::~FakeWorker() { TransferModel::SetWorkerStarter(saved_); }
 
 FakeWorker::Script FakeWorker::Finishing(int result) {
     return [result](LinkNotifier* window, LinkEngine*) {
-        window->PostLinkMessage(WM_LINK_PROGRESS, kProgressTotal, 64);
-        window->PostLinkMessage(WM_LINK_PROGRESS, kProgressPosition, 64);
-        window->PostLinkMessage(WM_LINK_EVENT, kEventFinished, result);
+        window->OnLinkEvent(Progress{Progress::Step::Total, 64});
+        window->OnLinkEvent(Progress{Progress::Step::Position, 64});
+        window->OnLinkEvent(Finished{result});
         return 1;
     };
 }
@@ -81,11 +81,11 @@ FakeWorker::Script FakeWorker::Silent() {
 }
 
 FakeWorker::Script FakeWorker::VersionBlock(const std::vector<std::uint8_t>& block) {
-    return [block](LinkNotifier* window, LinkEngine* engine) {
-        engine->versionBuffer.assign(kVersionBufferSize, 0);
-        std::copy(block.begin(), block.end(), engine->versionBuffer.begin());
-        window->PostLinkMessage(WM_LINK_PROGRESS, kProgressTotal, kVersionTotal);
-        window->PostLinkMessage(WM_LINK_EVENT, kEventVersionReady, 0);
+    return [block](LinkNotifier* window, LinkEngine*) {
+        VersionReady ready;
+        std::copy_n(block.begin(), std::min(block.size(), ready.block.size()), ready.block.begin());
+        window->OnLinkEvent(Progress{Progress::Step::Total, kVersionTotal});
+        window->OnLinkEvent(ready);
         return 1;
     };
 }

@@ -79,12 +79,12 @@ public:
     std::vector<StartedRun> runs;
 
     // Scripts for the common endings.
-    static Script Finishing(int result);  // a transfer ending with WM_LINK_EVENT (7, result)
+    static Script Finishing(int result);  // a transfer ending with Finished{result}
     static Script Silent();               // a worker that reports nothing
     static Script VersionBlock(const std::vector<std::uint8_t>& block);
 
 private:
-    TransferDialog::WorkerStarter saved_;
+    TransferModel::WorkerStarter saved_;
 };
 
 // Maps COM1..COM6 for this test; unnamed ports have a device that never opens.

@@ -1,0 +1,132 @@
+#include "TransferModel.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "LinkEngine.h"
+
+namespace tarven {
+namespace {
+
+// After a version block the window stays up a moment, so the full bar is seen.
+constexpr int kVersionCloseDelayMs = 200;
+// The status text is composed in a buffer of this many characters, the
+// terminating zero included: a text that fits it is always shown whole.
+constexpr std::size_t kStatusTextBuffer = 52;
+
+int g_progressTotalKb = 0;
+
+// Totals of 10 KB and less, and the version query's 100, move only the bar.
+bool ShowsTransferText(std::int64_t totalKb) { return totalKb > 10 && totalKb != kVersionTotal; }
+
+// The bar's range holds 16 bits; the counter keeps the full value.
+int ProgressRangeMaximum(std::int64_t totalKb) { return static_cast<int>(totalKb & 0xFFFF); }
+
+TransferModel::WorkerStarter& CurrentStarter() {
+    static TransferModel::WorkerStarter starter;
+    return starter;
+}
+
+}  // namespace
+
+int ProgressTotalKb() { return g_progressTotalKb; }
+void SetProgressTotalKb(int totalKb) { g_progressTotalKb = totalKb; }
+
+std::string FormatKbCounter(std::int64_t positionKb, std::int64_t totalKb) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%4d/%4d KB", static_cast<int>(positionKb), static_cast<int>(totalKb));
+    return text;
+}
+
+TransferModel::TransferModel(TransferView& view, RunRequest request, LinkClock& clock)
+    : view_(view), request_(std::move(request)), clock_(clock) {}
+
+TransferModel::~TransferModel() {
+    if (!finished_) StopLink();
+}
+
+TransferModel::WorkerStarter TransferModel::SetWorkerStarter(WorkerStarter starter) {
+    WorkerStarter previous = std::move(CurrentStarter());
+    CurrentStarter() = std::move(starter);
+    return previous;
+}
+
+void TransferModel::Start(LinkNotifier& relay) {
+    if (started_ || finished_) return;
+    started_ = true;
+    session_ = std::make_unique<LinkSession>(request_, clock_);
+    const WorkerStarter& starter = CurrentStarter();
+    const int running = starter ? starter(&relay) : StartLinkWorker(&relay);
+    if (running) return;
+    view_.ShowMessage("Fail to create Multi-Thread!");
+    StopLink();
+}
+
+void TransferModel::StopLink() {
+    TerminateLinkWorker();
+    session_.reset();
+}
+
+void TransferModel::OnLinkEvent(const LinkEvent& event) {
+    // Events still queued when the run has ended belong to nobody.
+    if (finished_ || closePending_) return;
+    if (const auto* progress = std::get_if<Progress>(&event)) {
+        OnProgress(*progress);
+    } else if (const auto* ready = std::get_if<VersionReady>(&event)) {
+        outcome_.versionReady = true;
+        outcome_.versionBlock = ready->block;
+        // Until the delay is over, later events and the cancel button are not acted on.
+        closePending_ = true;
+        view_.StartCloseDelay(kVersionCloseDelayMs);
+    } else {
+        const Finished& finished = std::get<Finished>(event);
+        outcome_.runResult = finished.result;
+        outcome_.uploadDoubt = finished.unconfirmed;
+        OnOk();
+    }
+}
+
+void TransferModel::OnProgress(const Progress& progress) {
+    if (progress.step == Progress::Step::Total) {
+        SetProgressTotalKb(static_cast<int>(progress.kb));
+        const int maximum = ProgressRangeMaximum(progress.kb);
+        barMaximum_ = maximum;
+        barHeldEmpty_ = maximum == 0;
+        view_.SetBarRange(maximum);
+        if (!ShowsTransferText(progress.kb)) return;
+        view_.ShowCounter(FormatKbCounter(0, progress.kb));
+        const std::string status =
+            std::string(request_.mode == LinkMode::Upload ? "Sending" : "Receiving") + " " + request_.fileName + "...\n";
+        view_.ShowStatus(status, status.size() < kStatusTextBuffer);
+        return;
+    }
+    // The bar, like the one it stands for, holds positions inside its range.
+    const std::int64_t top = barHeldEmpty_ ? 0 : barMaximum_;
+    view_.SetBarPosition(static_cast<int>(std::clamp<std::int64_t>(progress.kb, 0, top)));
+    if (!ShowsTransferText(ProgressTotalKb())) return;
+    view_.ShowCounter(FormatKbCounter(progress.kb, ProgressTotalKb()));
+}
+
+void TransferModel::OnCloseDelayOver() {
+    closePending_ = false;
+    OnOk();
+}
+
+void TransferModel::OnOk() {
+    if (finished_) return;
+    finished_ = true;
+    closePending_ = false;
+    StopLink();
+    view_.EndDialog(true);
+}
+
+void TransferModel::OnCancel() {
+    if (closePending_ || finished_) return;
+    finished_ = true;
+    StopLink();
+    outcome_.versionReady = false;
+    outcome_.cancelled = true;
+    view_.EndDialog(false);
+}
+
+}  // namespace tarven
