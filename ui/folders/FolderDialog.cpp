@@ -48,7 +48,11 @@ FolderDialog::FolderDialog(QWidget* owner, const QString& startPath)
     ui_->folderTree->setFocus();
 }
 
-FolderDialog::~FolderDialog() = default;
+FolderDialog::~FolderDialog() {
+    // The tree outlives the model by a moment while the dialog's children go,
+    // and must not report to it then.
+    ui_->folderTree->SetModel(nullptr);
+}
 
 QString FolderDialog::SelectedPath() const { return FromPath(model_->SelectedPath()); }
 
