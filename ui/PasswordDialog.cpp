@@ -5,7 +5,6 @@
 
 #include "DialogTemplate.h"
 #include "MessageHook.h"
-#include "UpdaterCore.h"
 #include "ui_PasswordDialog.h"
 
 namespace tarven {
@@ -14,8 +13,8 @@ namespace {
 
 constexpr int kTemplateFontPoints = 12;
 
-// Letters typed (or pasted) into the password edit become capitals, so the
-// technician need not mind the keyboard's case.
+// The template's upper-case edit: letters typed (or pasted) become capitals,
+// so the technician need not mind the keyboard's case.
 class UpperCaseValidator : public QValidator {
 public:
     using QValidator::QValidator;
@@ -27,28 +26,27 @@ public:
 
 }  // namespace
 
-PasswordDialog::PasswordDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::PasswordDialog>()) {
+PasswordDialog::PasswordDialog(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::PasswordDialog>()), model_(*this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     FinishTemplate(this, kTemplateFontPoints);
     ui_->editPassword->setValidator(new UpperCaseValidator(ui_->editPassword));
-    ui_->editPassword->setText(password);
     connect(ui_->buttonOk, &QPushButton::clicked, this, &PasswordDialog::accept);
     connect(ui_->buttonCancel, &QPushButton::clicked, this, &PasswordDialog::reject);
 }
 
 PasswordDialog::~PasswordDialog() = default;
 
-void PasswordDialog::accept() {
-    password = ui_->editPassword->text();
-    const std::optional<AccessLevel> granted = PasswordAccessLevel(password.toStdString());
-    if (!granted) {
-        ShowMessage(this, QStringLiteral("Password incorrect!"));
+void PasswordDialog::accept() { model_.OnOk(ui_->editPassword->text().toStdString()); }
+
+void PasswordDialog::ShowMessage(const std::string& text) { tarven::ShowMessage(this, QString::fromUtf8(text)); }
+
+void PasswordDialog::Close(bool accepted) {
+    if (accepted)
+        QDialog::accept();
+    else
         reject();
-        return;
-    }
-    level = *granted;
-    QDialog::accept();
 }
 
 }  // namespace tarven

@@ -1,13 +1,12 @@
-// The service password window: one of three fixed passwords raises the
-// access level for the rest of the program's run.
+// The service password window, drawn with Qt from template 131; the
+// password's meaning is PasswordModel's.
 #pragma once
 
 #include <memory>
 
 #include <QDialog>
-#include <QString>
 
-#include "LinkConstants.h"
+#include "PasswordModel.h"
 
 namespace Ui {
 class PasswordDialog;
@@ -15,23 +14,25 @@ class PasswordDialog;
 
 namespace tarven {
 
-class PasswordDialog : public QDialog {
+class PasswordDialog : public QDialog, private PasswordView {
     Q_OBJECT
 
 public:
     explicit PasswordDialog(QWidget* parent);
     ~PasswordDialog() override;
 
-    QString password;      // the text of edit 1003, read back on OK
-    AccessLevel level = AccessLevel::Standard;  // valid after the dialog ended with OK
+    // Valid after the dialog ended with OK.
+    AccessLevel Level() const { return model_.Level(); }
 
 public slots:
-    // Accepts a known password; a wrong one is reported and closes the
-    // dialog as cancelled, so a retry starts from the main window again.
     void accept() override;
 
 private:
+    void ShowMessage(const std::string& text) override;
+    void Close(bool accepted) override;
+
     std::unique_ptr<Ui::PasswordDialog> ui_;
+    PasswordModel model_;
 };
 
 }  // namespace tarven

@@ -1,4 +1,5 @@
-// The window's rules without widgets: sizes, listing, version texts, wording.
+// The window's rules without a window: listing, version texts, the update
+// command's outcomes. (The sizes each kind accepts: tests/link/KindTableTest.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,8 +15,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "UiTestSupport.h"
-#include "UpdaterCore.h"
+#include "AppTestSupport.h"
+#include "CommandOutcomes.h"
+#include "ImageFiles.h"
+#include "VersionBlock.h"
 
 // Stands in for the C library's readdir for the whole test program, so a
 // test can make a folder listing fail part-way (as a vanished network folder
@@ -46,48 +49,21 @@ namespace {
 
 using test::TempFolder;
 
-TEST(ImageSizes, EachKindAcceptsExactlyItsSizes) {
-    struct Case {
-        std::int64_t length;
-        std::vector<int> acceptedBy;  // kind indices
-    };
-    const Case cases[] = {
-        {65536, {0, 5, 6}},
-        {30720, {0, 5, 6}},
-        {180224, {1}},
-        {114688, {1}},
-        {2097152, {2, 3, 4}},
-        {1048576, {2, 3, 4}},
-        {1048577, {}},
-        {66559, {5, 6}},
-        {66560, {}},
-        {1, {5, 6}},
-        {0, {}},
-    };
-    for (const Case& c : cases) {
-        for (int kind = 0; kind < kKindCount; ++kind) {
-            const bool expected = std::find(c.acceptedBy.begin(), c.acceptedBy.end(), kind) != c.acceptedBy.end();
-            EXPECT_EQ(IsImageSizeAccepted(kind, c.length), expected) << c.length << " bytes, kind index " << kind;
-        }
-    }
-    EXPECT_FALSE(IsImageSizeAccepted(7, 65536));
-    EXPECT_FALSE(IsImageSizeAccepted(-1, 65536));
-}
-
 TEST(ImageListing, MatchesTheWildcardInAnyCaseAndSortsWithoutCase) {
     TempFolder folder;
     for (const char* name : {"b.BIN", "A.bin", "c.bi", "d.Bix", "x.bin.old", "notes.txt", "bin", "e.b"})
-        folder.File(QString::fromLatin1(name), 10);
-    folder.Folder(QStringLiteral("f.bin"));
+        folder.File(name, 10);
+    folder.Folder("f.bin");
     const std::vector<std::string> expected = {"A.bin", "b.BIN", "c.bi", "d.Bix", "f.bin", "x.bin.old"};
     EXPECT_EQ(ListImageCandidates("."), expected);
 }
 
 TEST(ImageListing, PipesAndDevicesNeverHoldTheListingUp) {
     TempFolder folder;
-    folder.File(QStringLiteral("a.bin"), 65536);
+    folder.File("a.bin", 65536);
     ASSERT_EQ(::mkfifo("pipe.bin", 0600), 0);
-    auto listing = std::async(std::launch::async, [] { return ListAcceptedImages(0); });
+    LocalImageFiles files;
+    auto listing = std::async(std::launch::async, [&] { return ListAcceptedImages(files, ImageKind::FactoryData); });
     if (listing.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         ADD_FAILURE() << "the listing waits for a writer on the pipe";
         // A writer lets the stuck open return, so the test can end.
@@ -100,8 +76,8 @@ TEST(ImageListing, PipesAndDevicesNeverHoldTheListingUp) {
 
 TEST(ImageListing, ListingThatFailsPartWayKeepsWhatItFound) {
     TempFolder folder;
-    folder.File(QStringLiteral("a.bin"), 10);
-    folder.File(QStringLiteral("b.bin"), 10);
+    folder.File("a.bin", 10);
+    folder.File("b.bin", 10);
     std::vector<std::string> names;
     g_failReaddirAfterImage = true;
     EXPECT_NO_THROW(names = ListImageCandidates("."));
@@ -140,15 +116,19 @@ TEST(VersionFields, EmptyPrimarySoftwareTakesBothTextsFromTheFallback) {
     EXPECT_EQ(ExtractImageVersions(primarySoftwareOnly, fallback), (ImageVersions{"SW", ""}));
 }
 
+// A 36-byte record of 0xFF fill holding a software and a hardware text.
+std::string VersionRecord(const std::string& software, const std::string& hardware) {
+    std::string record(36, '\xFF');
+    record.replace(12, software.size() + 1, software + '\0');
+    record.replace(28, hardware.size() + 1, hardware + '\0');
+    return record;
+}
+
 TEST(VersionFields, RecordPositionsFollowTheFileLength) {
     TempFolder folder;
     // A file of `length` bytes with version texts only in the record at `at`.
     auto image = [&](const char* name, std::int64_t length, std::int64_t at) {
-        QByteArray record(36, '\xFF');
-        record.replace(12, 3, QByteArray("SW\0", 3));
-        record.replace(28, 3, QByteArray("HW\0", 3));
-        folder.File(QString::fromLatin1(name), length);
-        folder.Put(QString::fromLatin1(name), at, record);
+        folder.File(name, length, at, VersionRecord("SW", "HW"));
         return ReadImageVersions(name);
     };
     const ImageVersions found{"SW", "HW"};
@@ -170,35 +150,36 @@ TEST(VersionBlock, TextsRunToZeroOrTheBlocksEnd) {
 }
 
 TEST(UpdateOutcomes, MessageRepeatAndStepByResult) {
-    const QString success =
-        QStringLiteral("\nTransfer Successfully!\nPlease keep the power while GOOD is not displayed on IRD.\n");
-    const QString wait = QStringLiteral(
-        "\nPlease wait......\nPlease click \"OK\" to continue once the page of \"@Nimbo Chip Update\" appears on the TV.\n");
-    const QString reboot = QStringLiteral("\nPlease do not power off the receiver before it reboots itself.\n");
-    const QString error = QStringLiteral("\nTransfer Error, Please try again!\n");
+    const std::string success = "\nTransfer Successfully!\nPlease keep the power while GOOD is not displayed on IRD.\n";
+    const std::string wait =
+        "\nPlease wait......\nPlease click \"OK\" to continue once the page of \"@Nimbo Chip Update\" appears on the TV.\n";
+    const std::string reboot = "\nPlease do not power off the receiver before it reboots itself.\n";
+    const std::string error = "\nTransfer Error, Please try again!\n";
     struct Case {
         int result;
         bool cancelled;
-        int kind;
+        ImageKind kind;
         int step;
-        QString message;
+        std::string message;
         bool repeat;
         bool reset;
     };
     const Case cases[] = {
-        {1, false, KindSoftware, 1, success, false, true},
-        {1, false, KindFullX, 1, wait, true, false},
-        {1, false, KindFullX, 2, reboot, false, true},
-        {2, false, KindFullX, 1, error, false, true},
-        {0, false, KindFullImage, 1, error, false, true},
-        {0, true, KindFullX, 1, QString(), false, true},
-        {3, false, KindFullImage, 1, QString(), false, true},
+        {1, false, ImageKind::Software, 1, success, false, true},
+        {1, false, ImageKind::FullX, 1, wait, true, false},
+        {1, false, ImageKind::FullX, 2, reboot, false, true},
+        {2, false, ImageKind::FullX, 1, error, false, true},
+        {0, false, ImageKind::FullImage, 1, error, false, true},
+        {0, true, ImageKind::FullX, 1, "", false, true},
+        {3, false, ImageKind::FullImage, 1, "", false, true},
     };
     for (const Case& c : cases) {
         const UpdateOutcome outcome = DecideUpdateOutcome(c.result, c.cancelled, c.kind, c.step);
-        EXPECT_EQ(outcome.message, c.message) << c.result << "/" << c.kind << "/" << c.step;
-        EXPECT_EQ(outcome.repeatCommand, c.repeat) << c.result << "/" << c.kind << "/" << c.step;
-        EXPECT_EQ(outcome.resetStep, c.reset) << c.result << "/" << c.kind << "/" << c.step;
+        const std::string which = std::to_string(c.result) + "/" + std::to_string(KindId(c.kind)) + "/" +
+                                  std::to_string(c.step);
+        EXPECT_EQ(outcome.message, c.message) << which;
+        EXPECT_EQ(outcome.repeatCommand, c.repeat) << which;
+        EXPECT_EQ(outcome.resetStep, c.reset) << which;
     }
 }
 

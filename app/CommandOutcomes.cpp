@@ -1,0 +1,37 @@
+#include "CommandOutcomes.h"
+
+namespace tarven {
+
+namespace {
+
+bool g_versionReminderShown = false;
+
+}  // namespace
+
+std::string FieldLimitText(int limit) {
+    return "Please enter no more than " + std::to_string(limit) + " characters.";
+}
+
+UpdateOutcome DecideUpdateOutcome(int runResult, bool cancelled, ImageKind kind, int fullXStep) {
+    if (runResult == kResultSuccess) {
+        if (Rules(kind).filesPerUpload == 1) return {OutcomeText(Outcome::UploadDone), false, true};
+        if (fullXStep == 1) return {OutcomeText(Outcome::ChipPageWait), true, false};
+        return {OutcomeText(Outcome::UploadsDone), false, true};
+    }
+    // A failed upload ends with result 0, like a cancel: only the technician's
+    // own cancel stays silent.
+    if (runResult == kResultLengthMismatch || (runResult == kResultFailure && !cancelled))
+        return {OutcomeText(Outcome::UploadError), false, true};
+    return {};
+}
+
+std::string ReadBackOutcomeText(int runResult) {
+    if (runResult == kResultSuccess) return OutcomeText(Outcome::ReadBackDone);
+    if (runResult == kResultLengthMismatch) return OutcomeText(Outcome::ReadBackError);
+    return {};
+}
+
+bool VersionReminderShown() { return g_versionReminderShown; }
+void SetVersionReminderShown(bool shown) { g_versionReminderShown = shown; }
+
+}  // namespace tarven
