@@ -1,9 +1,47 @@
 #include "MainWindow.h"
 
 #include "AboutWindow.h"
+#include "FolderBrowserWindow.h"
+#include "FolderWindows.h"
+#include "PasswordWindow.h"
+#include "ProgressWindow.h"
 #include "ResourceIds.h"
+#include "WinMessageBox.h"
+#include "WinText.h"
 
 namespace tarven::win {
+
+namespace {
+
+int ControlId(MainControl control) {
+    switch (control) {
+    case MainControl::Update: return IDC_UPDATE;
+    case MainControl::ReadBack: return IDC_READ_BACK;
+    case MainControl::ServiceAccess: return IDC_PASSWORD_BUTTON;
+    case MainControl::LoaderKind: return KindSoftwareDataLoader;
+    }
+    return 0;
+}
+
+int FieldId(MainField field) {
+    switch (field) {
+    case MainField::WorkFolder: return IDC_WORK_FOLDER;
+    case MainField::ReceiverSoftware: return IDC_RECEIVER_SOFTWARE;
+    case MainField::ReceiverHardware: return IDC_RECEIVER_HARDWARE;
+    case MainField::ImageHardware: return IDC_IMAGE_HARDWARE;
+    case MainField::ImageSoftware: return IDC_IMAGE_SOFTWARE;
+    }
+    return 0;
+}
+
+// Version texts are the receiver's or the file's bytes, one character each.
+void SetLatin1Text(HWND dialog, int id, const std::string& bytes) {
+    std::wstring text(bytes.begin(), bytes.end());
+    for (std::size_t i = 0; i < bytes.size(); ++i) text[i] = static_cast<unsigned char>(bytes[i]);
+    SetDlgItemTextW(dialog, id, text.c_str());
+}
+
+}  // namespace
 
 MainWindow::MainWindow() : icon_(LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_APPICON))) {}
 
@@ -15,7 +53,8 @@ BOOL MainWindow::OnInitDialog() {
     AddAboutToSystemMenu();
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-    // TODO(issue 14): hand the window to the main window's model once app/ has it.
+    model_ = std::make_unique<MainWindowModel>(*this, files_);
+    model_->Start();
     return TRUE;
 }
 
@@ -28,24 +67,40 @@ void MainWindow::AddAboutToSystemMenu() {
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text);
 }
 
-BOOL MainWindow::OnCommand(int id, int, HWND) {
-    switch (id) {
-    case IDCANCEL:
-        End(IDCANCEL);
+BOOL MainWindow::OnCommand(int id, int notification, HWND) {
+    if (id >= IDC_KIND_FIRST && id <= IDC_KIND_LAST) {
+        if (notification == BN_CLICKED) model_->OnKindChanged(static_cast<ImageKind>(id));
         return TRUE;
-    case IDC_NOTE:
-        AboutWindow().Run(Handle());
-        return TRUE;
-    default:
-        return FALSE;
     }
+    switch (id) {
+    case IDOK:
+        if (model_->OnOk()) End(IDOK);
+        return TRUE;
+    case IDCANCEL: End(IDCANCEL); return TRUE;
+    case IDC_NOTE: model_->OnNote(); return TRUE;
+    case IDC_PASSWORD_BUTTON: model_->OnServiceAccess(); return TRUE;
+    case IDC_CHANGE_FOLDER: model_->OnChangeFolder(); return TRUE;
+    case IDC_UPDATE: model_->OnUpdateCommand(); return TRUE;
+    case IDC_READ_VERSION: model_->OnReadVersion(); return TRUE;
+    case IDC_READ_BACK: model_->OnReadBack(); return TRUE;
+    default: return OnListNotification(id, notification);
+    }
+}
+
+BOOL MainWindow::OnListNotification(int id, int notification) {
+    if (notification != LBN_SELCHANGE || (id != IDC_PORT_LIST && id != IDC_IMAGE_LIST)) return FALSE;
+    const int row = static_cast<int>(SendDlgItemMessageW(Handle(), id, LB_GETCURSEL, 0, 0));
+    if (id == IDC_PORT_LIST) model_->OnPortSelected(row);
+    else model_->OnImageSelected(row);
+    return TRUE;
 }
 
 INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_SYSCOMMAND:
+        // Only the model's own entry is handled here; the rest is Windows'.
         if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return FALSE;
-        AboutWindow().Run(Handle());
+        model_->OnSysCommand(static_cast<int>(wParam));
         return TRUE;
     case WM_PAINT:
         if (!IsIconic(Handle())) return FALSE;
@@ -68,6 +123,67 @@ void MainWindow::PaintMinimised() {
     const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
     DrawIcon(dc, x, y, icon_);
     EndPaint(Handle(), &paint);
+}
+
+void MainWindow::ShowFields(const MainFields& fields) {
+    SetControlText(Handle(), IDC_WORK_FOLDER, fields.workFolder);
+    SetLatin1Text(Handle(), IDC_RECEIVER_SOFTWARE, fields.receiverSoftwareVersion);
+    SetLatin1Text(Handle(), IDC_RECEIVER_HARDWARE, fields.receiverHardwareVersion);
+    SetLatin1Text(Handle(), IDC_IMAGE_SOFTWARE, fields.imageSoftwareVersion);
+    SetLatin1Text(Handle(), IDC_IMAGE_HARDWARE, fields.imageHardwareVersion);
+}
+
+void MainWindow::CheckKind(ImageKind kind) {
+    CheckRadioButton(Handle(), IDC_KIND_FIRST, IDC_KIND_LAST, KindId(kind));
+}
+
+void MainWindow::FillList(int id, const std::vector<std::string>& entries, int selectedRow) {
+    SendDlgItemMessageW(Handle(), id, LB_RESETCONTENT, 0, 0);
+    for (const std::string& entry : entries) {
+        SendDlgItemMessageW(Handle(), id, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(entry).c_str()));
+    }
+    SendDlgItemMessageW(Handle(), id, LB_SETCURSEL, static_cast<WPARAM>(selectedRow), 0);
+}
+
+void MainWindow::ShowPorts(const std::vector<PortEntry>& ports, int selectedRow) {
+    std::vector<std::string> names;
+    for (const PortEntry& port : ports) names.push_back(port.name);
+    FillList(IDC_PORT_LIST, names, selectedRow);
+}
+
+void MainWindow::ShowImages(const std::vector<std::string>& names, int selectedRow) {
+    FillList(IDC_IMAGE_LIST, names, selectedRow);
+}
+
+void MainWindow::EnableControl(MainControl control, bool enabled) {
+    EnableWindow(GetDlgItem(Handle(), ControlId(control)), enabled ? TRUE : FALSE);
+}
+
+void MainWindow::FocusField(MainField field) {
+    SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(Handle(), FieldId(field))), TRUE);
+}
+
+void MainWindow::ShowMessage(const std::string& text) { win::ShowMessage(Handle(), text); }
+
+TransferOutcome MainWindow::RunTransfer(const RunRequest& request) { return ProgressWindow(request).Run(Handle()); }
+
+std::optional<AccessLevel> MainWindow::AskPassword() { return PasswordWindow().Run(Handle()); }
+
+std::optional<OverwriteAnswer> MainWindow::AskOverwrite(const std::string& fileName) {
+    OverwriteWindow window(fileName, SystemFileSystem().CurrentFolder());
+    const OverwriteModel* answer = window.Run(Handle());
+    if (answer == nullptr) return std::nullopt;
+    return OverwriteAnswer{answer->Choice() == kRename, answer->NewName()};
+}
+
+std::optional<std::string> MainWindow::AskFolder(const std::string& current) {
+    return FolderBrowserWindow(current).Run(Handle());
+}
+
+void MainWindow::ShowAbout() { AboutWindow().Run(Handle()); }
+
+void MainWindow::PostUpdateCommand() {
+    PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), 0);
 }
 
 }  // namespace tarven::win

@@ -1,18 +1,39 @@
-// The main window (template 102) on Windows: it builds nothing itself, the
-// template does; it forwards the controls' notifications to the main window's
-// model and draws what the model says. The system menu's About entry, the
-// icon and the minimised drawing are Windows' own and live here.
+// The main window (template 102) on Windows: the template builds it; this
+// view forwards the controls' notifications to MainWindowModel and draws
+// what the model says. The system menu's About entry, the icon and the
+// minimised drawing are Windows' own and live here.
 #pragma once
 
+#include <memory>
+
+#include "ImageFiles.h"
+#include "MainWindowModel.h"
+#include "MainWindowView.h"
 #include "WinDialog.h"
 
 namespace tarven::win {
 
-class MainWindow : public WinDialog {
+class MainWindow : public WinDialog, public MainWindowView {
 public:
     MainWindow();
     ~MainWindow() override;
     void Run();
+
+    // MainWindowView: the dialogs it runs for the model.
+    TransferOutcome RunTransfer(const RunRequest& request) override;
+    std::optional<OverwriteAnswer> AskOverwrite(const std::string& fileName) override;
+    std::optional<std::string> AskFolder(const std::string& current) override;
+    std::optional<AccessLevel> AskPassword() override;
+    void ShowAbout() override;
+    void ShowMessage(const std::string& text) override;
+    // MainWindowView: what the window's controls show.
+    void ShowFields(const MainFields& fields) override;
+    void ShowImages(const std::vector<std::string>& names, int selectedRow) override;
+    void ShowPorts(const std::vector<PortEntry>& ports, int selectedRow) override;
+    void CheckKind(ImageKind kind) override;
+    void EnableControl(MainControl control, bool enabled) override;
+    void FocusField(MainField field) override;
+    void PostUpdateCommand() override;
 
 protected:
     BOOL OnInitDialog() override;
@@ -20,9 +41,14 @@ protected:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    BOOL OnListNotification(int id, int notification);
     void AddAboutToSystemMenu();
     void PaintMinimised();
+    void FillList(int id, const std::vector<std::string>& entries, int selectedRow);
+
     HICON icon_ = nullptr;
+    LocalImageFiles files_;
+    std::unique_ptr<MainWindowModel> model_;
 };
 
 }  // namespace tarven::win
