@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds tarven-link.exe, tarven-updater.exe and the
 # link tests, runs the tests under wine64, opens the window and each dialog on
-# a virtual display (pictures in build-windows/screenshots), and runs
-# tarven-link.exe against the Linux simulator
+# a virtual display (pictures in build-windows/screenshots), walks through the
+# window against the Linux simulator (version read, 1 MiB upload, "Sortie"),
+# and runs tarven-link.exe against the simulator
 # through wine's COM1: version, a 1 MiB upload with a speed change to 57,600
 # (checked on the pseudo-terminal), a read-back over an existing file, a batch
 # upload to COM1 and COM2 and a Ctrl-C.
@@ -72,8 +73,7 @@ timeout 900 "$wine" "$win/bin/link_tests.exe" --gtest_brief=1 || fail "link test
 
 step "the window and each dialog open on a virtual display"
 timeout 300 bash "$here/tests/windows/window-shots.sh" "$wine" "$wineserver" "$win" || fail "the window"
-# TARVEN_UPDATE_SCREENSHOTS=1 keeps this run's pictures as the documented ones.
-if [ -n "${TARVEN_UPDATE_SCREENSHOTS:-}" ]; then cp "$win"/screenshots/*.png "$here/docs/screenshots/windows/"; fi
+# TARVEN_UPDATE_SCREENSHOTS=1 keeps this run's pictures (below) as the documented ones.
 
 start_sim() {  # start_sim [simulator options...]: the simulator, with COM1 pointed at it
     rm -f "$line"
@@ -84,6 +84,10 @@ start_sim() {  # start_sim [simulator options...]: the simulator, with COM1 poin
 }
 stop_sim() { kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; sim_pid=""; }
 link() { (cd "$work" && timeout 300 "$wine" "$exe" "$@"); }
+
+step "the window against the simulator: version read, 1 MiB upload, \"Sortie\""
+timeout 300 bash "$here/tests/windows/window-walk.sh" "$wine" "$win" "$sim" "$line" || fail "the window's walk"
+if [ -n "${TARVEN_UPDATE_SCREENSHOTS:-}" ]; then cp "$win"/screenshots/*.png "$here/docs/screenshots/windows/"; fi
 
 step "version"
 start_sim --hardware HW-WIN-1 --software SW-WIN-2

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# One walk through tarven-updater.exe under wine, played with the mouse by
+# xdotool against the Linux simulator behind wine's COM1: "Lecture de la
+# Version" fills the [ Lecture ] fields, "Mise a jour" sends a 1 MiB image
+# that the receiver gets byte for byte and "Transfer Successfully!" shows,
+# and "Sortie" ends the program. window_texts.exe reads what the window shows.
+# Run by scripts/test-windows.sh in its private mount namespace; arguments:
+# wine, the Windows build folder, the simulator, the path COM1 stands for.
+set -euo pipefail
+wine=$1 win=$2 sim=$3 line=$4
+shots=$win/screenshots
+work=$win/wine-walk
+rm -rf "$work"
+mkdir -p "$shots" "$work"
+fail() { echo "Windows window walk FAILED: $*" >&2; exit 1; }
+
+. "$(dirname "$0")/window-common.sh"
+start_display
+program_pid="" sim_pid=""
+finish() {
+    if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+    kill "$xvfb" 2>/dev/null || true
+}
+trap finish EXIT
+texts() { (cd "$work" && "$wine" "$win/bin/window_texts.exe" "$1") | tr -d '\r'; }
+wait_text() {  # wait_text TITLE PATTERN: until a control of that window matches
+    for _ in $(seq 120); do texts "$1" | grep -q -- "$2" && return 0; sleep 0.2; done
+    return 1
+}
+
+# A 1 MiB image with its version texts where the window looks for them.
+head -c 1048576 /dev/urandom >"$work/main.bin"
+printf '\377\377SW-IMAGE-3\0\0\0\0\377HW-IMG\0\0' |
+    dd of="$work/main.bin" bs=1 seek=$((913328 + 10)) conv=notrunc status=none
+rm -f "$line"
+"$sim" --link "$line" --hardware HW-WALK-1 --software SW-WALK-2 --upload-output "$work/received.bin" \
+    --exit-after-upload >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -L "$line" ] && break; sleep 0.1; done
+[ -L "$line" ] || fail "the simulator did not start"
+
+(cd "$work" && exec "$wine" "$win/bin/tarven-updater.exe") >"$work/updater.log" 2>&1 &
+program_pid=$!
+main=$(window_of "TARVEN Updater V1.0") || fail "the main window did not open"
+wait_text "TARVEN Updater V1.0" $'^11973\t' >/dev/null || true
+texts "TARVEN Updater V1.0" >"$work/start.txt"
+
+echo "-- \"Lecture de la Version\""
+click_du "$main" 444 282 191 259 83 18
+wait_text "TARVEN Updater V1.0" $'^1000\tSW-WALK-2$' || fail "the software version never showed: $(texts "TARVEN Updater V1.0" | grep -E '^100[01]')"
+texts "TARVEN Updater V1.0" | grep -q $'^1001\tHW-WALK-1$' || fail "the hardware version did not show"
+texts "TARVEN Updater V1.0" | grep -q $'^1007\tSW-IMAGE-3$' || fail "the image's software version did not show"
+shoot "$main" main-window-versions
+
+echo "-- \"Mise a jour\" with a 1 MiB image"
+click_du "$main" 444 282 103 258 83 18
+progress=$(window_of "PC vers TARVEN") || fail "the progress dialog did not open"
+# The run may end before the picture is taken; only its end is required.
+if wait_text "PC vers TARVEN" 'KB'; then import -window "$progress" "$shots/progress-running.png" 2>/dev/null || true; fi
+wait_text "TARVEN Updater V1.0" 'Transfer Successfully!' || fail "no \"Transfer Successfully!\": $(texts "TARVEN Updater V1.0")"
+box=$(window_of "TARVEN Updater V1.0" "$main") || fail "the message box has no window"
+shoot "$box" upload-done
+for _ in $(seq 300); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
+cmp "$work/main.bin" "$work/received.bin" || fail "the receiver's image differs from the file"
+xdotool windowfocus --sync "$box" key Return
+sleep 1
+
+echo "-- \"Sortie\""
+click_du "$main" 444 282 340 239 83 18
+for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$program_pid" 2>/dev/null; then fail "\"Sortie\" did not end the program"; fi
+program_pid=""
+echo "Windows window walk passed"
