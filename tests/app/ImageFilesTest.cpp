@@ -1,5 +1,6 @@
 // The window's rules without a window: listing, version texts, the update
-// command's outcomes. (The sizes each kind accepts: tests/link/KindTableTest.)
+// command's outcomes. (The sizes each kind accepts: tests/link/KindTableTest;
+// the version block's texts: tests/cli/CliTest and the version read here.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,7 +19,6 @@
 #include "AppTestSupport.h"
 #include "CommandOutcomes.h"
 #include "ImageFiles.h"
-#include "VersionBlock.h"
 
 // Stands in for the C library's readdir for the whole test program, so a
 // test can make a folder listing fail part-way (as a vanished network folder
@@ -137,16 +137,6 @@ TEST(VersionFields, RecordPositionsFollowTheFileLength) {
     EXPECT_EQ(image("p2.bin", 2097152, 1761200), found);
     EXPECT_EQ(image("f2.bin", 2097152, 1892272), found);
     EXPECT_FALSE(ReadImageVersions("missing.bin").has_value());
-}
-
-TEST(VersionBlock, TextsRunToZeroOrTheBlocksEnd) {
-    std::vector<std::uint8_t> block(kVersionBlockSize, 0);
-    const std::string hw = "HW-7";
-    std::copy(hw.begin(), hw.end(), block.begin() + 32);
-    std::fill(block.begin() + 64, block.end(), 'S');
-    EXPECT_EQ(VersionBlockText(block, 32), "HW-7");
-    EXPECT_EQ(VersionBlockText(block, 64), std::string(36, 'S'));
-    EXPECT_EQ(VersionBlockText(std::vector<std::uint8_t>(kVersionBlockSize, 0), 64), "");
 }
 
 TEST(UpdateOutcomes, MessageRepeatAndStepByResult) {
