@@ -68,11 +68,11 @@ private:
     }
     void SendBlock(std::int32_t size) {
         e_.SendDataFrame(block_.data(), size);
-        sentAtUs_ = LinkTime().NowUs();
+        sentAtUs_ = e_.Clock().NowUs();
     }
     void SendCode(std::uint16_t code) {
         e_.SendCommand(code);
-        sentAtUs_ = LinkTime().NowUs();
+        sentAtUs_ = e_.Clock().NowUs();
     }
     bool ListenForStrayReply();
     void Finish(int result);
@@ -134,7 +134,7 @@ void UploadExchange::Run() {
     while (!done_ && !e_.StopRequested()) {
         const int result = e_.ReceiveFrame({}, nullptr, kUploadRecvTimeout);
         if (e_.StopRequested()) return;
-        if (result >= 0) slowestReplyUs_ = std::max(slowestReplyUs_, LinkTime().NowUs() - sentAtUs_);
+        if (result >= 0) slowestReplyUs_ = std::max(slowestReplyUs_, e_.Clock().NowUs() - sentAtUs_);
         switch (result) {
             case kCodeAck:
                 OnAck();
