@@ -26,10 +26,6 @@ std::size_t CharacterCount(MainField field, const std::string& text) {
     return count;
 }
 
-// The three software kinds accept the same sizes and carry version texts.
-bool IsSoftwareKind(ImageKind kind) {
-    return kind == ImageKind::Software || kind == ImageKind::FullImage || kind == ImageKind::SoftwareDataLoader;
-}
 
 }  // namespace
 
@@ -106,8 +102,9 @@ void MainWindowModel::OnPortSelected(int row) {
 void MainWindowModel::OnKindChanged(ImageKind checkedKind) {
     const ImageKind oldKind = imageKind;
     imageKind = checkedKind;
-    // Among the software kinds the list and its selection stay.
-    if (!(IsSoftwareKind(oldKind) && IsSoftwareKind(imageKind))) RefreshImageList();
+    // The software kinds (those with version texts) accept the same sizes:
+    // among them the list and its selection stay.
+    if (!(Rules(oldKind).versionTexts && Rules(imageKind).versionTexts)) RefreshImageList();
 }
 
 void MainWindowModel::RefreshImageList() {
@@ -140,7 +137,7 @@ std::string MainWindowModel::SelectedImageName() const { return ImageNameAt(sele
 
 void MainWindowModel::ShowImageVersions() {
     const std::string name = SelectedImageName();
-    if (!IsSoftwareKind(imageKind) || name.empty()) {
+    if (!Rules(imageKind).versionTexts || name.empty()) {
         fields.imageSoftwareVersion = kUnavailableText;
         fields.imageHardwareVersion = kUnavailableText;
         PushFields();
