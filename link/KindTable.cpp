@@ -24,6 +24,12 @@ bool SameWordAnyCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// The row of a radio-button id, or nullptr outside 11990..11996.
+const KindRules* FindKind(std::int32_t id) {
+    const int index = KindIndex(id);
+    return index >= 0 && index < kKindCount ? &kKindTable[std::size_t(index)] : nullptr;
+}
+
 }  // namespace
 
 bool KindRules::AcceptsSize(std::int64_t length) const {
@@ -32,16 +38,6 @@ bool KindRules::AcceptsSize(std::int64_t length) const {
 }
 
 const KindRules& Rules(ImageKind kind) { return kKindTable[std::size_t(KindIndex(kind))]; }
-
-const KindRules* FindKind(std::int32_t id) {
-    const int index = KindIndex(id);
-    return index >= 0 && index < kKindCount ? &kKindTable[std::size_t(index)] : nullptr;
-}
-
-std::optional<ImageKind> KindFromId(std::int32_t id) {
-    if (const KindRules* rules = FindKind(id)) return rules->kind;
-    return std::nullopt;
-}
 
 std::optional<ImageKind> ParseKind(std::string_view text) {
     for (const KindRules& rules : kKindTable)

@@ -59,11 +59,6 @@ inline constexpr std::array<KindRules, kKindCount> kKindTable = {{
 // The row of a kind.
 const KindRules& Rules(ImageKind kind);
 
-// The kind of a radio-button id; nothing outside 11990..11996.
-std::optional<ImageKind> KindFromId(std::int32_t id);
-// The row of a radio-button id, or nullptr outside 11990..11996.
-const KindRules* FindKind(std::int32_t id);
-
 // A kind as tarven-link takes it: its name in any letter case, or its id.
 std::optional<ImageKind> ParseKind(std::string_view text);
 // "software (11992)", for messages.
@@ -71,32 +66,13 @@ std::string KindNameAndId(ImageKind kind);
 // "65536 or 30720 bytes", "1 to 66559 bytes".
 std::string AcceptedSizesText(ImageKind kind);
 
-// What an upload of the kind with this id sends: an id outside the table
-// starts like the chip kinds, with kCodeChipStart and no preamble.
+// The engine holds its kind as the radio-button id. What an upload of the
+// kind with this id sends: an id outside the table starts like the chip
+// kinds, with kCodeChipStart and no preamble.
 std::uint16_t UploadStartCode(std::int32_t kindId, AccessLevel level);
 bool UploadHasPreamble(std::int32_t kindId);
 // The read-back request of the kind with this id; nothing when the receiver
 // has no read-back of it.
 std::optional<std::uint16_t> ReadBackRequest(std::int32_t kindId);
-
-// ---------------------------------------------------------------- older names
-// Thin forms over the table for callers that still hold kinds as ints.
-
-// kindIndex is kind - 11990; an index outside 0..6 accepts nothing.
-inline bool IsImageSizeAccepted(int kindIndex, std::int64_t length) {
-    const KindRules* rules = FindKind(KindFactoryData + kindIndex);
-    return rules && rules->AcceptsSize(length);
-}
-// An id outside the table needs full access, like the chip kinds.
-inline bool ReadBackEnabled(std::int32_t kindId, AccessLevel level) {
-    const KindRules* rules = FindKind(kindId);
-    return rules ? rules->ReadBackEnabledAt(level) : level == AccessLevel::Full;
-}
-inline bool ReadBackSupported(std::int32_t kindId) { return ReadBackRequest(kindId).has_value(); }
-// "main.bin" for an id outside the table.
-inline std::string ReadBackFileName(std::int32_t kindId) {
-    const KindRules* rules = FindKind(kindId);
-    return std::string(rules ? rules->readBackFile : Rules(ImageKind::Software).readBackFile);
-}
 
 }  // namespace tarven
