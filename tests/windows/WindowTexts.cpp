@@ -1,5 +1,6 @@
 // Prints the controls of every top-level window with a given title, one line
-// each: the control's id, a tab, and its text. The Windows stage reads the
+// each: the control's id, a tab, and its text, then a tab and "disabled" for
+// a control that is. The Windows stage reads the
 // window's fields and message boxes with it while xdotool plays the user:
 //   window_texts.exe "TARVEN Updater V1.0"
 #include <cstdio>
@@ -24,7 +25,7 @@ std::wstring TextOf(HWND window) {
 BOOL CALLBACK PrintControl(HWND control, LPARAM) {
     const std::wstring text = TextOf(control);
     const int id = static_cast<int>(static_cast<short>(GetDlgCtrlID(control)));
-    std::printf("%d\t%ls\n", id, text.c_str());
+    std::printf("%d\t%ls%s\n", id, text.c_str(), IsWindowEnabled(control) ? "" : "\tdisabled");
     return TRUE;
 }
 

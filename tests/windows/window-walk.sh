@@ -3,7 +3,8 @@
 # xdotool against the Linux simulator behind wine's COM1: "Lecture de la
 # Version" fills the [ Lecture ] fields, "Mise a jour" sends a 1 MiB image
 # that the receiver gets byte for byte and "Transfer Successfully!" shows,
-# and "Sortie" ends the program. window_texts.exe reads what the window shows.
+# the service password typed in lower case is accepted, and "Sortie" ends
+# the program. window_texts.exe reads what the window shows.
 # Run by scripts/test-windows.sh in its private mount namespace; arguments:
 # wine, the Windows build folder, the simulator, the path COM1 stands for.
 set -euo pipefail
@@ -65,6 +66,15 @@ for _ in $(seq 300); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
 cmp "$work/main.bin" "$work/received.bin" || fail "the receiver's image differs from the file"
 xdotool windowfocus --sync "$box" key Return
 sleep 1
+
+echo "-- \"Mot de passe\" with the service password typed in lower case"
+click_du "$main" 444 282 341 207 83 18
+password=$(window_of "MOT DE PASSE ") || fail "the password window did not open"
+# From "OK", two tabs reach the password's edit, which turns letters into capitals.
+xdotool windowfocus --sync "$password" key Tab Tab type kolwe
+xdotool key Return
+wait_text "TARVEN Updater V1.0" $'^11977\tMot de passe\tdisabled$' ||
+    fail "an accepted password left \"Mot de passe\" enabled: $(texts "TARVEN Updater V1.0" | grep '^11977')"
 
 echo "-- \"Sortie\""
 click_du "$main" 444 282 340 239 83 18
