@@ -3,7 +3,10 @@
 // a control that is. The Windows stage reads the
 // window's fields and message boxes with it while xdotool plays the user:
 //   window_texts.exe "TARVEN Updater V1.0"
+// With --press ID it clicks that button instead, for the one the window
+// keeps hidden (" Reprenez"), which no mouse can reach.
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include <windows.h>
@@ -29,9 +32,14 @@ BOOL CALLBACK PrintControl(HWND control, LPARAM) {
     return TRUE;
 }
 
+int g_press = 0;  // the button to click, or 0 to print the controls
+
 BOOL CALLBACK VisitTopLevel(HWND window, LPARAM title) {
-    if (IsWindowVisible(window) && TextOf(window) == reinterpret_cast<const wchar_t*>(title)) {
+    if (!IsWindowVisible(window) || TextOf(window) != reinterpret_cast<const wchar_t*>(title)) return TRUE;
+    if (g_press == 0) {
         EnumChildWindows(window, &PrintControl, 0);
+    } else if (HWND button = GetDlgItem(window, g_press)) {
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(g_press, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     }
     return TRUE;
 }
@@ -39,7 +47,8 @@ BOOL CALLBACK VisitTopLevel(HWND window, LPARAM title) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) return 2;
+    if (argc == 4 && std::wstring(argv[2]) == L"--press") g_press = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
+    else if (argc != 2) return 2;
     EnumWindows(&VisitTopLevel, reinterpret_cast<LPARAM>(argv[1]));
     std::fflush(stdout);
     return 0;

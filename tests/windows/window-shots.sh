@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows window under wine on a virtual display: tarven-updater.exe opens
 # its main window, and its buttons open the About box, the password window,
-# the folder browser and from there the new folder dialog; the two templates
-# reached only during a run open on their own. Each is kept as a picture in
-# $shots.
+# the folder browser and from there the new folder dialog; the progress
+# template opens on its own as it looks before a run starts (window-walk.sh
+# reaches it and the overwrite question in a run). Each is kept as a picture
+# in $shots.
 # Run by scripts/test-windows.sh inside its private mount namespace, with
 # WINEPREFIX set up; arguments: wine, wineserver, the Windows build folder.
 set -euo pipefail
@@ -54,8 +55,8 @@ for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; 
 if kill -0 "$program_pid" 2>/dev/null; then fail "\"Sortie\" did not end the program"; fi
 program_pid=""
 
-echo "-- the templates reached only during a run: progress, overwrite-or-rename"
-for entry in "404:PC vers TARVEN:progress" "400:réécriture:overwrite"; do
+echo "-- the progress template before any run (window-walk.sh shows it running)"
+for entry in "404:PC vers TARVEN:progress"; do
     IFS=: read -r number title name <<<"$entry"
     (cd "$work" && exec "$wine" "$win/bin/show_template.exe" "$number") >>"$work/templates.log" 2>&1 &
     program_pid=$!

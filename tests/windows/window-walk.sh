@@ -3,8 +3,9 @@
 # xdotool against the Linux simulator behind wine's COM1: "Lecture de la
 # Version" fills the [ Lecture ] fields, "Mise a jour" sends a 1 MiB image
 # that the receiver gets byte for byte and "Transfer Successfully!" shows,
-# the service password typed in lower case is accepted, and "Sortie" ends
-# the program. window_texts.exe reads what the window shows.
+# the service password typed in lower case is accepted, the hidden read-back
+# button asks before it would write over a file, and "Sortie" ends the
+# program. window_texts.exe reads what the window shows.
 # Run by scripts/test-windows.sh in its private mount namespace; arguments:
 # wine, the Windows build folder, the simulator, the path COM1 stands for.
 set -euo pipefail
@@ -32,6 +33,8 @@ wait_text() {  # wait_text TITLE PATTERN: until a control of that window matches
 
 # A 1 MiB image with its version texts where the window looks for them.
 head -c 1048576 /dev/urandom >"$work/main.bin"
+head -c 65536 /dev/urandom >"$work/Def_Data.bin"
+cp "$work/Def_Data.bin" "$work/Def_Data.orig"
 printf '\377\377SW-IMAGE-3\0\0\0\0\377HW-IMG\0\0' |
     dd of="$work/main.bin" bs=1 seek=$((913328 + 10)) conv=notrunc status=none
 rm -f "$line"
@@ -75,6 +78,22 @@ xdotool windowfocus --sync "$password" key Tab Tab type kolwe
 xdotool key Return
 wait_text "TARVEN Updater V1.0" $'^11977\tMot de passe\tdisabled$' ||
     fail "an accepted password left \"Mot de passe\" enabled: $(texts "TARVEN Updater V1.0" | grep '^11977')"
+
+echo "-- the hidden \" Reprenez\" over an existing Def_Data.bin: the overwrite question, cancelled"
+# The upload's receiver has gone; the read-back checks that its port opens.
+rm -f "$line"
+"$sim" --link "$line" >"$work/sim2.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -L "$line" ] && break; sleep 0.1; done
+click_du "$main" 444 282 29 118 99 10  # "FDD (Factory Default Data)"
+wait_text "TARVEN Updater V1.0" $'^11982\t' >/dev/null || true
+(cd "$work" && "$wine" "$win/bin/window_texts.exe" "TARVEN Updater V1.0" --press 11974)
+overwrite=$(window_of "réécriture") || fail "the overwrite question did not open"
+texts "réécriture" | grep -q $'^11650\tDef_Data.bin already exists$' || fail "the overwrite question: $(texts "réécriture")"
+shoot "$overwrite" overwrite
+click_du "$overwrite" 196 134 139 110 55 17  # "Annuler"
+sleep 1
+cmp -s "$work/Def_Data.bin" "$work/Def_Data.orig" || fail "a cancelled read-back changed Def_Data.bin"
 
 echo "-- \"Sortie\""
 click_du "$main" 444 282 340 239 83 18
