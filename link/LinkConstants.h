@@ -105,10 +105,8 @@ enum class AccessLevel : std::int32_t {
     Full = 2,      // "TREVSAN"
 };
 
-// The unscoped spellings, for callers not yet moved to the names above.
-inline constexpr LinkMode kModeVersionQuery = LinkMode::VersionQuery;
-inline constexpr LinkMode kModeUpload = LinkMode::Upload;
-inline constexpr LinkMode kModeReadBack = LinkMode::ReadBack;
+// The kind ids as plain ints, for the engine, the simulator and their tests,
+// which hold a kind as its radio-button id.
 inline constexpr std::int32_t KindFactoryData = KindId(ImageKind::FactoryData);
 inline constexpr std::int32_t KindUserData = KindId(ImageKind::UserData);
 inline constexpr std::int32_t KindSoftware = KindId(ImageKind::Software);

@@ -48,7 +48,7 @@ protected:
     void Start(ScriptedPort::Reaction reaction) {
         auto owned = std::make_unique<ScriptedPort>(std::move(reaction));
         port = owned.get();
-        run = std::make_unique<LiveRun>(kModeVersionQuery, std::move(owned));
+        run = std::make_unique<LiveRun>(LinkMode::VersionQuery, std::move(owned));
         ASSERT_TRUE(run->Start());
     }
     std::vector<std::uint8_t> Block() { return {run->Engine().versionBuffer.begin(), run->Engine().versionBuffer.begin() + kVersionBlockSize}; }

@@ -33,7 +33,7 @@ TEST(TerminateLinkWorker, StopsAWorkerInTheMiddleOfASevenSecondPause) {
         if (f.code == kCodeVersionRequest) port.QueueCommand(kCodeStandBy);
     });
     ScriptedPort& port = *owned;
-    LiveRun run(kModeVersionQuery, std::move(owned));
+    LiveRun run(LinkMode::VersionQuery, std::move(owned));
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitForFrames(port, 1));
     std::this_thread::sleep_for(50ms);
@@ -60,7 +60,7 @@ TEST(TerminateLinkWorker, StopsAReadWithAFiveHundredSecondBudget) {
 TEST(TerminateLinkWorker, StopsAWriteTheDriverWillNotTake) {
     auto owned = std::make_unique<ScriptedPort>();
     owned->BlockWrites(true);
-    LiveRun run(kModeVersionQuery, std::move(owned));
+    LiveRun run(LinkMode::VersionQuery, std::move(owned));
     ASSERT_TRUE(run.Start());
     std::this_thread::sleep_for(50ms);  // inside the 5 s write wait by now
     EXPECT_TRUE(LinkWorkerRunning());
@@ -71,7 +71,7 @@ TEST(TerminateLinkWorker, StopsAWriteTheDriverWillNotTake) {
 TEST(TerminateLinkWorker, DoesNothingWithoutAWorkerOrWhenCalledTwice) {
     TerminateLinkWorker();
     auto owned = std::make_unique<ScriptedPort>();
-    LiveRun run(kModeVersionQuery, std::move(owned));
+    LiveRun run(LinkMode::VersionQuery, std::move(owned));
     ASSERT_TRUE(run.Start());
     TerminateLinkWorker();
     TerminateLinkWorker();
