@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         Save(&window, "main-window");
 
         WhenModal("TransferDialog", 0, [](QWidget* w) { Save(w, "version-read"); });
-        window.OnReadVersion();
+        window.Model().OnReadVersion();
         Save(&window, "main-window-versions");
 
         WhenModal("TransferDialog", 150, [](QWidget* w) { Save(w, "upload-progress"); });
@@ -95,26 +95,26 @@ int main(int argc, char** argv) {
             Save(w, "upload-done");
             w->close();
         });
-        window.OnUpdateCommand();
+        window.Model().OnUpdateCommand();
 
         WhenModal("PasswordDialog", 100, [](QWidget* w) {
             if (auto* edit = w->findChild<QLineEdit*>()) edit->setText("KOLWE");
             Save(w, "password");
             w->close();
         });
-        window.OnServiceAccess();
+        window.Model().OnServiceAccess();
 
         WhenModal("FolderDialog", 200, [](QWidget* w) {
             Save(w, "folder-browser");
             w->close();
         });
-        window.OnChangeFolder();
+        window.Model().OnChangeFolder();
 
         WhenModal("AboutDialog", 100, [](QWidget* w) {
             Save(w, "about");
             w->close();
         });
-        window.OnNote();
+        window.Model().OnNote();
         window.close();
         QDir(work).removeRecursively();
         app.quit();
