@@ -4,15 +4,15 @@
 # build-windows/bin/, and packs both programs into
 # build-windows/tarven-link-<version>-windows-x64.zip for technicians.
 # Installs the Debian packages it needs first; present ones are skipped.
-# --with-wine also installs wine64, which runs the results here, and the
-# virtual display, input and screenshot tools the window's tests use.
+# --with-wine also installs wine64 and its fonts, which run the results here,
+# and the virtual display, input and screenshot tools the window's tests use.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARVEN_WINDOWS_BUILD:-$here/build-windows}
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest zip)
-if [ "${1:-}" = "--with-wine" ]; then packages+=(wine64 xvfb xdotool imagemagick); fi
+if [ "${1:-}" = "--with-wine" ]; then packages+=(wine64 fonts-wine xvfb xdotool imagemagick); fi
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then missing+=("$p"); fi

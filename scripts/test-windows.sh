@@ -63,6 +63,15 @@ timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || fail "wine did not start 
     for n in 3 4 5 6; do printf '"COM%s"=""\r\n' "$n"; done
 } >"$work/ports.reg"
 (cd "$work" && timeout 120 "$wine" reg import ports.reg >/dev/null 2>&1) || fail "could not set wine's ports"
+# The templates are laid out in "MS Sans Serif" 8, whose dialog base units are
+# 6 x 13 pixels on Windows. A new prefix has none of wine's own fonts, so wine
+# draws the dialogs in a wider stand-in (7 x 13) and clips their captions;
+# wine's "MS Sans Serif" and Tahoma (fonts-wine) have Windows' metrics.
+wine_fonts=/usr/share/wine/fonts
+for font in sserife.fon tahoma.ttf tahomabd.ttf; do
+    cp "$wine_fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" ||
+        fail "wine's font $font is missing (bash scripts/build-windows.sh --with-wine installs fonts-wine)"
+done
 timeout 120 "$wineserver" -w || true
 # Wine reads its port map when it starts; one server for the whole stage spares a start per run.
 "$wineserver" -p >/dev/null 2>&1

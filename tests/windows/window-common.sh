@@ -29,14 +29,14 @@ shoot() {  # shoot WINDOW NAME: once the window has drawn itself
 }
 
 # Clicks the centre of a control given in dialog units (x, y, w, h) of a
-# template w_du x h_du: the font of the templates measures 7/4 pixels per
-# horizontal unit and 13/8 per vertical one under wine.
+# template w_du x h_du: the font of the templates measures 6/4 pixels per
+# horizontal unit and 13/8 per vertical one, under wine as on Windows.
 click_du() {  # click_du WINDOW W_DU H_DU X Y W H
     local geometry width height left top
     geometry=$(xdotool getwindowgeometry --shell "$1")
     width=$(sed -n 's/^WIDTH=//p' <<<"$geometry")
     height=$(sed -n 's/^HEIGHT=//p' <<<"$geometry")
-    left=$(( (width - $2 * 7 / 4) / 2 ))
+    left=$(( (width - $2 * 6 / 4) / 2 ))
     top=$(( height - left - $3 * 13 / 8 ))
-    xdotool mousemove --window "$1" $(( left + ($4 + $6 / 2) * 7 / 4 )) $(( top + ($5 + $7 / 2) * 13 / 8 )) click 1
+    xdotool mousemove --window "$1" $(( left + ($4 + $6 / 2) * 6 / 4 )) $(( top + ($5 + $7 / 2) * 13 / 8 )) click 1
 }
