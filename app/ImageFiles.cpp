@@ -63,10 +63,10 @@ std::vector<std::string> ListAcceptedImages(ImageFiles& files, ImageKind kind) {
     return names;
 }
 
-std::string LocalImageFiles::CurrentFolder() { return SystemFileSystem().CurrentFolder(); }
+std::string LocalImageFiles::CurrentFolder() { return system_.CurrentFolder(); }
 
 bool LocalImageFiles::SetCurrentFolder(const std::string& folder) {
-    return SystemFileSystem().SetCurrentFolder(folder);
+    return system_.SetCurrentFolder(folder);
 }
 
 std::vector<std::string> LocalImageFiles::ImageCandidates() { return ListImageCandidates("."); }
@@ -80,7 +80,7 @@ std::optional<ImageVersions> LocalImageFiles::ReadImageVersions(const std::strin
 }
 
 bool LocalImageFiles::CanOpenForReading(const std::string& name) {
-    return SystemFileSystem().TryOpenFile(name, true) == FileOpenError::kNone;
+    return system_.TryOpenFile(name, true) == FileOpenError::kNone;
 }
 
 bool LocalImageFiles::IsSpecialFile(const std::string& name) {

@@ -36,9 +36,13 @@ public:
     virtual bool IsSpecialFile(const std::string& name) = 0;
 };
 
-// The machine's own, over the folder dialogs' SystemFileSystem().
+class FileSystem;
+
+// The machine's own files, over the file system the front end hands in (the
+// one the folder dialogs use, so both agree on the current folder).
 class LocalImageFiles : public ImageFiles {
 public:
+    explicit LocalImageFiles(FileSystem& system) : system_(system) {}
     std::string CurrentFolder() override;
     bool SetCurrentFolder(const std::string& folder) override;
     std::vector<std::string> ImageCandidates() override;
@@ -46,6 +50,9 @@ public:
     std::optional<ImageVersions> ReadImageVersions(const std::string& name) override;
     bool CanOpenForReading(const std::string& name) override;
     bool IsSpecialFile(const std::string& name) override;
+
+private:
+    FileSystem& system_;
 };
 
 // The "*.bi*" wildcard, without regard to letter case.

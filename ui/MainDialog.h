@@ -12,6 +12,7 @@
 #include "LinkConstants.h"
 #include "MainWindowModel.h"
 #include "MainWindowView.h"
+#include "SystemFileSystem.h"
 
 class QRadioButton;
 
@@ -62,7 +63,7 @@ private:
 
     std::unique_ptr<Ui::MainDialog> ui_;
     std::array<QRadioButton*, kKindCount> kindButtons_{};
-    LocalImageFiles files_;
+    LocalImageFiles files_{SystemFileSystem()};
     MainWindowModel model_;
 };
 

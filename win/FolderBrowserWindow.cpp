@@ -4,6 +4,7 @@
 #include "ResourceIds.h"
 #include "WinMessageBox.h"
 #include "WinText.h"
+#include "SystemFileSystem.h"
 
 namespace tarven::win {
 

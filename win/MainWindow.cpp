@@ -8,6 +8,7 @@
 #include "ResourceIds.h"
 #include "WinMessageBox.h"
 #include "WinText.h"
+#include "SystemFileSystem.h"
 
 namespace tarven::win {
 

@@ -10,6 +10,7 @@
 #include "MainWindowModel.h"
 #include "MainWindowView.h"
 #include "WinDialog.h"
+#include "SystemFileSystem.h"
 
 namespace tarven::win {
 
@@ -47,7 +48,7 @@ private:
     void FillList(int id, const std::vector<std::string>& entries, int selectedRow);
 
     HICON icon_ = nullptr;
-    LocalImageFiles files_;
+    LocalImageFiles files_{SystemFileSystem()};
     std::unique_ptr<MainWindowModel> model_;
 };
 

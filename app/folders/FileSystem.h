@@ -1,7 +1,7 @@
 // The file system as the folder dialogs see it. The models ask only these
 // questions, so tests run them on a temporary folder and each platform
-// answers them in a file of its own (FileSystemUnix.cpp, a Windows one
-// beside it).
+// answers them in a file of its own under os/; the front end hands the
+// models the machine's one.
 #pragma once
 
 #include <functional>
@@ -63,8 +63,5 @@ public:
     // drive; on POSIX its mount point becomes the current folder.
     virtual bool ChangeDrive(const std::string& drive) = 0;
 };
-
-// The real file system of the platform the program was built for.
-FileSystem& SystemFileSystem();
 
 }  // namespace tarven

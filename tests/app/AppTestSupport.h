@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MainWindowModel.h"
+#include "SystemFileSystem.h"
 
 namespace tarven::test {
 
@@ -89,7 +90,7 @@ struct Window {
         model.Start();
     }
     FakeMainView view;
-    LocalImageFiles files;
+    LocalImageFiles files{SystemFileSystem()};
     MainWindowModel model;
 };
 

@@ -19,6 +19,7 @@
 #include "AppTestSupport.h"
 #include "CommandOutcomes.h"
 #include "ImageFiles.h"
+#include "SystemFileSystem.h"
 
 // Stands in for the C library's readdir for the whole test program, so a
 // test can make a folder listing fail part-way (as a vanished network folder
@@ -62,7 +63,7 @@ TEST(ImageListing, PipesAndDevicesNeverHoldTheListingUp) {
     TempFolder folder;
     folder.File("a.bin", 65536);
     ASSERT_EQ(::mkfifo("pipe.bin", 0600), 0);
-    LocalImageFiles files;
+    LocalImageFiles files{SystemFileSystem()};
     auto listing = std::async(std::launch::async, [&] { return ListAcceptedImages(files, ImageKind::FactoryData); });
     if (listing.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         ADD_FAILURE() << "the listing waits for a writer on the pipe";

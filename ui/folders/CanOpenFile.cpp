@@ -1,6 +1,7 @@
 #include "CanOpenFile.h"
 
 #include "FolderMessages.h"
+#include "SystemFileSystem.h"
 
 namespace tarven {
 

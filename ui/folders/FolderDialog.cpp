@@ -6,6 +6,7 @@
 #include "MessageBox.h"
 #include "NewFolderDialog.h"
 #include "ui_FolderDialog.h"
+#include "SystemFileSystem.h"
 
 #include <QShortcut>
 

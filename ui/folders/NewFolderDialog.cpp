@@ -4,6 +4,7 @@
 #include "FolderMessages.h"
 #include "MessageBox.h"
 #include "ui_NewFolderDialog.h"
+#include "SystemFileSystem.h"
 
 #include <QShortcut>
 

@@ -6,6 +6,7 @@
 #include "FolderMessages.h"
 #include "MessageBox.h"
 #include "ui_OverwriteDialog.h"
+#include "SystemFileSystem.h"
 
 #include <QShortcut>
 
