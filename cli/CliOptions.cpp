@@ -1,9 +1,12 @@
 #include "CliOptions.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "KindTable.h"
 #include "PortSettings.h"
@@ -65,100 +68,112 @@ std::string CheckVerbOptions(const Options& o) {
     return {};
 }
 
+// The options that take the next argument as their value.
+constexpr std::array<std::string_view, 6> kValueOptions = {"--port", "--device", "--timeout",
+                                                           "--kind", "--password", "--output"};
+
+// Walks the arguments once; Run() is false when parsing stopped early, at an
+// error or at --help.
+class ArgumentParser {
+public:
+    ArgumentParser(const std::vector<std::string>& args, ParseResult& result)
+        : args_(args), r_(result), o_(result.options) {}
+
+    bool Run() {
+        for (i_ = 0; i_ < args_.size(); ++i_) {
+            const std::string& arg = args_[i_];
+            const bool positional = endOfOptions_ || arg.empty() || arg[0] != '-' || arg == "-";
+            if (!(positional ? Positional(arg) : Option(arg))) return false;
+        }
+        return true;
+    }
+
+private:
+    bool Fail(std::string text) {
+        r_.error = std::move(text);
+        return false;
+    }
+    bool Positional(const std::string& arg);
+    bool Option(const std::string& arg);
+    bool ValueOption(const std::string& arg, const std::string& v);
+
+    const std::vector<std::string>& args_;
+    ParseResult& r_;
+    Options& o_;
+    std::size_t i_ = 0;
+    bool endOfOptions_ = false;
+    // --device after a --port of its own fills that target; otherwise it opens one.
+    bool lastTargetHasDevice_ = true;
+};
+
+bool ArgumentParser::Positional(const std::string& arg) {
+    if (o_.verb != Verb::None) {
+        o_.files.push_back(arg);
+        return true;
+    }
+    const auto verb = VerbFromText(arg);
+    if (!verb) return Fail("unknown command '" + arg + "'");
+    o_.verb = *verb;
+    return true;
+}
+
+bool ArgumentParser::Option(const std::string& arg) {
+    if (arg == "--") {
+        endOfOptions_ = true;
+    } else if (arg == "--help" || arg == "-h") {
+        o_.verb = Verb::Help;
+        return false;
+    } else if (arg == "--trace" || arg == "--trace=json") {
+        o_.trace = true;
+        o_.traceJson = arg == "--trace=json";
+    } else if (arg == "--report-progress") {
+        o_.reportProgress = true;
+    } else if (arg == "--force") {
+        o_.force = true;
+    } else if (arg == "--verify") {
+        o_.verify = true;
+    } else if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end()) {
+        if (i_ + 1 >= args_.size()) return Fail(arg + " needs a value");
+        return ValueOption(arg, args_[++i_]);
+    } else {
+        return Fail("unknown option '" + arg + "'");
+    }
+    return true;
+}
+
+bool ArgumentParser::ValueOption(const std::string& arg, const std::string& v) {
+    if (arg == "--port") {
+        const auto index = PortFromText(v);
+        if (!index) return Fail("--port takes COM1 to COM6, not '" + v + "'");
+        o_.targets.push_back({*index, {}});
+        lastTargetHasDevice_ = false;
+    } else if (arg == "--device") {
+        if (v.empty()) return Fail("--device needs a path");
+        if (lastTargetHasDevice_) o_.targets.push_back({0, {}});
+        o_.targets.back().device = v;
+        lastTargetHasDevice_ = true;
+    } else if (arg == "--timeout") {
+        o_.timeoutSeconds = SecondsFromText(v);
+        if (!o_.timeoutSeconds) return Fail("--timeout takes a number of seconds above 0, not '" + v + "'");
+    } else if (arg == "--kind") {
+        o_.kind = ParseKind(v);
+        if (!o_.kind)
+            return Fail("unknown kind '" + v + "' (use fdd, ucd, software, full, loader, chip, fullx or 11990..11996)");
+    } else if (arg == "--password") {
+        o_.password = v;
+    } else if (arg == "--output") {
+        if (v.empty()) return Fail("--output needs a file name");
+        o_.output = v;
+    }
+    return true;
+}
+
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     ParseResult r;
+    if (!ArgumentParser(args, r).Run()) return r;
     Options& o = r.options;
-    bool endOfOptions = false;
-    // --device after a --port of its own fills that target; otherwise it opens one.
-    bool lastTargetHasDevice = true;
-
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                r.error = arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (o.verb == Verb::None) {
-                const auto verb = VerbFromText(arg);
-                if (!verb) {
-                    r.error = "unknown command '" + arg + "'";
-                    return r;
-                }
-                o.verb = *verb;
-            } else {
-                o.files.push_back(arg);
-            }
-            continue;
-        }
-        if (arg == "--") {
-            endOfOptions = true;
-        } else if (arg == "--help" || arg == "-h") {
-            o.verb = Verb::Help;
-            return r;
-        } else if (arg == "--port") {
-            if (!value(v)) return r;
-            const auto index = PortFromText(v);
-            if (!index) {
-                r.error = "--port takes COM1 to COM6, not '" + v + "'";
-                return r;
-            }
-            o.targets.push_back({*index, {}});
-            lastTargetHasDevice = false;
-        } else if (arg == "--device") {
-            if (!value(v)) return r;
-            if (v.empty()) {
-                r.error = "--device needs a path";
-                return r;
-            }
-            if (lastTargetHasDevice) o.targets.push_back({0, {}});
-            o.targets.back().device = v;
-            lastTargetHasDevice = true;
-        } else if (arg == "--timeout") {
-            if (!value(v)) return r;
-            o.timeoutSeconds = SecondsFromText(v);
-            if (!o.timeoutSeconds) {
-                r.error = "--timeout takes a number of seconds above 0, not '" + v + "'";
-                return r;
-            }
-        } else if (arg == "--trace" || arg == "--trace=json") {
-            o.trace = true;
-            o.traceJson = arg == "--trace=json";
-        } else if (arg == "--report-progress") {
-            o.reportProgress = true;
-        } else if (arg == "--kind") {
-            if (!value(v)) return r;
-            o.kind = ParseKind(v);
-            if (!o.kind) {
-                r.error = "unknown kind '" + v + "' (use fdd, ucd, software, full, loader, chip, fullx or 11990..11996)";
-                return r;
-            }
-        } else if (arg == "--password") {
-            if (!value(v)) return r;
-            o.password = v;
-        } else if (arg == "--output") {
-            if (!value(v)) return r;
-            if (v.empty()) {
-                r.error = "--output needs a file name";
-                return r;
-            }
-            o.output = v;
-        } else if (arg == "--force") {
-            o.force = true;
-        } else if (arg == "--verify") {
-            o.verify = true;
-        } else {
-            r.error = "unknown option '" + arg + "'";
-            return r;
-        }
-    }
     if (o.verb == Verb::None) {
         r.error = "no command given";
         return r;
