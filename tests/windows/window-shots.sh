@@ -29,6 +29,9 @@ echo "-- the main window, its About box, the password window, the folder browser
 program_pid=$!
 main=$(window_of "TARVEN Updater V1.0") || fail "the main window did not open"
 shoot "$main" main-window
+# The main window's template fits every caption in "MS Sans Serif" 8.
+clipped=$( (cd "$work" && "$wine" "$win/bin/window_texts.exe" "TARVEN Updater V1.0" --clipped) | tr -d '\r') ||
+    fail "captions clipped in the main window: $clipped"
 click_du "$main" 444 282 341 179 83 18  # "Note"
 sleep 1
 about=$(window_of "TARVEN Updater V1.0" "$main") || fail "\"Note\" did not open the About box"
