@@ -21,7 +21,8 @@ start_display
 program_pid="" sim_pid=""
 finish() {
     if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+    # A simulator removes its link as it ends: it must be gone before the next one starts.
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
     kill "$xvfb" 2>/dev/null || true
 }
 trap finish EXIT
