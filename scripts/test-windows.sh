@@ -66,9 +66,10 @@ timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || fail "wine did not start 
 # The templates are laid out in "MS Sans Serif" 8, whose dialog base units are
 # 6 x 13 pixels on Windows. A new prefix has none of wine's own fonts, so wine
 # draws the dialogs in a wider stand-in (7 x 13) and clips their captions;
-# wine's "MS Sans Serif" and Tahoma (fonts-wine) have Windows' metrics.
+# wine's "MS Sans Serif", "System" (the password window's, 8 x 16) and Tahoma
+# (fonts-wine) have Windows' metrics.
 wine_fonts=/usr/share/wine/fonts
-for font in sserife.fon tahoma.ttf tahomabd.ttf; do
+for font in sserife.fon vgasys.fon tahoma.ttf tahomabd.ttf; do
     cp "$wine_fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/" ||
         fail "wine's font $font is missing (bash scripts/build-windows.sh --with-wine installs fonts-wine)"
 done
