@@ -36,7 +36,8 @@ wait_text() {  # wait_text TITLE PATTERN: until a control of that window matches
 head -c 1048576 /dev/urandom >"$work/main.bin"
 head -c 65536 /dev/urandom >"$work/Def_Data.bin"
 cp "$work/Def_Data.bin" "$work/Def_Data.orig"
-printf '\377\377SW-IMAGE-3\0\0\0\0\377HW-IMG\0\0' |
+# The record's software field is its bytes 12 to 27, the hardware field 28 to 35.
+printf '\377\377SW-IMAGE-3\0\0\0\0\377\377HW-IMG\0\0' |
     dd of="$work/main.bin" bs=1 seek=$((913328 + 10)) conv=notrunc status=none
 rm -f "$line"
 "$sim" --link "$line" --hardware HW-WALK-1 --software SW-WALK-2 --upload-output "$work/received.bin" \
@@ -56,6 +57,7 @@ click_du "$main" 444 282 191 259 83 18
 wait_text "TARVEN Updater V1.0" $'^1000\tSW-WALK-2$' || fail "the software version never showed: $(texts "TARVEN Updater V1.0" | grep -E '^100[01]')"
 texts "TARVEN Updater V1.0" | grep -q $'^1001\tHW-WALK-1$' || fail "the hardware version did not show"
 texts "TARVEN Updater V1.0" | grep -q $'^1007\tSW-IMAGE-3$' || fail "the image's software version did not show"
+texts "TARVEN Updater V1.0" | grep -q $'^1008\tHW-IMG$' || fail "the image's hardware version did not show"
 shoot "$main" main-window-versions
 
 echo "-- \"Mise a jour\" with a 1 MiB image"
