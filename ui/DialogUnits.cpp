@@ -7,6 +7,9 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <vector>
+
+#include "CaptionRoom.h"
 
 namespace tarven {
 
@@ -38,34 +41,17 @@ QString Caption(QWidget* w) {
     return label->text();
 }
 
-Qt::Alignment HorizontalAlignment(const QWidget* w) {
-    if (auto* label = qobject_cast<const QLabel*>(w)) return label->alignment() & Qt::AlignHorizontal_Mask;
-    if (qobject_cast<const QAbstractButton*>(w) && !w->inherits("QRadioButton") && !w->inherits("QCheckBox"))
-        return Qt::AlignHCenter;
-    return Qt::AlignLeft;
+CaptionAnchor AnchorOf(const QWidget* w) {
+    Qt::Alignment align = Qt::AlignLeft;
+    if (auto* label = qobject_cast<const QLabel*>(w)) align = label->alignment() & Qt::AlignHorizontal_Mask;
+    else if (qobject_cast<const QAbstractButton*>(w) && !w->inherits("QRadioButton") && !w->inherits("QCheckBox"))
+        align = Qt::AlignHCenter;
+    if (align & Qt::AlignRight) return CaptionAnchor::Right;
+    if (align & Qt::AlignHCenter) return CaptionAnchor::Center;
+    return CaptionAnchor::Left;
 }
 
-// How far `w` may reach left and right without touching another control,
-// crossing the frame of a group box it sits in, or leaving the dialog.
-std::pair<int, int> FreeSpan(const QWidget* dialog, const QWidget* w) {
-    constexpr int kGap = 2;
-    const QRect r = w->geometry();
-    int left = kGap, right = dialog->width() - kGap;
-    for (QObject* child : dialog->children()) {
-        auto* other = qobject_cast<QWidget*>(child);
-        if (!other || other == w || other->isWindow()) continue;
-        const QRect o = other->geometry();
-        if (qobject_cast<QGroupBox*>(other) && o.contains(r)) {
-            left = std::max(left, o.left() + kGap * 3);
-            right = std::min(right, o.right() - kGap * 3);
-            continue;
-        }
-        if (o.bottom() < r.top() || o.top() > r.bottom()) continue;
-        if (o.left() >= r.right()) right = std::min(right, o.left() - kGap);
-        else if (o.right() <= r.left()) left = std::max(left, o.right() + kGap);
-    }
-    return {left, right};
-}
+CaptionBox BoxOf(const QRect& r) { return {r.left(), r.top(), r.right(), r.bottom()}; }
 
 // Grows `w` to the smallest font step (down to a legible floor) at which its
 // text fits, after the free room beside it; false when it still does not fit.
@@ -86,26 +72,14 @@ bool FitToText(QWidget* dialog, QWidget* w) {
 
 void GrowIntoFreeRoom(QWidget* dialog, QWidget* w, int neededWidth) {
     if (neededWidth <= w->width()) return;
-    const auto [left, right] = FreeSpan(dialog, w);
-    QRect r = w->geometry();
-    auto growLeft = [&](int by) { r.setLeft(std::max(left, r.left() - std::max(by, 0))); };
-    auto growRight = [&](int by) { r.setRight(std::min(right, r.right() + std::max(by, 0))); };
-    // Grow on the side the alignment anchors away from; when that side is
-    // blocked, take what the other side has.
-    const Qt::Alignment align = HorizontalAlignment(w);
-    if (align & Qt::AlignRight) {
-        growLeft(neededWidth - r.width());
-        growRight(neededWidth - r.width());
-    } else if (align & Qt::AlignHCenter) {
-        const int half = (neededWidth - r.width() + 1) / 2;
-        growLeft(half);
-        growRight(half);
-        growLeft(neededWidth - r.width());
-    } else {
-        growRight(neededWidth - r.width());
-        growLeft(neededWidth - r.width());
+    std::vector<OtherControl> others;
+    for (QObject* child : dialog->children()) {
+        auto* other = qobject_cast<QWidget*>(child);
+        if (!other || other == w || other->isWindow()) continue;
+        others.push_back({BoxOf(other->geometry()), qobject_cast<QGroupBox*>(other) != nullptr});
     }
-    w->setGeometry(r);
+    const CaptionBox r = GrowCaptionBox(BoxOf(w->geometry()), neededWidth, AnchorOf(w), dialog->width(), others);
+    w->setGeometry(QRect(QPoint(r.left, r.top), QPoint(r.right, r.bottom)));
 }
 
 namespace {

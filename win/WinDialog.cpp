@@ -1,5 +1,7 @@
 #include "WinDialog.h"
 
+#include "WinCaptions.h"
+
 namespace tarven::win {
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
@@ -16,7 +18,9 @@ INT_PTR CALLBACK WinDialog::Procedure(HWND dialog, UINT message, WPARAM wParam, 
         auto* self = reinterpret_cast<WinDialog*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         self->handle_ = dialog;
-        return self->OnInitDialog();
+        const BOOL result = self->OnInitDialog();
+        FitCaptions(dialog);
+        return result;
     }
     auto* self = reinterpret_cast<WinDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
     if (self == nullptr) return FALSE;
