@@ -1,5 +1,6 @@
 #include "FileMessages.h"
 
+#include "CommandOutcomes.h"
 #include "FolderPaths.h"
 #include "FolderView.h"
 
@@ -28,7 +29,7 @@ std::optional<std::string> FileErrorText(FileOpenError error) {
 
 std::optional<std::string> LengthLimitMessage(const std::string& text, std::size_t limit) {
     if (CharacterCount(text) <= limit) return std::nullopt;
-    return "Please enter no more than " + std::to_string(limit) + " characters.";
+    return FieldLimitText(int(limit));
 }
 
 bool CanOpenFile(FileSystem& fileSystem, const char* path, bool readOnly, bool report, FolderMessageSink& messages) {
