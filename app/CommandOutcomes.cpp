@@ -14,9 +14,10 @@ std::string FieldLimitText(int limit) {
 
 UpdateOutcome DecideUpdateOutcome(int runResult, bool cancelled, ImageKind kind, int fullXStep) {
     if (runResult == kResultSuccess) {
-        if (Rules(kind).filesPerUpload == 1) return {OutcomeText(Outcome::UploadDone), false, true};
-        if (fullXStep == 1) return {OutcomeText(Outcome::ChipPageWait), true, false};
-        return {OutcomeText(Outcome::UploadsDone), false, true};
+        const KindRules& rules = Rules(kind);
+        if (fullXStep < rules.filesPerUpload) return {OutcomeText(Outcome::ChipPageWait), true, false};
+        const Outcome done = rules.afterUpload == AfterUpload::Reboots ? Outcome::UploadsDone : Outcome::UploadDone;
+        return {OutcomeText(done), false, true};
     }
     // A failed upload ends with result 0, like a cancel: only the technician's
     // own cancel stays silent.

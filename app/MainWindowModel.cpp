@@ -1,6 +1,7 @@
 #include "MainWindowModel.h"
 
 #include "CommandOutcomes.h"
+#include "FolderPaths.h"
 #include "PortAccess.h"
 
 namespace tarven {
@@ -19,13 +20,9 @@ constexpr int kImageSoftwareLimit = 20;
 constexpr int kNoLimit = 0;
 
 // The folder is UTF-8 text; the version fields hold one character per byte.
-std::size_t CharacterCount(MainField field, const std::string& text) {
-    if (field != MainField::WorkFolder) return text.size();
-    std::size_t count = 0;
-    for (unsigned char c : text) count += (c & 0xC0) != 0x80;
-    return count;
+std::size_t FieldLength(MainField field, const std::string& text) {
+    return field == MainField::WorkFolder ? CharacterCount(text) : text.size();
 }
-
 
 }  // namespace
 
@@ -84,7 +81,7 @@ bool MainWindowModel::OnOk() {
     };
     for (const Exchange& e : exchanges) {
         if (e.limit == kNoLimit || e.text == kUnavailableText) continue;
-        if (CharacterCount(e.field, e.text) > static_cast<std::size_t>(e.limit)) {
+        if (FieldLength(e.field, e.text) > static_cast<std::size_t>(e.limit)) {
             view_.ShowMessage(FieldLimitText(e.limit));
             view_.FocusField(e.field);
             return false;

@@ -312,7 +312,7 @@ int RunUploadCommand(const Options& options, Console& console) {
         char text[64];
         std::snprintf(text, sizeof text, " in %.1f s", seconds);
         Say(console.out, label + ": sent " + (options.files.size() == 1 ? options.files[0] : "both files") + text);
-        Say(console.err, kind == ImageKind::FullX ? kRebootLine : kKeepPowerLine);
+        Say(console.err, Rules(kind).afterUpload == AfterUpload::Reboots ? kRebootLine : kKeepPowerLine);
     }
     if (doubt != UploadDoubt::None) {
         const UploadCheck check{options, console, index, label, doubtfulFile, kind, *level, StyleFor(options, console)};

@@ -1,6 +1,7 @@
 // Everything that depends on the image kind, one row per kind: the files the
-// image list offers, what an upload sends to start, what a read-back asks for
-// and where it writes, and who may read back. The window, tarven-link, the
+// image list offers, what an upload sends to start and what the receiver does
+// once it is in, what a read-back asks for and where it writes, and who may
+// read back. The window, tarven-link, the
 // engine and the tests all read this table; no other file tests kind ranges.
 #pragma once
 
@@ -14,10 +15,16 @@
 
 namespace tarven {
 
+// What the receiver does once the last file of an upload is in, and so what
+// the technician is told to wait for.
+enum class AfterUpload {
+    KeepPower,  // it checks the image and shows GOOD; the power must stay on until then
+    Reboots,    // it restarts by itself
+};
+
 struct KindRules {
     ImageKind kind;
     std::string_view name;   // tarven-link's word for the kind
-    std::string_view label;  // the caption of the kind's radio button
     // The image list offers files of exactly either size, in KB of 1,024
     // bytes. Both are 0 for the chip kinds, which take any file of 1 byte up
     // to upToKb whole KB.
@@ -33,6 +40,7 @@ struct KindRules {
     std::string_view readBackFile;  // written into the working folder
     AccessLevel readBackLevel;      // Standard: any level enables the read-back button; else only this one
     int filesPerUpload;             // the two-file sequence sends two
+    AfterUpload afterUpload;
 
     bool AcceptsSize(std::int64_t length) const;
     std::uint16_t StartCodeAt(AccessLevel level) const {
@@ -45,14 +53,14 @@ struct KindRules {
 
 // clang-format off
 inline constexpr std::array<KindRules, kKindCount> kKindTable = {{
-    // kind                         name        label                         sizes KB      up to versions start service preamble request       file            read-back              files
-    {ImageKind::FactoryData,        "fdd",      "FDD (Factory Default Data)", {64, 30},     0,    false,   30,   30,     true,    32,           "Def_Data.bin", AccessLevel::Standard, 1},
-    {ImageKind::UserData,           "ucd",      "UCD (User Created Data )",   {176, 112},   0,    false,   49,   49,     true,    51,           "UserData.bin", AccessLevel::Standard, 1},
-    {ImageKind::Software,           "software", "Software",                   {2048, 1024}, 0,    true,    55,   55,     true,    kCodeStandBy, "main.bin",     AccessLevel::Full,     1},
-    {ImageKind::FullImage,          "full",     "FDD + Software + UCD",       {2048, 1024}, 0,    true,    18,   54,     true,    kCodeStandBy, "main.bin",     AccessLevel::Full,     1},
-    {ImageKind::SoftwareDataLoader, "loader",   "Software+ Data+ Loader",     {2048, 1024}, 0,    true,    34,   53,     true,    kCodeStandBy, "main.bin",     AccessLevel::Full,     1},
-    {ImageKind::Chip,               "chip",     "CAM et @Nimbo Chip",         {0, 0},       64,   false,   36,   36,     false,   std::nullopt, "main.bin",     AccessLevel::Full,     1},
-    {ImageKind::FullX,              "fullx",    "Enable FULL X",              {0, 0},       64,   false,   36,   36,     false,   std::nullopt, "main.bin",     AccessLevel::Full,     2},
+    // kind                         name        sizes KB      up to versions start service preamble request       file            read-back              files after
+    {ImageKind::FactoryData,        "fdd",      {64, 30},     0,    false,   30,   30,     true,    32,           "Def_Data.bin", AccessLevel::Standard, 1,    AfterUpload::KeepPower},
+    {ImageKind::UserData,           "ucd",      {176, 112},   0,    false,   49,   49,     true,    51,           "UserData.bin", AccessLevel::Standard, 1,    AfterUpload::KeepPower},
+    {ImageKind::Software,           "software", {2048, 1024}, 0,    true,    55,   55,     true,    kCodeStandBy, "main.bin",     AccessLevel::Full,     1,    AfterUpload::KeepPower},
+    {ImageKind::FullImage,          "full",     {2048, 1024}, 0,    true,    18,   54,     true,    kCodeStandBy, "main.bin",     AccessLevel::Full,     1,    AfterUpload::KeepPower},
+    {ImageKind::SoftwareDataLoader, "loader",   {2048, 1024}, 0,    true,    34,   53,     true,    kCodeStandBy, "main.bin",     AccessLevel::Full,     1,    AfterUpload::KeepPower},
+    {ImageKind::Chip,               "chip",     {0, 0},       64,   false,   36,   36,     false,   std::nullopt, "main.bin",     AccessLevel::Full,     1,    AfterUpload::KeepPower},
+    {ImageKind::FullX,              "fullx",    {0, 0},       64,   false,   36,   36,     false,   std::nullopt, "main.bin",     AccessLevel::Full,     2,    AfterUpload::Reboots},
 }};
 // clang-format on
 

@@ -61,7 +61,6 @@ private:
     // still fills or drains must outlive the caller's.
     std::vector<std::uint8_t> readBuffer_;
     std::vector<std::uint8_t> writeBuffer_;
-    bool readPending_ = false;
     bool writePending_ = false;
     bool gone_ = false;
 };

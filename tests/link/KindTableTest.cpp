@@ -22,23 +22,24 @@ struct ExpectedKind {
     std::array<bool, 3> buttonAtLevel;  // the read-back button at levels 0, 1, 2
     const char* readBackFile;
     int files;
+    AfterUpload after;
 };
 
 const ExpectedKind kExpected[] = {
     {ImageKind::FactoryData, "fdd", {65536, 30720}, {65537, 180224, 0}, "65536 or 30720 bytes", false, true,
-     {true, true, true}, "Def_Data.bin", 1},
+     {true, true, true}, "Def_Data.bin", 1, AfterUpload::KeepPower},
     {ImageKind::UserData, "ucd", {180224, 114688}, {65536, 2097152}, "180224 or 114688 bytes", false, true,
-     {true, true, true}, "UserData.bin", 1},
+     {true, true, true}, "UserData.bin", 1, AfterUpload::KeepPower},
     {ImageKind::Software, "software", {2097152, 1048576}, {2097151, 1048577, 65536}, "2097152 or 1048576 bytes",
-     true, true, {false, false, true}, "main.bin", 1},
+     true, true, {false, false, true}, "main.bin", 1, AfterUpload::KeepPower},
     {ImageKind::FullImage, "full", {2097152, 1048576}, {66559}, "2097152 or 1048576 bytes", true, true,
-     {false, false, true}, "main.bin", 1},
+     {false, false, true}, "main.bin", 1, AfterUpload::KeepPower},
     {ImageKind::SoftwareDataLoader, "loader", {2097152, 1048576}, {0}, "2097152 or 1048576 bytes", true, true,
-     {false, false, true}, "main.bin", 1},
+     {false, false, true}, "main.bin", 1, AfterUpload::KeepPower},
     {ImageKind::Chip, "chip", {1, 30720, 65536, 66559}, {0, 66560}, "1 to 66559 bytes", false, false,
-     {false, false, true}, "main.bin", 1},
+     {false, false, true}, "main.bin", 1, AfterUpload::KeepPower},
     {ImageKind::FullX, "fullx", {1, 65536, 66559}, {0, 66560}, "1 to 66559 bytes", false, false, {false, false, true},
-     "main.bin", 2},
+     "main.bin", 2, AfterUpload::Reboots},
 };
 
 TEST(KindTable, EveryKindFollowsItsRules) {
@@ -59,6 +60,7 @@ TEST(KindTable, EveryKindFollowsItsRules) {
             EXPECT_EQ(rules.ReadBackEnabledAt(levels[level]), e.buttonAtLevel[std::size_t(level)]) << level;
         EXPECT_EQ(rules.readBackFile, e.readBackFile);
         EXPECT_EQ(rules.filesPerUpload, e.files);
+        EXPECT_EQ(rules.afterUpload, e.after);
     }
     for (const char* bad : {"", "11997", "11989", "soft", "0x2ed6", " 11990"}) EXPECT_FALSE(ParseKind(bad)) << bad;
     EXPECT_EQ(ParseKind("Software"), ImageKind::Software);
