@@ -2,12 +2,6 @@
 
 namespace tarven {
 
-namespace {
-
-bool g_versionReminderShown = false;
-
-}  // namespace
-
 std::string FieldLimitText(int limit) {
     return "Please enter no more than " + std::to_string(limit) + " characters.";
 }
@@ -31,8 +25,5 @@ std::string ReadBackOutcomeText(int runResult) {
     if (runResult == kResultLengthMismatch) return OutcomeText(Outcome::ReadBackError);
     return {};
 }
-
-bool VersionReminderShown() { return g_versionReminderShown; }
-void SetVersionReminderShown(bool shown) { g_versionReminderShown = shown; }
 
 }  // namespace tarven

@@ -31,8 +31,4 @@ UpdateOutcome DecideUpdateOutcome(int runResult, bool cancelled, ImageKind kind,
 // What the read-back command says once its run has ended; empty: nothing.
 std::string ReadBackOutcomeText(int runResult);
 
-// The "Please Read Version first!" reminder is given once per program run.
-bool VersionReminderShown();
-void SetVersionReminderShown(bool shown);
-
 }  // namespace tarven

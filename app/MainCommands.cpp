@@ -25,10 +25,10 @@ void MainWindowModel::OnReadVersion() {
 // ---------------------------------------------------------------- update
 
 void MainWindowModel::OnUpdateCommand() {
-    if (fields.receiverSoftwareVersion == kUnavailableText && !VersionReminderShown() &&
+    if (fields.receiverSoftwareVersion == kUnavailableText && !program_.VersionReminderShown() &&
         imageKind == ImageKind::Software) {
         view_.ShowMessage(kReadVersionFirstText);
-        SetVersionReminderShown(true);
+        program_.SetVersionReminderShown(true);
         return;
     }
     if (!ports_.canOpen(portSettings.portIndex)) {

@@ -30,9 +30,10 @@ PortProbe MachinePorts() {
     return {[](int index) { return ProbePort(index) != 0; }, [](int index) { return PortDevice(index); }};
 }
 
-MainWindowModel::MainWindowModel(MainWindowView& view, ImageFiles& files, PortProbe ports)
+MainWindowModel::MainWindowModel(MainWindowView& view, ImageFiles& files, ProgramState& program, PortProbe ports)
     : view_(view),
       files_(files),
+      program_(program),
       ports_(std::move(ports)),
       fields{{}, kUnavailableText, kUnavailableText, kUnavailableText, kUnavailableText},
       portSettings(DefaultPortSettings()) {}

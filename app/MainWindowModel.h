@@ -14,6 +14,7 @@
 #include "LinkConstants.h"
 #include "MainWindowView.h"
 #include "PortSettings.h"
+#include "ProgramState.h"
 
 namespace tarven {
 
@@ -30,7 +31,8 @@ PortProbe MachinePorts();
 
 class MainWindowModel {
 public:
-    MainWindowModel(MainWindowView& view, ImageFiles& files, PortProbe ports = MachinePorts());
+    // `program` is the program's own state, shared by every window of its run.
+    MainWindowModel(MainWindowView& view, ImageFiles& files, ProgramState& program, PortProbe ports = MachinePorts());
 
     // The window has been created: check the kind, list the ports, take the
     // current directory as the working folder, list its images.
@@ -56,13 +58,6 @@ public:
     void ShowImageVersions();
 
     ImageKind Kind() const { return imageKind; }
-    AccessLevel Access() const { return accessLevel; }
-    int FullXStep() const { return fullXStep; }
-    const PortSettings& Settings() const { return portSettings; }
-    const MainFields& Fields() const { return fields; }
-    const std::string& ReadBackFileName() const { return readBackFileName; }
-    const std::vector<std::string>& Images() const { return images_; }
-    int SelectedImageRow() const { return selectedImage_; }
 
 private:
     void InitControls();
@@ -76,6 +71,7 @@ private:
 
     MainWindowView& view_;
     ImageFiles& files_;
+    ProgramState& program_;
     PortProbe ports_;
     std::vector<PortEntry> portList_;
     std::vector<std::string> images_;

@@ -19,19 +19,19 @@ TransferOutcome MainDialog::RunTransfer(const RunRequest& request) {
 }
 
 std::optional<AccessLevel> MainDialog::AskPassword() {
-    PasswordDialog dialog(this);
+    PasswordDialog dialog(program_.Messages(), this);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.Level();
 }
 
 std::optional<OverwriteAnswer> MainDialog::AskOverwrite(const std::string& fileName) {
-    OverwriteDialog dialog(QString::fromUtf8(fileName), this);
+    OverwriteDialog dialog(program_.Messages(), QString::fromUtf8(fileName), this);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return OverwriteAnswer{dialog.Choice() == kRename, QFile::encodeName(dialog.NewName()).toStdString()};
 }
 
 std::optional<std::string> MainDialog::AskFolder(const std::string& current) {
-    FolderDialog dialog(this, QString::fromUtf8(current));
+    FolderDialog dialog(program_.Messages(), this, QString::fromUtf8(current));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return QFile::encodeName(dialog.SelectedPath()).toStdString();
 }

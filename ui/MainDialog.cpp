@@ -10,7 +10,6 @@
 
 #include "DialogTemplate.h"
 #include "MessageBox.h"
-#include "MessageHook.h"
 #include "UpdaterApp.h"
 #include "ui_MainDialog.h"
 
@@ -30,8 +29,11 @@ int SelectedRow(const QListWidget* list) {
 
 }  // namespace
 
-MainDialog::MainDialog(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()), model_(*this, files_) {
+MainDialog::MainDialog(UiProgram& program, QWidget* parent)
+    : QDialog(parent),
+      program_(program),
+      ui_(std::make_unique<Ui::MainDialog>()),
+      model_(*this, files_, program.State()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -174,6 +176,6 @@ void MainDialog::FocusField(MainField field) {
     controls[static_cast<int>(field)]->setFocus();
 }
 
-void MainDialog::ShowMessage(const std::string& text) { tarven::ShowMessage(this, QString::fromUtf8(text)); }
+void MainDialog::ShowMessage(const std::string& text) { program_.Messages().Show(this, QString::fromUtf8(text)); }
 
 }  // namespace tarven

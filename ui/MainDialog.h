@@ -13,6 +13,7 @@
 #include "MainWindowModel.h"
 #include "MainWindowView.h"
 #include "SystemFileSystem.h"
+#include "UiProgram.h"
 
 class QRadioButton;
 
@@ -26,7 +27,8 @@ class MainDialog : public QDialog, private MainWindowView {
     Q_OBJECT
 
 public:
-    explicit MainDialog(QWidget* parent = nullptr);
+    // `program` outlives the window: the state and message road of the program's run.
+    explicit MainDialog(UiProgram& program, QWidget* parent = nullptr);
     ~MainDialog() override;
 
     MainWindowModel& Model() { return model_; }
@@ -61,6 +63,7 @@ private:
     void ForwardImageSelection();
     ImageKind CheckedKind() const;
 
+    UiProgram& program_;
     std::unique_ptr<Ui::MainDialog> ui_;
     std::array<QRadioButton*, kKindCount> kindButtons_{};
     LocalImageFiles files_{SystemFileSystem()};

@@ -1,5 +1,5 @@
-// Every message box of the window goes through one replaceable hook, so a
-// test can collect the texts instead of waiting for someone to press OK.
+// Every message box of the Qt window takes one road, whose end a test can
+// replace to collect the texts instead of waiting for someone to press OK.
 #pragma once
 
 #include <functional>
@@ -12,12 +12,23 @@ namespace tarven {
 
 using MessageHook = std::function<void(QWidget* parent, const QString& text)>;
 
-// Shows `text` through the hook: by default the program's warning box, which
-// returns once OK is pressed. Call on the user-interface thread.
-void ShowMessage(QWidget* parent, const QString& text);
+class MessageRoad {
+public:
+    // Shows `text` through the hook: by default the program's warning box,
+    // which returns once OK is pressed. Call on the user-interface thread.
+    void Show(QWidget* parent, const QString& text) const;
 
-// Installs `hook` (an empty function restores the warning box) and returns the
-// one it replaces.
+    // Installs `hook` (an empty function restores the warning box) and
+    // returns the one it replaces.
+    MessageHook SetHook(MessageHook hook);
+
+private:
+    MessageHook hook_;
+};
+
+// The progress dialog's and the link worker's boxes, which do not take the
+// window's road yet.
+void ShowMessage(QWidget* parent, const QString& text);
 MessageHook SetMessageHook(MessageHook hook);
 
 }  // namespace tarven

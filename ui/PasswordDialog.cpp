@@ -26,8 +26,8 @@ public:
 
 }  // namespace
 
-PasswordDialog::PasswordDialog(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::PasswordDialog>()), model_(*this) {
+PasswordDialog::PasswordDialog(const MessageRoad& messages, QWidget* parent)
+    : QDialog(parent), messages_(messages), ui_(std::make_unique<Ui::PasswordDialog>()), model_(*this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     FinishTemplate(this, kTemplateFontPoints);
@@ -40,7 +40,7 @@ PasswordDialog::~PasswordDialog() = default;
 
 void PasswordDialog::accept() { model_.OnOk(ui_->editPassword->text().toStdString()); }
 
-void PasswordDialog::ShowMessage(const std::string& text) { tarven::ShowMessage(this, QString::fromUtf8(text)); }
+void PasswordDialog::ShowMessage(const std::string& text) { messages_.Show(this, QString::fromUtf8(text)); }
 
 void PasswordDialog::Close(bool accepted) {
     if (accepted)

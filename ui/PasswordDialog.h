@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+#include "MessageHook.h"
 #include "PasswordModel.h"
 
 namespace Ui {
@@ -18,7 +19,7 @@ class PasswordDialog : public QDialog, private PasswordView {
     Q_OBJECT
 
 public:
-    explicit PasswordDialog(QWidget* parent);
+    PasswordDialog(const MessageRoad& messages, QWidget* parent);
     ~PasswordDialog() override;
 
     // Valid after the dialog ended with OK.
@@ -31,6 +32,7 @@ private:
     void ShowMessage(const std::string& text) override;
     void Close(bool accepted) override;
 
+    const MessageRoad& messages_;
     std::unique_ptr<Ui::PasswordDialog> ui_;
     PasswordModel model_;
 };

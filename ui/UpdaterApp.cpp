@@ -15,7 +15,7 @@ QIcon ApplicationIcon() {
     return QIcon(QStringLiteral(":/icons/app.png"));
 }
 
-UpdaterApp::UpdaterApp(int& argc, char** argv) : app_(argc, argv) {
+UpdaterApp::UpdaterApp(int& argc, char** argv, UiProgram& program) : app_(argc, argv), program_(program) {
     QApplication::setApplicationName(QStringLiteral("tarven-updater"));
     QApplication::setWindowIcon(ApplicationIcon());
     // A worker that cannot be set up reports through the window's message box.
@@ -25,7 +25,7 @@ UpdaterApp::UpdaterApp(int& argc, char** argv) : app_(argc, argv) {
 UpdaterApp::~UpdaterApp() { SetLinkMessageSink(nullptr); }
 
 int UpdaterApp::Run() {
-    MainDialog window;
+    MainDialog window(program_);
     window.exec();
     // Whatever the window's result, the program ends here.
     return 0;

@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include "GuiLinkNotifier.h"
+#include "UiProgram.h"
 
 namespace tarven {
 
@@ -14,7 +15,8 @@ QIcon ApplicationIcon();
 
 class UpdaterApp {
 public:
-    UpdaterApp(int& argc, char** argv);
+    // `program` is main's, and outlives the application.
+    UpdaterApp(int& argc, char** argv, UiProgram& program);
     ~UpdaterApp();
     UpdaterApp(const UpdaterApp&) = delete;
     UpdaterApp& operator=(const UpdaterApp&) = delete;
@@ -24,6 +26,7 @@ public:
 
 private:
     QApplication app_;
+    UiProgram& program_;
     GuiMessageSink messageSink_;
 };
 

@@ -1,6 +1,9 @@
+#include "UiProgram.h"
 #include "UpdaterApp.h"
 
 int main(int argc, char** argv) {
-    tarven::UpdaterApp app(argc, argv);
+    // What the program keeps for its whole run lives here, and nowhere else.
+    tarven::UiProgram program;
+    tarven::UpdaterApp app(argc, argv, program);
     return app.Run();
 }

@@ -44,7 +44,7 @@ void SetLatin1Text(HWND dialog, int id, const std::string& bytes) {
 
 }  // namespace
 
-MainWindow::MainWindow() : icon_(LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_APPICON))) {}
+MainWindow::MainWindow(ProgramState& program) : program_(program), icon_(LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_APPICON))) {}
 
 MainWindow::~MainWindow() = default;
 
@@ -54,7 +54,7 @@ BOOL MainWindow::OnInitDialog() {
     AddAboutToSystemMenu();
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-    model_ = std::make_unique<MainWindowModel>(*this, files_);
+    model_ = std::make_unique<MainWindowModel>(*this, files_, program_);
     model_->Start();
     return TRUE;
 }

@@ -9,6 +9,7 @@
 #include "ImageFiles.h"
 #include "MainWindowModel.h"
 #include "MainWindowView.h"
+#include "ProgramState.h"
 #include "WinDialog.h"
 #include "SystemFileSystem.h"
 
@@ -16,7 +17,8 @@ namespace tarven::win {
 
 class MainWindow : public WinDialog, public MainWindowView {
 public:
-    MainWindow();
+    // `program` is main's: the state of the program's whole run.
+    explicit MainWindow(ProgramState& program);
     ~MainWindow() override;
     void Run();
 
@@ -47,6 +49,7 @@ private:
     void PaintMinimised();
     void FillList(int id, const std::vector<std::string>& entries, int selectedRow);
 
+    ProgramState& program_;
     HICON icon_ = nullptr;
     LocalImageFiles files_{SystemFileSystem()};
     std::unique_ptr<MainWindowModel> model_;

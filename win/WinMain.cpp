@@ -26,7 +26,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&controls);
     MessageSink sink;
     tarven::SetLinkMessageSink(&sink);
-    tarven::win::MainWindow window;
+    // What the program keeps for its whole run lives here, and nowhere else.
+    tarven::ProgramState program;
+    tarven::win::MainWindow window(program);
     window.Run();
     tarven::SetLinkMessageSink(nullptr);
     return 0;

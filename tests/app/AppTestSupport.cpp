@@ -30,6 +30,8 @@ void TempFolder::File(const std::string& name, std::int64_t size, std::int64_t o
 
 void TempFolder::Folder(const std::string& name) const { fs::create_directory(path_ / name); }
 
+bool OnlyComOne(int index) { return index == 0; }
+
 PortProbe Ports(std::function<bool(int)> open) {
     return {std::move(open), [](int index) { return "/dev/fake" + std::to_string(index); }};
 }

@@ -83,14 +83,18 @@ PortProbe Ports(std::function<bool(int)> open);
 TransferOutcome Finished(int result, UploadDoubt doubt = UploadDoubt::None);
 TransferOutcome Version(const std::vector<std::uint8_t>& block);
 
-// A model on a recording view, over the current directory, COM1 open.
+bool OnlyComOne(int index);
+
+// A model on a recording view, over the current directory, COM1 open; in a
+// program of its own unless it is given one to share.
 struct Window {
-    explicit Window(std::function<bool(int)> open = [](int index) { return index == 0; })
-        : model(view, files, Ports(std::move(open))) {
+    explicit Window(std::function<bool(int)> open = OnlyComOne, ProgramState* shared = nullptr)
+        : model(view, files, shared ? *shared : program, Ports(std::move(open))) {
         model.Start();
     }
     FakeMainView view;
     LocalImageFiles files{SystemFileSystem()};
+    ProgramState program;
     MainWindowModel model;
 };
 

@@ -24,7 +24,6 @@ const std::string kReboot = "\nPlease do not power off the receiver before it re
 TEST(UpdateCommand, SoftwareKindRemindsOnceThenUploads) {
     TempFolder folder;
     folder.File("soft.bin", 1048576);
-    SetVersionReminderShown(false);
     Window w;
     w.model.OnKindChanged(ImageKind::Software);
     w.model.OnUpdateCommand();
@@ -40,7 +39,7 @@ TEST(UpdateCommand, SoftwareKindRemindsOnceThenUploads) {
     EXPECT_EQ(w.view.messages.back(), kSuccess);
 
     // The reminder is given once per program, not once per window.
-    Window another;
+    Window another(test::OnlyComOne, &w.program);
     another.model.OnKindChanged(ImageKind::Software);
     another.model.OnUpdateCommand();
     EXPECT_EQ(another.view.runs.size(), 1u);
@@ -48,10 +47,9 @@ TEST(UpdateCommand, SoftwareKindRemindsOnceThenUploads) {
 
 TEST(UpdateCommand, ChecksPortThenSelectionAndOtherKindsNeedNoReminder) {
     TempFolder folder;
-    SetVersionReminderShown(false);
     bool portOpens = false;
     Window w([&](int) { return portOpens; });
-    auto& [view, files, model] = w;
+    auto& [view, files, program, model] = w;
     model.OnUpdateCommand();
     EXPECT_EQ(view.messages, Names{"Fail to Open COM port!"});
 
@@ -89,11 +87,10 @@ TEST(UpdateCommand, TwoFileSequenceRestartsAfterACancelAndResumesAfterAPortFailu
     folder.File("x2.bin", 600);
     bool portOpens = true;
     Window w([&](int) { return portOpens; });
-    auto& [view, files, model] = w;
+    auto& [view, files, program, model] = w;
     model.OnKindChanged(ImageKind::FullX);
     model.OnImageSelected(1);  // the selection does not count
-    model.OnUpdateCommand();   // cancelled
-    EXPECT_EQ(model.FullXStep(), 0);
+    model.OnUpdateCommand();   // cancelled: the sequence starts again with the first file
     EXPECT_EQ(view.posted, 0);
 
     view.outcomes = {Finished(kResultSuccess), Finished(kResultSuccess)};
@@ -103,9 +100,8 @@ TEST(UpdateCommand, TwoFileSequenceRestartsAfterACancelAndResumesAfterAPortFailu
     // The port goes away while the technician reads "Please wait"; the posted
     // command runs every check again.
     portOpens = false;
-    model.OnUpdateCommand();
+    model.OnUpdateCommand();  // the sequence stays at its second file
     EXPECT_EQ(view.messages.back(), "Fail to Open COM port!");
-    EXPECT_EQ(model.FullXStep(), 1);
 
     portOpens = true;
     model.OnUpdateCommand();
@@ -116,12 +112,13 @@ TEST(UpdateCommand, TwoFileSequenceRestartsAfterACancelAndResumesAfterAPortFailu
     EXPECT_EQ(view.runs[2].kind, ImageKind::FullX);
     EXPECT_EQ(view.messages.back(), kReboot);
     EXPECT_EQ(view.posted, 1);
-    EXPECT_EQ(model.FullXStep(), 0);
+    model.OnUpdateCommand();  // done: a new sequence
+    ASSERT_EQ(view.runs.size(), 4u);
+    EXPECT_EQ(view.runs[3].fileName, "x1.bin");
 }
 
 TEST(VersionRead, ShowsTheReceiversTextsAndLiftsTheReminder) {
     TempFolder folder;
-    SetVersionReminderShown(false);
     Window w([](int) { return false; });
     w.model.OnReadVersion();  // cancelled
     ASSERT_EQ(w.view.runs.size(), 1u);
@@ -169,13 +166,12 @@ TEST(ServiceAccess, AnAcceptedPasswordSetsTheLevelAndUsesUpTheButton) {
 
     w.view.passwords.push_back(AccessLevel::Full);
     w.model.OnServiceAccess();
-    EXPECT_EQ(w.model.Access(), AccessLevel::Full);
     EXPECT_FALSE(w.view.enabled.at(MainControl::ServiceAccess));
     EXPECT_TRUE(w.view.enabled.at(MainControl::LoaderKind));
     EXPECT_TRUE(w.view.enabled.at(MainControl::ReadBack));  // read-back for every kind now
 
     // Only an upload hands the level over.
-    SetVersionReminderShown(true);
+    w.program.SetVersionReminderShown(true);
     folder.File("soft.bin", 1048576);
     w.model.RefreshImageList();
     w.model.OnReadBack();
@@ -201,7 +197,6 @@ TEST(ReadBack, ExistingFileCanBeRenamedOrTheReadBackDropped) {
     ASSERT_EQ(w.view.runs.size(), 1u);
     EXPECT_EQ(w.view.runs[0].mode, LinkMode::ReadBack);
     EXPECT_EQ(w.view.runs[0].fileName, "copy.bin");
-    EXPECT_EQ(w.model.ReadBackFileName(), "copy.bin");
     EXPECT_EQ(w.view.messages, Names{"\nTransfer Error!, Please try again!\n"});
 }
 

@@ -54,10 +54,12 @@ TEST(MainWindowImageList, SoftwareKindsShareTheListAndItsSelection) {
     folder.File("two.bin", 1048576);
     folder.File("chip.bin", 1000);
     Window w;
+    w.program.SetVersionReminderShown(true);
     w.model.OnImageSelected(1);
     for (ImageKind kind : {ImageKind::Software, ImageKind::SoftwareDataLoader, ImageKind::FullImage}) {
         w.model.OnKindChanged(kind);
-        EXPECT_EQ(w.model.SelectedImageRow(), 1) << KindId(kind);
+        w.model.OnUpdateCommand();
+        EXPECT_EQ(w.view.runs.back().fileName, "two.bin") << KindId(kind);
     }
     w.model.OnKindChanged(ImageKind::Chip);
     EXPECT_EQ(w.view.images, Names{"chip.bin"});
@@ -119,12 +121,16 @@ TEST(MainWindowPorts, FirstOpenPortIsShownButOnlyAClickChangesTheIndex) {
     EXPECT_EQ(w.view.ports[0].name, "COM3");
     EXPECT_EQ(w.view.ports[1].device, "/dev/fake4");
     EXPECT_EQ(w.view.portRow, 0);
-    EXPECT_EQ(w.model.Settings().portIndex, 0);
+    // The port of a run: the version read probes none first.
+    auto portOfARun = [&w] {
+        w.model.OnReadVersion();
+        return w.view.runs.back().portIndex;
+    };
+    EXPECT_EQ(portOfARun(), 0);
     w.model.OnPortSelected(1);
-    EXPECT_EQ(w.model.Settings().portIndex, 4);
-    EXPECT_EQ(w.model.Settings().baudRate, 115200u);
+    EXPECT_EQ(portOfARun(), 4);
     w.model.OnPortSelected(-1);  // nothing selected: the index stays
-    EXPECT_EQ(w.model.Settings().portIndex, 4);
+    EXPECT_EQ(portOfARun(), 4);
 
     Window none([](int) { return false; });
     EXPECT_TRUE(none.view.ports.empty());

@@ -30,12 +30,9 @@ class FolderDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const QString& f : {QString("Image/Sub/Deeper/x"), QString("Leaf"), kDeep}) QDir().mkpath(Sub(f));
-        FolderWarningHook() = [this](QWidget*, const QString& text) { messages.append(text); };
+        road.SetHook([this](QWidget*, const QString& text) { messages.append(text); });
     }
-    void TearDown() override {
-        FolderWarningHook() = saved;
-        QDir::setCurrent(savedCurrent);
-    }
+    void TearDown() override { QDir::setCurrent(savedCurrent); }
     QString Sub(const QString& relative) const { return QDir(scratch.path()).canonicalPath() + '/' + relative; }
     // Runs `step` on the modal dialog of type T that the next call opens.
     template <typename T>
@@ -45,12 +42,12 @@ protected:
 
     QTemporaryDir scratch;
     QString savedCurrent = QDir::currentPath();
-    WarningFunction saved = FolderWarningHook();
+    MessageRoad road;
     QStringList messages;
 };
 
 TEST_F(FolderDialogTest, TheBrowserShowsItsModelAndTakesALeafOnDoubleClick) {
-    FolderDialog dialog(nullptr, Sub("Image/"));
+    FolderDialog dialog(road, nullptr, Sub("Image/"));
     dialog.show();
     auto* line = FindControlAs<QLabel>(&dialog, 11558);
     EXPECT_EQ(line->toolTip(), Sub("Image"));
@@ -84,7 +81,7 @@ TEST_F(FolderDialogTest, TheBrowserShowsItsModelAndTakesALeafOnDoubleClick) {
 }
 
 TEST_F(FolderDialogTest, NewFolderRunsItsDialogAndCancelReturnsToTheStart) {
-    FolderDialog dialog(nullptr, Sub("Image"));
+    FolderDialog dialog(road, nullptr, Sub("Image"));
     WhenModal<NewFolderDialog>([](NewFolderDialog* newFolder) {
         auto* edit = FindControlAs<QLineEdit>(newFolder, 11559);
         auto* ok = FindControlAs<QPushButton>(newFolder, 1);
@@ -106,7 +103,7 @@ TEST_F(FolderDialogTest, NewFolderRunsItsDialogAndCancelReturnsToTheStart) {
 
 TEST_F(FolderDialogTest, TheOverwriteDialogRunsTheBrowserAndReadsItsField) {
     QDir::setCurrent(Sub("Image"));
-    OverwriteDialog dialog("main.bin", nullptr);
+    OverwriteDialog dialog(road, "main.bin", nullptr);
     dialog.show();
     auto* edit = FindControlAs<QLineEdit>(&dialog, 11968);
     EXPECT_EQ(FindControlAs<QLabel>(&dialog, 11650)->text(), "main.bin already exists");
@@ -130,7 +127,7 @@ TEST_F(FolderDialogTest, TheOverwriteDialogRunsTheBrowserAndReadsItsField) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.NewName(), "other.bin");
 
-    EXPECT_FALSE(CanOpenFile(Sub("missing.bin"), false, true));
+    EXPECT_FALSE(CanOpenFile(road, Sub("missing.bin"), false, true));
     EXPECT_EQ(messages, (QStringList{"Invalid file name!", Sub("missing.bin") + "\nFile not found !"}));
 }
 

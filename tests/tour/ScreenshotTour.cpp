@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
     WriteSoftwareImage(work + "/Images/main_v241.bin");
     ::chdir(QFile::encodeName(work + "/Images").constData());
 
-    MainDialog window;
+    UiProgram program;
+    MainDialog window(program);
     window.show();
     QTimer::singleShot(300, &window, [&] {
         Save(&window, "main-window");

@@ -14,6 +14,7 @@
 
 #include "AboutDialog.h"
 #include "DialogTemplate.h"
+#include "LinkEngine.h"
 #include "MainDialog.h"
 #include "PasswordDialog.h"
 #include "UiTestSupport.h"
@@ -42,15 +43,15 @@ TEST(MainWindowView, ControlsDrawTheModelAndForwardKindsAndSelections) {
     folder.File(QStringLiteral("b.bin"), 1048576);
     folder.File(QStringLiteral("c.bix"), 65536);
     Messages messages;
-    MainDialog window;
+    MainDialog window(messages.program);
     EXPECT_TRUE(FindControlAs<QRadioButton>(&window, 11993)->isChecked());
     EXPECT_EQ(FindControlAs<QLabel>(&window, 11975)->text(), folder.Path());
     EXPECT_EQ(Listed(window), (QStringList{"a.bin", "b.bin"}));
     EXPECT_EQ(Text(window, 1007), QStringLiteral("V2.\u00E9"));
     EXPECT_EQ(Text(window, 1000), QStringLiteral("Unavailable"));
 
+    // The model reads the versions of the file it was told is selected.
     FindControlAs<QListWidget>(&window, 11982)->setCurrentRow(1);
-    EXPECT_EQ(window.Model().SelectedImageRow(), 1);
     EXPECT_EQ(Text(window, 1007), QString());
 
     // Created hidden; the read-back button's state is kept all the same.
@@ -86,22 +87,35 @@ TEST(MainWindowView, AClickOnTheHighlightedPortEntryChoosesIt) {
         [](QListWidget* list) { QTest::keyClick(list, Qt::Key_Up); },
         [](QListWidget* list) { QTest::keyClick(list, Qt::Key_Return); },
     };
+    // The port a run is handed is the one the technician chose.
+    auto portOfARun = [](MainDialog& window) {
+        int portIndex = -1;
+        test::FakeWorker worker([&portIndex](LinkNotifier* run, LinkEngine* engine) {
+            portIndex = engine->settings.portIndex;
+            run->OnLinkEvent(Finished{kResultFailure});
+            return 1;
+        });
+        test::ClickControl(&window, 11970);
+        return portIndex;
+    };
     for (const auto& click : clicks) {
-        MainDialog window;
+        UiProgram program;
+        MainDialog window(program);
         window.show();
         auto* list = FindControlAs<QListWidget>(&window, 11973);
         ASSERT_EQ(list->currentRow(), 0);
         EXPECT_EQ(list->item(0)->toolTip(), QString::fromStdString(com2.Device()));
-        EXPECT_EQ(window.Model().Settings().portIndex, 0);  // COM1, absent: highlighting COM2 is not choosing it
+        EXPECT_EQ(portOfARun(window), 0);  // COM1, absent: highlighting COM2 is not choosing it
         click(list);
-        EXPECT_EQ(window.Model().Settings().portIndex, 1);
+        EXPECT_EQ(portOfARun(window), 1);
     }
 }
 
 TEST(MainWindowView, EnterIsTheOkCommandAndSortieCancels) {
     TempFolder folder;
     for (const bool enter : {true, false}) {
-        MainDialog window;
+        UiProgram program;
+        MainDialog window(program);
         window.show();
         FindControl(&window, 11982)->setFocus();
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -126,14 +140,16 @@ void EnterPassword(MainDialog& window, const QString& text) {
 TEST(MainWindowView, ThePasswordWindowTypesCapitalsAndHandsBackTheLevel) {
     TempFolder folder;
     Messages messages;
-    MainDialog window;
+    MainDialog window(messages.program);
     EnterPassword(window, QStringLiteral("KOLWE "));
     EXPECT_EQ(messages.texts, QStringList{"Password incorrect!"});
     EXPECT_TRUE(FindControl(&window, 11977)->isEnabled());
 
     EnterPassword(window, QStringLiteral("trevsan"));
-    EXPECT_EQ(window.Model().Access(), AccessLevel::Full);
     EXPECT_FALSE(FindControl(&window, 11977)->isEnabled());
+    // Level 2 is the one that enables the software kinds' read-back.
+    test::ClickControl(&window, 11992);
+    EXPECT_TRUE(FindControl(&window, 11974)->isEnabled());
 }
 
 }  // namespace

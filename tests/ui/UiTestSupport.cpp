@@ -47,15 +47,11 @@ Messages::Messages() {
         texts << text;
         if (onMessage) onMessage(text);
     };
-    savedWindowHook_ = SetMessageHook(collect);
-    savedFolderHook_ = FolderWarningHook();
-    FolderWarningHook() = collect;
+    program.Messages().SetHook(collect);
+    savedProcessHook_ = SetMessageHook(collect);
 }
 
-Messages::~Messages() {
-    SetMessageHook(savedWindowHook_);
-    FolderWarningHook() = savedFolderHook_;
-}
+Messages::~Messages() { SetMessageHook(savedProcessHook_); }
 
 FakeWorker::FakeWorker(Script script) {
     saved_ = TransferModel::SetWorkerStarter([this, script](LinkNotifier* window) {

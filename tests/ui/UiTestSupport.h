@@ -13,11 +13,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "FolderMessages.h"
 #include "LinkConstants.h"
 #include "LinkNotifier.h"
 #include "MessageHook.h"
 #include "TransferDialog.h"
+#include "UiProgram.h"
 
 class QWidget;
 
@@ -45,18 +45,19 @@ private:
     QString saved_;
 };
 
-// Collects the texts of every message box (the window's and the folder dialogs').
+// A program whose message boxes, of every window it is handed to, only
+// collect their texts.
 class Messages {
 public:
     Messages();
     ~Messages();
+    UiProgram program;
     QStringList texts;
     // Called with each text as its box would be shown.
     std::function<void(const QString&)> onMessage;
 
 private:
-    MessageHook savedWindowHook_;
-    WarningFunction savedFolderHook_;
+    MessageHook savedProcessHook_;
 };
 
 // What a run was handed when its worker was started.

@@ -10,8 +10,11 @@ class QWidget;
 
 namespace tarven {
 
+class MessageRoad;
+
 // The model's CanOpenFile on the real file system, with its message boxes
-// over `parent`. A null QString is the null path.
-bool CanOpenFile(const QString& path, bool readOnly, bool report, QWidget* parent = nullptr);
+// over `parent` through `messages`. A null QString is the null path.
+bool CanOpenFile(const MessageRoad& messages, const QString& path, bool readOnly, bool report,
+                 QWidget* parent = nullptr);
 
 }  // namespace tarven

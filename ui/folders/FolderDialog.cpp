@@ -27,8 +27,8 @@ void FitDriveList(QComboBox* combo) {
 
 }  // namespace
 
-FolderDialog::FolderDialog(QWidget* owner, const QString& startPath)
-    : QDialog(owner), ui_(std::make_unique<Ui::FolderDialog>()) {
+FolderDialog::FolderDialog(const MessageRoad& messages, QWidget* owner, const QString& startPath)
+    : QDialog(owner), messages_(messages), ui_(std::make_unique<Ui::FolderDialog>()) {
     ui_->setupUi(this);
     ApplyDialogUnits(this);
     FitDriveList(ui_->driveList);
@@ -81,12 +81,12 @@ bool FolderDialog::PathFits(const std::string& text) {
 }
 
 std::optional<std::string> FolderDialog::AskNewFolder(const std::string& parent) {
-    NewFolderDialog dialog(FromPath(parent), this);
+    NewFolderDialog dialog(messages_, FromPath(parent), this);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return ToPath(dialog.CreatedPath());
 }
 
-void FolderDialog::ShowMessage(const std::string& text) { ShowFolderWarning(this, FromPath(text)); }
+void FolderDialog::ShowMessage(const std::string& text) { messages_.Show(this, FromPath(text)); }
 
 void FolderDialog::Close(FolderDialogResult result) {
     if (result == FolderDialogResult::kOk) {

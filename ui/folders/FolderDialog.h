@@ -4,6 +4,7 @@
 #pragma once
 
 #include "FolderBrowserModel.h"
+#include "MessageHook.h"
 
 #include <QDialog>
 #include <QString>
@@ -23,8 +24,8 @@ class FolderDialog : public QDialog, public FolderBrowserView {
 
 public:
     // Opens on `startPath`, or on the process's current directory when it is
-    // null or empty.
-    explicit FolderDialog(QWidget* owner, const QString& startPath = QString());
+    // null or empty. Its messages take `messages`.
+    FolderDialog(const MessageRoad& messages, QWidget* owner, const QString& startPath = QString());
     ~FolderDialog() override;
 
     // The folder selected in the tree ("/" for the root, "/a/b" below it);
@@ -51,6 +52,7 @@ public slots:
     void reject() override;
 
 private:
+    const MessageRoad& messages_;
     std::unique_ptr<Ui::FolderDialog> ui_;
     std::unique_ptr<FolderBrowserModel> model_;
 };

@@ -10,8 +10,8 @@
 
 namespace tarven {
 
-NewFolderDialog::NewFolderDialog(const QString& parentFolder, QWidget* owner)
-    : QDialog(owner), ui_(std::make_unique<Ui::NewFolderDialog>()) {
+NewFolderDialog::NewFolderDialog(const MessageRoad& messages, const QString& parentFolder, QWidget* owner)
+    : QDialog(owner), messages_(messages), ui_(std::make_unique<Ui::NewFolderDialog>()) {
     ui_->setupUi(this);
     ApplyDialogUnits(this);
     model_ = std::make_unique<NewFolderModel>(SystemFileSystem(), *this, ToPath(parentFolder));
@@ -37,7 +37,7 @@ void NewFolderDialog::EnableOk(bool enabled) { ui_->okButton->setEnabled(enabled
 
 std::string NewFolderDialog::ReadName() { return ToPath(ui_->nameEdit->text()); }
 
-void NewFolderDialog::ShowMessage(const std::string& text) { ShowFolderWarning(this, FromPath(text)); }
+void NewFolderDialog::ShowMessage(const std::string& text) { messages_.Show(this, FromPath(text)); }
 
 void NewFolderDialog::Close(FolderDialogResult result) {
     if (result == FolderDialogResult::kOk) {

@@ -2,6 +2,7 @@
 // name and creates that folder inside a given parent.
 #pragma once
 
+#include "MessageHook.h"
 #include "NewFolderModel.h"
 
 #include <QDialog>
@@ -19,7 +20,7 @@ class NewFolderDialog : public QDialog, public NewFolderView {
     Q_OBJECT
 
 public:
-    NewFolderDialog(const QString& parentFolder, QWidget* owner);
+    NewFolderDialog(const MessageRoad& messages, const QString& parentFolder, QWidget* owner);
     ~NewFolderDialog() override;
 
     // The full path of the folder created; empty until one was.
@@ -36,6 +37,7 @@ public slots:
     void reject() override;
 
 private:
+    const MessageRoad& messages_;
     std::unique_ptr<Ui::NewFolderDialog> ui_;
     std::unique_ptr<NewFolderModel> model_;
 };

@@ -12,8 +12,8 @@
 
 namespace tarven {
 
-OverwriteDialog::OverwriteDialog(const QString& fileName, QWidget* owner)
-    : QDialog(owner), ui_(std::make_unique<Ui::OverwriteDialog>()) {
+OverwriteDialog::OverwriteDialog(const MessageRoad& messages, const QString& fileName, QWidget* owner)
+    : QDialog(owner), messages_(messages), ui_(std::make_unique<Ui::OverwriteDialog>()) {
     ui_->setupUi(this);
     ApplyDialogUnits(this);
     model_ = std::make_unique<OverwriteModel>(*this, ToPath(fileName), SystemFileSystem().CurrentFolder());
@@ -57,12 +57,12 @@ void OverwriteDialog::SetNewName(const std::string& name) { ui_->newNameEdit->se
 std::string OverwriteDialog::ReadNewName() { return ToPath(ui_->newNameEdit->text()); }
 
 std::optional<std::string> OverwriteDialog::AskFolder(const std::string& startFolder) {
-    FolderDialog browser(this, FromPath(startFolder));
+    FolderDialog browser(messages_, this, FromPath(startFolder));
     if (browser.exec() != QDialog::Accepted) return std::nullopt;
     return ToPath(browser.SelectedPath());
 }
 
-void OverwriteDialog::ShowMessage(const std::string& text) { ShowFolderWarning(this, FromPath(text)); }
+void OverwriteDialog::ShowMessage(const std::string& text) { messages_.Show(this, FromPath(text)); }
 
 void OverwriteDialog::Close(FolderDialogResult result) {
     if (result == FolderDialogResult::kOk) {

@@ -3,6 +3,7 @@
 // folder.
 #pragma once
 
+#include "MessageHook.h"
 #include "OverwriteModel.h"
 
 #include <QDialog>
@@ -22,7 +23,7 @@ class OverwriteDialog : public QDialog, public OverwriteView {
 public:
     // `fileName` is the bare name the caller is about to write. The working
     // folder starts as the process's current directory.
-    OverwriteDialog(const QString& fileName, QWidget* owner);
+    OverwriteDialog(const MessageRoad& messages, const QString& fileName, QWidget* owner);
     ~OverwriteDialog() override;
 
     // kOverwrite or kRename.
@@ -46,6 +47,7 @@ public slots:
     void reject() override;
 
 private:
+    const MessageRoad& messages_;
     std::unique_ptr<Ui::OverwriteDialog> ui_;
     std::unique_ptr<OverwriteModel> model_;
 };
