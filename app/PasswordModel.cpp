@@ -8,8 +8,7 @@
 namespace tarven {
 
 void PasswordModel::OnOk(const std::string& typed) {
-    password_ = typed;
-    const std::optional<AccessLevel> granted = PasswordAccessLevel(password_);
+    const std::optional<AccessLevel> granted = PasswordAccessLevel(typed);
     if (!granted) {
         view_.ShowMessage(kPasswordIncorrectText);
         view_.Close(false);

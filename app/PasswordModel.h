@@ -26,13 +26,11 @@ public:
     // letters into capitals).
     void OnOk(const std::string& typed);
 
-    const std::string& Password() const { return password_; }
     // Valid once the window closed accepted.
     AccessLevel Level() const { return level_; }
 
 private:
     PasswordView& view_;
-    std::string password_;
     AccessLevel level_ = AccessLevel::Standard;
 };
 

@@ -76,7 +76,6 @@ void FolderTreeModel::Select(const FolderNode* node) {
 }
 
 void FolderTreeModel::OnSelectionChanged(const FolderNode* node) {
-    selected_ = node;
     if (onSelected_) onSelected_(node);
 }
 
@@ -84,7 +83,6 @@ bool FolderTreeModel::TakesDoubleClick(const FolderNode* node) const { return no
 
 void FolderTreeModel::SelectPath(const std::string& path) {
     WaitCursor waitCursor(view_);
-    selected_ = nullptr;
     auto root = std::make_unique<FolderNode>(
         FolderNode{RootOfPath(path), FolderPicture::kClosed, nullptr, {}});
     // A stand-in child lets the root be expanded; the expansion lists the

@@ -72,9 +72,6 @@ public:
     // The full path an item stands for: "/" for the root, "/a/b" below it.
     static std::string NodePath(const FolderNode& node);
 
-    const FolderNode* Root() const { return root_.get(); }
-    const FolderNode* Selected() const { return selected_; }
-
 private:
     FolderNode& AddChild(FolderNode& parent, const std::string& name, std::size_t index);
     void ExpandFromModel(FolderNode& node);
@@ -84,7 +81,6 @@ private:
     FolderTreeView& view_;
     std::function<void(const FolderNode*)> onSelected_;
     std::unique_ptr<FolderNode> root_;
-    const FolderNode* selected_ = nullptr;
 };
 
 }  // namespace tarven

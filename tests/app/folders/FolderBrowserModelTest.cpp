@@ -104,8 +104,8 @@ TEST_F(FolderBrowserModelTest, NewFolderIsCreatedUnderTheSelectionAndSelected) {
     EXPECT_EQ(askedFor, scratch.Sub("Image"));
     EXPECT_EQ(dialog.SelectedPath(), scratch.Sub("Image/Fresh"));
     EXPECT_EQ(view.pathWhole, scratch.Sub("Image/Fresh"));
-    ASSERT_NE(dialog.Tree().Selected(), nullptr);
-    EXPECT_TRUE(dialog.Tree().Selected()->children.empty());
+    ASSERT_NE(view.selected, nullptr);
+    EXPECT_TRUE(view.selected->children.empty());
 
     // A cancelled new-folder dialog changes nothing.
     view.answerNewFolder = [](const std::string&) { return std::nullopt; };

@@ -74,6 +74,7 @@ public:
     std::vector<std::string> messages;
     std::optional<FolderDialogResult> closed;
     std::map<const FolderNode*, bool> expanded;
+    const FolderNode* root = nullptr;
     const FolderNode* selected = nullptr;
     int waitDepth = 0, waitShown = 0;
     std::function<std::optional<std::string>(const std::string&)> answerNewFolder;
@@ -87,7 +88,7 @@ public:
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void Close(FolderDialogResult result) override { closed = result; }
 
-    void ShowTree(const FolderNode*) override { expanded.clear(), selected = nullptr; }
+    void ShowTree(const FolderNode* shown) override { root = shown, expanded.clear(), selected = nullptr; }
     void ShowChildren(const FolderNode&) override {}
     void ShowPicture(const FolderNode&) override {}
     void ShowExpanded(const FolderNode& node, bool isExpanded) override { expanded[&node] = isExpanded; }
