@@ -2,7 +2,6 @@
 
 #include "CommandOutcomes.h"
 #include "FolderPaths.h"
-#include "PortAccess.h"
 
 namespace tarven {
 
@@ -26,8 +25,8 @@ std::size_t FieldLength(MainField field, const std::string& text) {
 
 }  // namespace
 
-PortProbe MachinePorts() {
-    return {[](int index) { return ProbePort(index) != 0; }, [](int index) { return PortDevice(index); }};
+PortProbe ProbeThrough(PortMap ports) {
+    return {[ports](int index) { return ports.CanOpen(index); }, [ports](int index) { return ports.Device(index); }};
 }
 
 MainWindowModel::MainWindowModel(MainWindowView& view, ImageFiles& files, ProgramState& program, PortProbe ports)

@@ -13,6 +13,7 @@
 #include "ImageFiles.h"
 #include "LinkConstants.h"
 #include "MainWindowView.h"
+#include "PortMap.h"
 #include "PortSettings.h"
 #include "ProgramState.h"
 
@@ -22,17 +23,18 @@ namespace tarven {
 inline constexpr const char* kAboutMenuText = "&About Veltra...";
 inline constexpr int kAboutCommand = 16;
 
-// The machine's COM ports as the window sees them.
+// The COM ports as the window sees them.
 struct PortProbe {
     std::function<bool(int portIndex)> canOpen;      // opens and closes the port again
     std::function<std::string(int portIndex)> device;
 };
-PortProbe MachinePorts();
+// The ports of `ports`, looked at whenever the window asks.
+PortProbe ProbeThrough(PortMap ports);
 
 class MainWindowModel {
 public:
     // `program` is the program's own state, shared by every window of its run.
-    MainWindowModel(MainWindowView& view, ImageFiles& files, ProgramState& program, PortProbe ports = MachinePorts());
+    MainWindowModel(MainWindowView& view, ImageFiles& files, ProgramState& program, PortProbe ports);
 
     // The window has been created: check the kind, list the ports, take the
     // current directory as the working folder, list its images.

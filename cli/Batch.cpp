@@ -7,7 +7,7 @@
 #include "ImageRules.h"
 #include "OutcomeTexts.h"
 #include "LinkRun.h"
-#include "PortAccess.h"
+#include "PortMap.h"
 #include "Progress.h"
 #include "Verify.h"
 
@@ -31,12 +31,12 @@ struct Child {
     bool done = false;
 };
 
-std::string DeviceOf(const Target& t) { return t.device.empty() ? PortDevice(t.portIndex) : t.device; }
-
-std::string LabelOf(const Target& t) {
-    const std::string device = DeviceOf(t);
-    return std::string(PortNames[std::size_t(t.portIndex)]) + " (" + (device.empty() ? "no device" : device) + ")";
+// Two targets may name one COM port, each with a --device of its own.
+std::string DeviceOf(const Target& t, const PortMap& ports) {
+    return t.device.empty() ? ports.Device(t.portIndex) : t.device;
 }
+
+std::string LabelOf(const Target& t, const PortMap& ports) { return PortLabel(t.portIndex, DeviceOf(t, ports)); }
 
 std::string ExitText(int status) {
     if (status >= 0) return std::to_string(status);
@@ -214,18 +214,18 @@ int BatchExitStatus(const std::vector<BatchRow>& rows) {
     return different ? kExitVerifyMismatch : unconfirmed ? kExitUnconfirmed : kExitOk;
 }
 
-std::string CheckDistinctTargets(const Options& options) {
+std::string CheckDistinctTargets(const Options& options, const PortMap& ports) {
     const auto& t = options.targets;
     for (std::size_t i = 0; i < t.size(); ++i)
         for (std::size_t j = i + 1; j < t.size(); ++j) {
             const bool samePort = t[i].portIndex == t[j].portIndex && t[i].device.empty() && t[j].device.empty();
-            if (samePort || SameDevice(DeviceOf(t[i]), DeviceOf(t[j])))
-                return LabelOf(t[i]) + " and " + LabelOf(t[j]) + " are the same receiver";
+            if (samePort || SameDevice(DeviceOf(t[i], ports), DeviceOf(t[j], ports)))
+                return LabelOf(t[i], ports) + " and " + LabelOf(t[j], ports) + " are the same receiver";
         }
     return {};
 }
 
-int RunBatchUpload(const Options& options, Console& console, const std::string& program) {
+int RunBatchUpload(const Options& options, const PortMap& ports, Console& console, const std::string& program) {
     // Everything that would fail in every child is settled once, here.
     if (options.password && !TypedPasswordAccessLevel(*options.password)) {
         std::fprintf(console.err, "%s\n", kPasswordIncorrectText);
@@ -235,7 +235,7 @@ int RunBatchUpload(const Options& options, Console& console, const std::string& 
         options.password ? *TypedPasswordAccessLevel(*options.password) : AccessLevel::Standard;
     const std::string verifyRefusal = options.verify ? VerifyRefusal(*options.kind, level) : std::string();
     for (const std::string& problem :
-         {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options), verifyRefusal}) {
+         {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options, ports), verifyRefusal}) {
         if (!problem.empty()) {
             std::fprintf(console.err, "%s\n", problem.c_str());
             return kExitUsage;
@@ -247,9 +247,9 @@ int RunBatchUpload(const Options& options, Console& console, const std::string& 
     for (std::size_t i = 0; i < children.size(); ++i) {
         const Target& t = options.targets[i];
         Child& c = children[i];
-        c.label = LabelOf(t);
+        c.label = LabelOf(t, ports);
         c.row.port = PortNames[std::size_t(t.portIndex)];
-        c.row.device = DeviceOf(t);
+        c.row.device = DeviceOf(t, ports);
         c.started = Clock::now();
         const std::string failure = c.process.Start(program, ChildArguments(options, t));
         if (!failure.empty()) {

@@ -29,9 +29,10 @@ int BatchExitStatus(const std::vector<BatchRow>& rows);
 std::string FormatBatchSummary(const std::vector<BatchRow>& rows);
 
 // Empty when the targets name distinct devices, else which ones collide.
-std::string CheckDistinctTargets(const Options& options);
+// `ports` give the devices of targets without a --device.
+std::string CheckDistinctTargets(const Options& options, const PortMap& ports);
 
 // Runs `program` once per target with ChildArguments. 0 only when every receiver succeeded.
-int RunBatchUpload(const Options& options, Console& console, const std::string& program);
+int RunBatchUpload(const Options& options, const PortMap& ports, Console& console, const std::string& program);
 
 }  // namespace tarven::cli

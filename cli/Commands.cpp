@@ -13,6 +13,7 @@
 #include "OutcomeTexts.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
+#include "PortMap.h"
 #include "ReadBackOutput.h"
 #include "Verify.h"
 #include "VersionBlock.h"
@@ -29,20 +30,6 @@ std::string Seconds(double s) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", s);
     return text;
-}
-
-// Opens the target's port the way the window's probe does, but keeps it open
-// for the run, so nothing can take the port in between.
-PortHandle OpenTargetPort(int portIndex, std::string& failure) {
-    const std::string device = PortDevice(portIndex);
-    PortStatus status;
-    PortHandle port = OpenDevice(device, PortSettingsFor(portIndex), &status);
-    if (!port) {
-        failure = DescribePortState(status);
-        if (status.state == PortState::NoDevice)
-            failure += " (set TARVEN_" + std::string(PortNames[std::size_t(portIndex)]) + " or use --device)";
-    }
-    return port;
 }
 
 ProgressStyle StyleFor(const Options& options, const Console& console) {
@@ -82,6 +69,29 @@ int Fail(const Options& options, Console& console, int status, const std::string
     Say(console.err, label + ": " + text);
     ReportOutcome(options, console, text);
     return status;
+}
+
+// The command's receiver: the first target's port, opened the way the
+// window's probe does but kept open for the run, so nothing can take it in
+// between.
+struct HeldPort {
+    int index = 0;
+    std::string label;
+    PortHandle port;
+};
+
+// kExitOk with `held` filled, or the exit status of a port that cannot be
+// opened, told.
+int OpenTarget(const Options& options, const PortMap& ports, Console& console, HeldPort& held) {
+    held.index = options.targets.front().portIndex;
+    held.label = PortLabel(held.index, ports.Device(held.index));
+    PortStatus status;
+    held.port = ports.Open(PortSettingsFor(held.index), &status);
+    if (held.port) return kExitOk;
+    std::string failure = DescribePortState(status);
+    if (status.state == PortState::NoDevice)
+        failure += " (set TARVEN_" + std::string(PortNames[std::size_t(held.index)]) + " or use --device)";
+    return Fail(options, console, kExitPortUnavailable, held.label, failure);
 }
 
 std::optional<AccessLevel> LevelOrComplain(const Options& options, Console& console) {
@@ -139,49 +149,56 @@ std::string ReadBackFailureText(const RunOutcome& outcome, ReadBackOutput& outpu
 
 }  // namespace
 
-std::string PortLabel(int portIndex) {
-    const std::string device = PortDevice(portIndex);
+PortMap TargetPorts(const Options& options) {
+    PortMap ports = PortMap::Machine();
+    for (const auto& t : options.targets)
+        if (!t.device.empty()) ports.Override(t.portIndex, t.device);
+    return ports;
+}
+
+std::string PortLabel(int portIndex, const std::string& device) {
     return std::string(PortNames[std::size_t(portIndex)]) + " (" + (device.empty() ? "no device" : device) + ")";
 }
 
-void ApplyDeviceOverrides(const Options& options) {
-    for (const auto& t : options.targets)
-        if (!t.device.empty()) OverridePortDevice(t.portIndex, t.device);
+RunSetup SetupFor(const Options& options, LinkMode mode, int portIndex, const std::string& fileName, ImageKind kind,
+                  AccessLevel level) {
+    RunSetup setup;
+    setup.mode = mode;
+    setup.portIndex = portIndex;
+    setup.fileName = fileName;
+    setup.kind = kind;
+    setup.level = level;
+    setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
+    setup.timeoutRestartsOnProgress = mode != LinkMode::VersionQuery;
+    return setup;
 }
 
-int RunPortsCommand(const Options& options, Console& console) {
-    ApplyDeviceOverrides(options);
+int RunPortsCommand(const Options&, const PortMap& ports, Console& console) {
     for (int i = 0; i < kPortCount; ++i) {
-        const PortStatus status = DescribePort(i);
+        const PortStatus status = ports.Describe(i);
         std::fprintf(console.out, "%-5s %-24s %s\n", PortNames[std::size_t(i)],
                      status.device.empty() ? "-" : status.device.c_str(), DescribePortState(status).c_str());
     }
     // Said, so that nobody wonders why an on-board port is missing from the list.
-    for (const std::string& device : ConsoleDevices())
+    for (const std::string& device : ports.ConsoleDevices())
         std::fprintf(console.out, "%-5s %-24s %s\n", "-", device.c_str(), "the system console, never used as a COM port");
     std::fflush(console.out);
     return kExitOk;
 }
 
-int RunVersionCommand(const Options& options, Console& console) {
-    ApplyDeviceOverrides(options);
-    const int index = options.targets.front().portIndex;
-    const std::string label = PortLabel(index);
-    std::string failure;
-    PortHandle port = OpenTargetPort(index, failure);
-    if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
+int RunVersionCommand(const Options& options, const PortMap& ports, Console& console) {
+    HeldPort target;
+    if (const int status = OpenTarget(options, ports, console, target); status != kExitOk) return status;
 
-    RunSetup setup;
-    setup.mode = LinkMode::VersionQuery;
-    setup.portIndex = index;
-    setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
-    QueueNotifier notifier(label, console.err);
+    const RunSetup setup = SetupFor(options, LinkMode::VersionQuery, target.index);
+    QueueNotifier notifier(target.label, console.err);
     StderrTracer tracer(console.err);
-    const RunOutcome outcome = RunLink(setup, std::move(port), notifier, nullptr, options.trace ? &tracer : nullptr);
+    const RunOutcome outcome =
+        RunLink(setup, std::move(target.port), notifier, nullptr, options.trace ? &tracer : nullptr);
     if (outcome.end != RunEnd::VersionReady) {
         Failure f = DescribeUnfinishedRun(outcome, setup);
         if (outcome.end == RunEnd::TimedOut) f = {kExitNoVersion, "no version answer within " + Seconds(setup.timeoutSeconds)};
-        return Fail(options, console, f.status, label, f.text);
+        return Fail(options, console, f.status, target.label, f.text);
     }
     const VersionTexts texts = VersionTextsFromBlock(outcome.versionBlock);
     std::fprintf(console.out, "Hardware version: %s\nSoftware version: %s\n", texts.hardware.c_str(),
@@ -231,14 +248,7 @@ std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& fil
 // Sends one file over the held port: kExitOk when the receiver took it, with
 // the engine's doubt about it in `doubt`; otherwise the exit status, reported.
 static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doubt) {
-    RunSetup setup;
-    setup.mode = LinkMode::Upload;
-    setup.portIndex = c.portIndex;
-    setup.fileName = c.file;
-    setup.kind = c.kind;
-    setup.level = c.level;
-    setup.timeoutSeconds = EffectiveTimeoutSeconds(c.options);
-    setup.timeoutRestartsOnProgress = true;
+    RunSetup setup = SetupFor(c.options, LinkMode::Upload, c.portIndex, c.file, c.kind, c.level);
     setup.keepPort = &port;
     QueueNotifier notifier(c.label, c.console.err);
     StderrTracer tracer(c.console.err);
@@ -261,7 +271,7 @@ static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doub
     return kExitOk;
 }
 
-int RunUploadCommand(const Options& options, Console& console) {
+int RunUploadCommand(const Options& options, const PortMap& ports, Console& console) {
     const auto level = LevelOrComplain(options, console);
     if (!level) {
         ReportOutcome(options, console, kPasswordIncorrectText);
@@ -275,17 +285,16 @@ int RunUploadCommand(const Options& options, Console& console) {
         ReportOutcome(options, console, problem);
         return kExitUsage;
     }
-    ApplyDeviceOverrides(options);
-    const int index = options.targets.front().portIndex;
-    const std::string label = PortLabel(index);
     const auto started = std::chrono::steady_clock::now();
     // Without --verify the first doubt is told once every file has gone out.
     UploadDoubt doubt = UploadDoubt::None;
     std::string doubtfulFile;
     // Held from the first file to the last, so nothing else takes the port in between.
-    std::string failure;
-    PortHandle port = OpenTargetPort(index, failure);
-    if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
+    HeldPort target;
+    if (const int status = OpenTarget(options, ports, console, target); status != kExitOk) return status;
+    const int index = target.index;
+    const std::string& label = target.label;
+    PortHandle& port = target.port;
 
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         const std::string& file = options.files[i];
@@ -322,7 +331,7 @@ int RunUploadCommand(const Options& options, Console& console) {
     return kExitOk;
 }
 
-int RunReadBackCommand(const Options& options, Console& console) {
+int RunReadBackCommand(const Options& options, const PortMap& ports, Console& console) {
     const auto level = LevelOrComplain(options, console);
     if (!level) return kExitUsage;
     const ImageKind kind = *options.kind;
@@ -336,28 +345,20 @@ int RunReadBackCommand(const Options& options, Console& console) {
         return output.RefusalStatus();
     }
     const std::string& name = output.Name();
-    ApplyDeviceOverrides(options);
-    const int index = options.targets.front().portIndex;
-    const std::string label = PortLabel(index);
-    std::string failure;
-    PortHandle port = OpenTargetPort(index, failure);
-    if (!port) return Fail(options, console, kExitPortUnavailable, label, failure);
+    HeldPort target;
+    if (const int status = OpenTarget(options, ports, console, target); status != kExitOk) return status;
+    const std::string& label = target.label;
 
     if (!options.reportProgress && Rules(kind).readBackRequest == kCodeStandBy)
         Say(console.err, label + ": waiting for the receiver: start the read-back from its menu "
                                  "(the request goes out after every 50 s of silence)");
 
-    RunSetup setup;
-    setup.mode = LinkMode::ReadBack;
-    setup.portIndex = index;
-    setup.fileName = output.ReceivingName();
-    setup.kind = kind;
-    setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
-    setup.timeoutRestartsOnProgress = true;
+    const RunSetup setup = SetupFor(options, LinkMode::ReadBack, target.index, output.ReceivingName(), kind);
     QueueNotifier notifier(label, console.err);
     StderrTracer tracer(console.err);
     auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + name);
-    const RunOutcome outcome = RunLink(setup, std::move(port), notifier, progress.get(), options.trace ? &tracer : nullptr);
+    const RunOutcome outcome =
+        RunLink(setup, std::move(target.port), notifier, progress.get(), options.trace ? &tracer : nullptr);
 
     if (outcome.end != RunEnd::Finished) {
         const Failure f = DescribeUnfinishedRun(outcome, setup);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "CliOptions.h"
+#include "LinkRun.h"
+#include "PortMap.h"
 
 namespace tarven::cli {
 
@@ -29,17 +31,24 @@ struct Console {
     bool stdinIsTerminal = false;  // someone can confirm the step between two fullx files
 };
 
-// "COM1 (/dev/ttyUSB0)", after any --device override; "COM3 (no device)".
-std::string PortLabel(int portIndex);
+// The machine's ports, with the --device of each target in place of its COM
+// mapping.
+PortMap TargetPorts(const Options& options);
 
-// Puts the --device of each target in place of its COM mapping.
-void ApplyDeviceOverrides(const Options& options);
+// "COM1 (/dev/ttyUSB0)"; "COM3 (no device)" when `device` is empty.
+std::string PortLabel(int portIndex, const std::string& device);
 
-int RunPortsCommand(const Options& options, Console& console);
-int RunVersionCommand(const Options& options, Console& console);
+// A run of `mode` on `portIndex` as the command line asks for it: its time-out
+// (for a transfer one that restarts with every progress message) and its trace.
+RunSetup SetupFor(const Options& options, LinkMode mode, int portIndex, const std::string& fileName = {},
+                  ImageKind kind = ImageKind::FullImage, AccessLevel level = AccessLevel::Standard);
+
+// `ports` are main's TargetPorts.
+int RunPortsCommand(const Options& options, const PortMap& ports, Console& console);
+int RunVersionCommand(const Options& options, const PortMap& ports, Console& console);
 // One receiver; several are handled by RunBatchUpload (Batch.h).
-int RunUploadCommand(const Options& options, Console& console);
-int RunReadBackCommand(const Options& options, Console& console);
+int RunUploadCommand(const Options& options, const PortMap& ports, Console& console);
+int RunReadBackCommand(const Options& options, const PortMap& ports, Console& console);
 
 // Checks the files of an upload against the kind before the line is touched.
 // Empty when they are fine, else the reason.

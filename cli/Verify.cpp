@@ -66,14 +66,7 @@ std::string ReadBackCopy(const UploadCheck& c, PortHandle port, const std::strin
     if (!c.options.reportProgress && Rules(c.kind).readBackRequest == kCodeStandBy)
         Say(c.console.err, c.label + ": verify: waiting for the receiver to send its copy "
                                      "(the request goes out after every 50 s of silence)");
-    RunSetup setup;
-    setup.mode = LinkMode::ReadBack;
-    setup.portIndex = c.portIndex;
-    setup.fileName = into;
-    setup.kind = c.kind;
-    setup.level = c.level;
-    setup.timeoutSeconds = EffectiveTimeoutSeconds(c.options);
-    setup.timeoutRestartsOnProgress = true;
+    const RunSetup setup = SetupFor(c.options, LinkMode::ReadBack, c.portIndex, into, c.kind, c.level);
     QueueNotifier notifier(c.label, c.console.err);
     StderrTracer tracer(c.console.err);
     auto progress = MakeProgressView(c.style, c.console.err, c.label + " verify " + c.file);

@@ -31,13 +31,14 @@ int main(int argc, char** argv) {
 
     const Options& options = parsed.options;
     if (options.traceJson) SetTraceFormat(TraceFormat::Json);
+    const tarven::PortMap ports = TargetPorts(options);
     switch (options.verb) {
-        case Verb::Ports: return RunPortsCommand(options, console);
-        case Verb::Version: return RunVersionCommand(options, console);
-        case Verb::ReadBack: return RunReadBackCommand(options, console);
+        case Verb::Ports: return RunPortsCommand(options, ports, console);
+        case Verb::Version: return RunVersionCommand(options, ports, console);
+        case Verb::ReadBack: return RunReadBackCommand(options, ports, console);
         case Verb::Upload:
-            if (options.targets.size() > 1) return RunBatchUpload(options, console, OwnProgramPath(argv[0]));
-            return RunUploadCommand(options, console);
+            if (options.targets.size() > 1) return RunBatchUpload(options, ports, console, OwnProgramPath(argv[0]));
+            return RunUploadCommand(options, ports, console);
         case Verb::Help:
         case Verb::None: break;
     }

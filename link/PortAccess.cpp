@@ -1,11 +1,11 @@
-// What both platforms' port access share: the devices this process was told
-// to use instead of the mapping (tarven-link --device), and the operations
-// that only combine the platform's own.
+// The devices this process was told to use instead of the mapping for its
+// runs, and the runs' way to their port through it.
 #include "PortAccess.h"
 
 #include <mutex>
 
 #include "LinkConstants.h"
+#include "PortMap.h"
 
 namespace tarven {
 namespace {
@@ -15,15 +15,10 @@ std::array<std::string, kPortCount> g_overrides;
 
 }  // namespace
 
-std::array<std::string, kPortCount> PortOverrides() {
-    std::lock_guard lock(g_overrideMutex);
-    return g_overrides;
-}
-
 void OverridePortDevice(int portIndex, const std::string& device) {
     if (portIndex < 0 || portIndex >= kPortCount) return;
     std::lock_guard lock(g_overrideMutex);
-    g_overrides[portIndex] = device;
+    g_overrides[std::size_t(portIndex)] = device;
 }
 
 void ClearPortOverrides() {
@@ -31,15 +26,13 @@ void ClearPortOverrides() {
     for (auto& o : g_overrides) o.clear();
 }
 
-std::string PortDevice(int portIndex) {
-    if (portIndex < 0 || portIndex >= kPortCount) return {};
-    return PortDevices()[portIndex];
-}
-
-int ProbePort(int portIndex) { return DescribePort(portIndex).state == PortState::Available ? 1 : 0; }
-
 PortHandle OpenPort(PortSettings settings) {
-    return OpenDevice(PortDevice(EffectivePortIndex(settings)), settings, nullptr);
+    PortMap map = PortMap::Machine();
+    {
+        std::lock_guard lock(g_overrideMutex);
+        for (int i = 0; i < kPortCount; ++i) map.Override(i, g_overrides[std::size_t(i)]);
+    }
+    return map.Open(settings);
 }
 
 }  // namespace tarven

@@ -1,5 +1,5 @@
-// Which device each of COM1..COM6 stands for, and opening, probing and
-// closing those ports. The same mapping serves the window and tarven-link.
+// Opening, describing and closing serial devices. Which device a COM name
+// stands for is PortMap's.
 #pragma once
 
 #include <array>
@@ -30,35 +30,14 @@ struct PortStatus {
     int error = 0;       // errno behind the state, for the message
 };
 
-// Devices standing for COM1..COM6 (empty string: none). Reads the
-// environment and /dev each time it is called.
-//  - When any TARVEN_COM<n> variable is set, exactly those variables decide.
-//  - Otherwise the serial devices present: ttyUSB<k>, then ttyACM<k>, then
-//    on-board ttyS<k> whose UART is real; never the system console.
-std::array<std::string, 6> PortDevices();
-std::string PortDevice(int portIndex);
-
-// Serial devices discovery leaves out because the system console runs on
-// them, for `tarven-link ports` to name. Empty where there is no such device,
-// and when the TARVEN_COM<n> variables decide the mapping.
-std::vector<std::string> ConsoleDevices();
-
-// Puts `device` in place of the mapping for all ports of this process
-// (tarven-link --device). An empty string restores the normal mapping.
-void OverridePortDevice(int portIndex, const std::string& device);
-void ClearPortOverrides();
-// The devices put in place so far, empty where none was.
-std::array<std::string, 6> PortOverrides();
-
-// 1 when the port of this index can be opened right now (and closes it again), else 0.
-int ProbePort(int portIndex);
-PortStatus DescribePort(int portIndex);
-
-// Opens the port of settings.portIndex (indices outside 0..5 mean COM1),
-// exclusively, and applies the settings. Null when it cannot be opened.
-PortHandle OpenPort(PortSettings settings);
 // Opens a device path directly, exclusively, with the given settings.
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status = nullptr);
+
+// The runs' own way to a port, through the machine's mapping with the
+// devices put in place for the whole process.
+PortHandle OpenPort(PortSettings settings);
+void OverridePortDevice(int portIndex, const std::string& device);
+void ClearPortOverrides();
 // Discards output still queued for the line, then closes.
 void ClosePort(PortHandle& port);
 

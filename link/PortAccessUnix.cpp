@@ -9,6 +9,7 @@
 
 #include "LinkConstants.h"
 #include "PortAccess.h"
+#include "PortMap.h"
 #include "SerialPortUnix.h"
 
 namespace tarven {
@@ -51,12 +52,22 @@ std::vector<std::string> SerialDevicesPresent() {
     return present;
 }
 
-std::array<std::string, kPortCount> DiscoveredDevices() {
+std::array<std::string, kPortCount> DiscoveredDevices(const std::string& consoleList) {
     std::vector<std::string> present = SerialDevicesPresent();
-    std::erase_if(present, [](const std::string& path) { return IsSystemConsole(path); });
+    std::erase_if(present, [&](const std::string& path) { return IsSystemConsole(path, consoleList); });
     std::array<std::string, kPortCount> devices;
     for (std::size_t i = 0; i < devices.size() && i < present.size(); ++i) devices[i] = present[i];
     return devices;
+}
+
+PortHandle OpenConfigured(const std::string& device, const PortSettings& settings, PortStatus* status,
+                          const std::string& consoleList) {
+    PortHandle port = UnixSerialPort::Open(device, status, consoleList);
+    if (!port) return nullptr;
+    // Configuration failures pass unnoticed: the port is used regardless.
+    port->Apply(settings);
+    port->Purge();
+    return port;
 }
 
 // The TARVEN_COM<n> variables, and whether any of them is set.
@@ -74,39 +85,43 @@ bool MappingVariables(std::array<std::string, kPortCount>& devices) {
 
 }  // namespace
 
-std::array<std::string, kPortCount> PortDevices() {
+std::array<std::string, kPortCount> PortMap::Mapped() const {
+    if (!machine_) return fixed_;
     std::array<std::string, kPortCount> devices;
-    if (!MappingVariables(devices)) devices = DiscoveredDevices();
-    const auto overrides = PortOverrides();
-    for (int i = 0; i < kPortCount; ++i)
-        if (!overrides[i].empty()) devices[i] = overrides[i];
+    if (!MappingVariables(devices)) devices = DiscoveredDevices(consoleList_);
     return devices;
 }
 
-std::vector<std::string> ConsoleDevices() {
+std::array<std::string, kPortCount> PortMap::Devices() const {
+    std::array<std::string, kPortCount> devices = Mapped();
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (!overrides_[i].empty()) devices[i] = overrides_[i];
+    return devices;
+}
+
+std::vector<std::string> PortMap::ConsoleDevices() const {
     // When the variables decide, nothing was left out: a console named there
     // shows as such in its own entry.
     std::array<std::string, kPortCount> named;
-    if (MappingVariables(named)) return {};
+    if (!machine_ || MappingVariables(named)) return {};
     std::vector<std::string> consoles = SerialDevicesPresent();
-    std::erase_if(consoles, [](const std::string& path) { return !IsSystemConsole(path); });
+    std::erase_if(consoles, [this](const std::string& path) { return !IsSystemConsole(path, consoleList_); });
     return consoles;
 }
 
-PortStatus DescribePort(int portIndex) {
+PortStatus PortMap::Describe(int portIndex) const {
     PortStatus status;
-    status.device = PortDevice(portIndex);
-    PortHandle port = UnixSerialPort::Open(status.device, &status);
+    status.device = Device(portIndex);
+    PortHandle port = UnixSerialPort::Open(status.device, &status, consoleList_);
     return status;
 }
 
+PortHandle PortMap::Open(const PortSettings& settings, PortStatus* status) const {
+    return OpenConfigured(Device(EffectivePortIndex(settings)), settings, status, consoleList_);
+}
+
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {
-    PortHandle port = UnixSerialPort::Open(device, status);
-    if (!port) return nullptr;
-    // Configuration failures pass unnoticed: the port is used regardless.
-    port->Apply(settings);
-    port->Purge();
-    return port;
+    return OpenConfigured(device, settings, status, {});
 }
 
 void ClosePort(PortHandle& port) {

@@ -6,6 +6,7 @@
 
 #include "LinkConstants.h"
 #include "PortAccess.h"
+#include "PortMap.h"
 #include "SerialPortWin.h"
 
 namespace tarven {
@@ -61,23 +62,32 @@ std::string SystemMessage(DWORD error) {
 }  // namespace
 
 // COM1 to COM6 are the system's own ports of those names.
-std::array<std::string, kPortCount> PortDevices() {
+std::array<std::string, kPortCount> PortMap::Mapped() const {
+    if (!machine_) return fixed_;
     std::array<std::string, kPortCount> devices;
-    for (int i = 0; i < kPortCount; ++i) devices[i] = std::string("\\\\.\\") + PortNames[i];
-    const auto overrides = PortOverrides();
-    for (int i = 0; i < kPortCount; ++i)
-        if (!overrides[i].empty()) devices[i] = DeviceName(overrides[i]);
+    for (std::size_t i = 0; i < devices.size(); ++i) devices[i] = std::string("\\\\.\\") + PortNames[i];
+    return devices;
+}
+
+std::array<std::string, kPortCount> PortMap::Devices() const {
+    std::array<std::string, kPortCount> devices = Mapped();
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (!overrides_[i].empty()) devices[i] = DeviceName(overrides_[i]);
     return devices;
 }
 
 // Windows never runs its console on a COM port.
-std::vector<std::string> ConsoleDevices() { return {}; }
+std::vector<std::string> PortMap::ConsoleDevices() const { return {}; }
 
-PortStatus DescribePort(int portIndex) {
+PortStatus PortMap::Describe(int portIndex) const {
     PortStatus status;
-    status.device = PortDevice(portIndex);
+    status.device = Device(portIndex);
     PortHandle port = WinSerialPort::Open(status.device, &status);
     return status;
+}
+
+PortHandle PortMap::Open(const PortSettings& settings, PortStatus* status) const {
+    return OpenDevice(Device(EffectivePortIndex(settings)), settings, status);
 }
 
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 namespace tarven {
@@ -56,35 +55,22 @@ void HoldModemLinesInactive(int fd) {
     ::ioctl(fd, TIOCMBIC, &lines);
 }
 
-std::mutex g_consoleListMutex;
-std::string g_consoleListFile = "/sys/class/tty/console/active";
-
-std::string ConsoleListFile() {
-    std::lock_guard lock(g_consoleListMutex);
-    return g_consoleListFile;
-}
-
 }  // namespace
 
-void SetConsoleListFile(const std::string& path) {
-    std::lock_guard lock(g_consoleListMutex);
-    g_consoleListFile = path;
-}
-
-std::vector<std::string> SystemConsoles() {
+std::vector<std::string> SystemConsoles(const std::string& consoleList) {
     // One line of names relative to /dev, e.g. "tty0 ttyS0".
     std::vector<std::string> devices;
-    std::ifstream list(ConsoleListFile());
+    std::ifstream list(consoleList.empty() ? std::string(kKernelConsoleList) : consoleList);
     std::string name;
     while (list >> name) devices.push_back("/dev/" + name);
     return devices;
 }
 
-bool IsSystemConsole(const std::string& device) {
+bool IsSystemConsole(const std::string& device, const std::string& consoleList) {
     // By device number, so a symbolic link or another spelling of the path is caught too.
     struct stat candidate {};
     if (::stat(device.c_str(), &candidate) != 0 || !S_ISCHR(candidate.st_mode)) return false;
-    for (const std::string& console : SystemConsoles()) {
+    for (const std::string& console : SystemConsoles(consoleList)) {
         struct stat known {};
         if (::stat(console.c_str(), &known) == 0 && S_ISCHR(known.st_mode) && known.st_rdev == candidate.st_rdev)
             return true;
@@ -109,7 +95,7 @@ PortState PortStateFromErrno(int error) {
     }
 }
 
-PortHandle UnixSerialPort::Open(const std::string& device, PortStatus* status) {
+PortHandle UnixSerialPort::Open(const std::string& device, PortStatus* status, const std::string& consoleList) {
     auto fail = [&](int error) -> PortHandle {
         if (status) *status = PortStatus{PortStateFromErrno(error), device, error};
         return nullptr;
@@ -125,7 +111,7 @@ PortHandle UnixSerialPort::Open(const std::string& device, PortStatus* status) {
     };
     // The console is refused before it is even opened: frames sent there
     // would land in the kernel's log and on whoever watches it.
-    if (IsSystemConsole(device)) return refuse(-1, PortState::SystemConsole);
+    if (IsSystemConsole(device, consoleList)) return refuse(-1, PortState::SystemConsole);
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(errno);
     if (::tcgetsid(fd) == ::getsid(0)) return refuse(fd, PortState::OwnTerminal);

@@ -16,9 +16,10 @@ public:
     // Opens `device` exclusively: O_NOCTTY|O_NONBLOCK, then flock (which holds
     // against root too), then TIOCEXCL. A terminal another program holds
     // exclusively, the system console and this process's own terminal are
-    // refused without changing anything on them. Null with `status` filled on
-    // failure.
-    static PortHandle Open(const std::string& device, PortStatus* status);
+    // refused without changing anything on them. `consoleList` names the file
+    // that lists the console's terminals (SystemConsoles). Null with `status`
+    // filled on failure.
+    static PortHandle Open(const std::string& device, PortStatus* status, const std::string& consoleList = {});
     // Puts the terminal settings found at open back and closes; output still
     // queued is discarded rather than waited for.
     ~UnixSerialPort() override;
@@ -46,11 +47,13 @@ private:
 // The one place where an errno from opening a device becomes our own state.
 PortState PortStateFromErrno(int error);
 
-// True when `device` is one of the terminals the kernel writes its console to.
-bool IsSystemConsole(const std::string& device);
-// The active consoles, as device paths ("/dev/ttyS0").
-std::vector<std::string> SystemConsoles();
-// Where the kernel lists its active consoles; tests point it at a file of their own.
-void SetConsoleListFile(const std::string& path);
+// Where the kernel lists its active consoles.
+inline constexpr char kKernelConsoleList[] = "/sys/class/tty/console/active";
+
+// The active consoles as `consoleList` names them, as device paths
+// ("/dev/ttyS0"); an empty name stands for kKernelConsoleList.
+std::vector<std::string> SystemConsoles(const std::string& consoleList);
+// True when `device` is one of those terminals.
+bool IsSystemConsole(const std::string& device, const std::string& consoleList);
 
 }  // namespace tarven

@@ -29,11 +29,11 @@ int SelectedRow(const QListWidget* list) {
 
 }  // namespace
 
-MainDialog::MainDialog(UiProgram& program, QWidget* parent)
+MainDialog::MainDialog(UiProgram& program, const PortMap& ports, QWidget* parent)
     : QDialog(parent),
       program_(program),
       ui_(std::make_unique<Ui::MainDialog>()),
-      model_(*this, files_, program.State()) {
+      model_(*this, files_, program.State(), ProbeThrough(ports)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);

@@ -27,8 +27,9 @@ class MainDialog : public QDialog, private MainWindowView {
     Q_OBJECT
 
 public:
-    // `program` outlives the window: the state and message road of the program's run.
-    explicit MainDialog(UiProgram& program, QWidget* parent = nullptr);
+    // `program` outlives the window: the state and message road of the
+    // program's run. `ports` are the ones the window lists and probes.
+    MainDialog(UiProgram& program, const PortMap& ports, QWidget* parent = nullptr);
     ~MainDialog() override;
 
     MainWindowModel& Model() { return model_; }

@@ -15,7 +15,8 @@ QIcon ApplicationIcon() {
     return QIcon(QStringLiteral(":/icons/app.png"));
 }
 
-UpdaterApp::UpdaterApp(int& argc, char** argv, UiProgram& program) : app_(argc, argv), program_(program) {
+UpdaterApp::UpdaterApp(int& argc, char** argv, UiProgram& program, PortMap ports)
+    : app_(argc, argv), program_(program), ports_(std::move(ports)) {
     QApplication::setApplicationName(QStringLiteral("tarven-updater"));
     QApplication::setWindowIcon(ApplicationIcon());
     // A worker that cannot be set up reports through the window's message box.
@@ -25,7 +26,7 @@ UpdaterApp::UpdaterApp(int& argc, char** argv, UiProgram& program) : app_(argc, 
 UpdaterApp::~UpdaterApp() { SetLinkMessageSink(nullptr); }
 
 int UpdaterApp::Run() {
-    MainDialog window(program_);
+    MainDialog window(program_, ports_);
     window.exec();
     // Whatever the window's result, the program ends here.
     return 0;

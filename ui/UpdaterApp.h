@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include "GuiLinkNotifier.h"
+#include "PortMap.h"
 #include "UiProgram.h"
 
 namespace tarven {
@@ -15,8 +16,9 @@ QIcon ApplicationIcon();
 
 class UpdaterApp {
 public:
-    // `program` is main's, and outlives the application.
-    UpdaterApp(int& argc, char** argv, UiProgram& program);
+    // `program` is main's, and outlives the application; `ports` are the
+    // ones its window offers.
+    UpdaterApp(int& argc, char** argv, UiProgram& program, PortMap ports);
     ~UpdaterApp();
     UpdaterApp(const UpdaterApp&) = delete;
     UpdaterApp& operator=(const UpdaterApp&) = delete;
@@ -27,6 +29,7 @@ public:
 private:
     QApplication app_;
     UiProgram& program_;
+    PortMap ports_;
     GuiMessageSink messageSink_;
 };
 

@@ -44,7 +44,8 @@ void SetLatin1Text(HWND dialog, int id, const std::string& bytes) {
 
 }  // namespace
 
-MainWindow::MainWindow(ProgramState& program) : program_(program), icon_(LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_APPICON))) {}
+MainWindow::MainWindow(ProgramState& program, PortMap ports)
+    : program_(program), ports_(std::move(ports)), icon_(LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_APPICON))) {}
 
 MainWindow::~MainWindow() = default;
 
@@ -54,7 +55,7 @@ BOOL MainWindow::OnInitDialog() {
     AddAboutToSystemMenu();
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-    model_ = std::make_unique<MainWindowModel>(*this, files_, program_);
+    model_ = std::make_unique<MainWindowModel>(*this, files_, program_, ProbeThrough(ports_));
     model_->Start();
     return TRUE;
 }

@@ -17,8 +17,9 @@ namespace tarven::win {
 
 class MainWindow : public WinDialog, public MainWindowView {
 public:
-    // `program` is main's: the state of the program's whole run.
-    explicit MainWindow(ProgramState& program);
+    // `program` is main's: the state of the program's whole run. `ports`
+    // are the ones the window lists and probes.
+    MainWindow(ProgramState& program, PortMap ports);
     ~MainWindow() override;
     void Run();
 
@@ -50,6 +51,7 @@ private:
     void FillList(int id, const std::vector<std::string>& entries, int selectedRow);
 
     ProgramState& program_;
+    PortMap ports_;
     HICON icon_ = nullptr;
     LocalImageFiles files_{SystemFileSystem()};
     std::unique_ptr<MainWindowModel> model_;

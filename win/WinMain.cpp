@@ -5,6 +5,7 @@
 
 #include "LinkNotifier.h"
 #include "MainWindow.h"
+#include "PortMap.h"
 #include "WinMessageBox.h"
 
 namespace {
@@ -28,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     tarven::SetLinkMessageSink(&sink);
     // What the program keeps for its whole run lives here, and nowhere else.
     tarven::ProgramState program;
-    tarven::win::MainWindow window(program);
+    tarven::win::MainWindow window(program, tarven::PortMap::Machine());
     window.Run();
     tarven::SetLinkMessageSink(nullptr);
     return 0;

@@ -264,7 +264,7 @@ TEST(Batch, TheSameReceiverTwiceIsRefused) {
     auto targets = [](std::vector<Target> t) {
         Options o;
         o.targets = std::move(t);
-        return CheckDistinctTargets(o);
+        return CheckDistinctTargets(o, PortMap(std::array<std::string, kPortCount>{}));
     };
     EXPECT_EQ(targets({{0, "/dev/a"}, {0, "/dev/b"}, {1, ""}}), "");
     EXPECT_NE(targets({{0, "/dev/a"}, {2, "/dev/a"}}), "");

@@ -18,6 +18,7 @@
 
 #include "LinkEngine.h"
 #include "PortAccess.h"
+#include "PortMap.h"
 #include "RunHarness.h"
 #include "ScriptedPort.h"
 #include "SerialPortUnix.h"
@@ -49,61 +50,64 @@ struct Pty {
     std::string path;
 };
 
-// Maps COM ports to devices for one test and restores the environment after.
-struct PortMapping {
-    explicit PortMapping(std::initializer_list<std::pair<int, std::string>> map) {
-        for (int i = 1; i <= 6; ++i) ::unsetenv(("TARVEN_COM" + std::to_string(i)).c_str());
-        for (auto& [index, device] : map) ::setenv(("TARVEN_COM" + std::to_string(index + 1)).c_str(), device.c_str(), 1);
-    }
-    ~PortMapping() {
-        for (int i = 1; i <= 6; ++i) ::unsetenv(("TARVEN_COM" + std::to_string(i)).c_str());
-    }
-};
+// COM1 alone, on `device`.
+PortMap ComOneOn(const std::string& device) { return PortMap({device, "", "", "", "", ""}); }
 
 PortSettings OnPort(int index) { return PortSettingsFor(index); }
 
 RunRequest UploadOn(int index) { return RunRequest{.mode = LinkMode::Upload, .portIndex = index}; }
 
 TEST(PortMappingRule, VariablesDecideAloneWhenAnyIsSet) {
-    PortMapping map({{1, "/dev/null-com2"}});
-    const auto devices = PortDevices();
+    for (int i = 1; i <= kPortCount; ++i) ::unsetenv(("TARVEN_COM" + std::to_string(i)).c_str());
+    ::setenv("TARVEN_COM2", "/dev/null-com2", 1);
+    const PortMap machine = PortMap::Machine();
+    const auto devices = machine.Devices();
+    EXPECT_TRUE(machine.ConsoleDevices().empty()) << "the variables leave nothing out";
+    ::unsetenv("TARVEN_COM2");
     EXPECT_EQ(devices[0], "");
     EXPECT_EQ(devices[1], "/dev/null-com2");
-    EXPECT_EQ(ProbePort(0), 0) << "a port without a device is never available";
-    EXPECT_EQ(DescribePort(1).state, PortState::Missing);
+    // Looked up when asked: with the variable gone the mapping is discovery's again.
+    EXPECT_NE(machine.Device(1), "/dev/null-com2");
+
+    PortMap ports({"", "/dev/null-com2", "", "", "", ""});
+    EXPECT_FALSE(ports.CanOpen(0)) << "a port without a device is never available";
+    EXPECT_EQ(ports.Describe(1).state, PortState::Missing);
+    ports.Override(1, "/dev/null-override");
+    EXPECT_EQ(ports.Device(1), "/dev/null-override");
+    ports.Override(1, "");
+    EXPECT_EQ(ports.Device(1), "/dev/null-com2") << "an empty override restores the mapping";
 }
 
 TEST(PortAccess, OpensExclusivelyAgainstRootToo) {
     Pty pty;
-    PortMapping map({{0, pty.path}});
-    EXPECT_EQ(ProbePort(0), 1);
+    const PortMap ports = ComOneOn(pty.path);
+    EXPECT_TRUE(ports.CanOpen(0));
     {
-        LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
+        LinkEngine engine(UploadOn(0), LinkTime(), ports.Open(OnPort(0)));
         ASSERT_TRUE(engine.port);
-        EXPECT_EQ(ProbePort(0), 0);
-        EXPECT_EQ(DescribePort(0).state, PortState::Busy);
-        EXPECT_FALSE(OpenPort(OnPort(0)));
+        EXPECT_FALSE(ports.CanOpen(0));
+        EXPECT_EQ(ports.Describe(0).state, PortState::Busy);
+        EXPECT_FALSE(ports.Open(OnPort(0)));
     }
-    EXPECT_EQ(ProbePort(0), 1) << "teardown releases the port for the next run";
+    EXPECT_TRUE(ports.CanOpen(0)) << "teardown releases the port for the next run";
 }
 
 TEST(PortAccess, IndexesOutsideTheSixPortsOpenComOne) {
     Pty pty;
-    PortMapping map({{0, pty.path}});
-    PortHandle port = OpenPort(OnPort(6));
+    PortHandle port = ComOneOn(pty.path).Open(OnPort(6));
     ASSERT_TRUE(port);
     EXPECT_EQ(port->Device(), pty.path);
 }
 
 TEST(PortAccess, SetBaudRateAppliesToTheOpenLineOrOnlyTheCopy) {
     Pty pty;
-    PortMapping map({{0, pty.path}});
-    LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
+    const PortMap ports = ComOneOn(pty.path);
+    LinkEngine engine(UploadOn(0), LinkTime(), ports.Open(OnPort(0)));
     EXPECT_EQ(pty.Speed(), B115200);
     EXPECT_EQ(engine.SetBaudRate(kBaudSlow), 0);
     EXPECT_EQ(pty.Speed(), B57600);
 
-    LinkEngine portless(UploadOn(3), LinkTime(), OpenRequestPort(UploadOn(3)));
+    LinkEngine portless(UploadOn(3), LinkTime(), ports.Open(OnPort(3)));
     ASSERT_FALSE(portless.port);
     portless.SetBaudRate(kBaudSlow);
     EXPECT_EQ(portless.settings.baudRate, kBaudSlow);
@@ -117,9 +121,8 @@ TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
     cooked.c_cc[VMIN] = 1;
     ::cfsetspeed(&cooked, B9600);
     ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &cooked), 0);
-    PortMapping map({{0, pty.path}});
     {
-        LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
+        LinkEngine engine(UploadOn(0), LinkTime(), ComOneOn(pty.path).Open(OnPort(0)));
         ASSERT_TRUE(engine.port);
         engine.SetBaudRate(kBaudSlow);
         termios during{};
@@ -138,10 +141,10 @@ TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
 TEST(PortAccess, AProbeLeavesAnotherProgramsExclusiveTerminalAlone) {
     Pty pty;
     ASSERT_EQ(::ioctl(pty.slave, TIOCEXCL), 0);
-    PortMapping map({{0, pty.path}});
-    EXPECT_EQ(DescribePort(0).state, PortState::Busy);
-    EXPECT_EQ(ProbePort(0), 0);
-    EXPECT_FALSE(OpenPort(OnPort(0)));
+    const PortMap ports = ComOneOn(pty.path);
+    EXPECT_EQ(ports.Describe(0).state, PortState::Busy);
+    EXPECT_FALSE(ports.CanOpen(0));
+    EXPECT_FALSE(ports.Open(OnPort(0)));
     int exclusive = 0;
     ASSERT_EQ(::ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1) << "the holder lost its exclusive flag";
@@ -152,14 +155,14 @@ TEST(PortAccess, TheSystemConsoleIsNeverAPort) {
     Pty pty;
     const std::string list = ::testing::TempDir() + "console-active";
     std::ofstream(list) << "tty0 " << pty.path.substr(5) << "\n";  // names relative to /dev
-    SetConsoleListFile(list);
-    PortMapping map({{0, pty.path}});
-    const PortStatus status = DescribePort(0);
-    EXPECT_FALSE(OpenPort(OnPort(0)));
-    SetConsoleListFile("/sys/class/tty/console/active");
+    PortMap ports = ComOneOn(pty.path);
+    ports.SetConsoleList(list);
+    const PortStatus status = ports.Describe(0);
+    EXPECT_FALSE(ports.Open(OnPort(0)));
     EXPECT_EQ(status.state, PortState::SystemConsole);
     EXPECT_NE(DescribePortState(status).find("system console"), std::string::npos);
-    EXPECT_EQ(ProbePort(0), 1) << "an ordinary terminal again once it is no console";
+    ports.SetConsoleList({});
+    EXPECT_TRUE(ports.CanOpen(0)) << "an ordinary terminal again once it is no console";
 }
 
 // A session leader whose controlling terminal is the pty: the path given as a
@@ -226,10 +229,11 @@ TEST(LineQueue, ClosingDropsQueuedOutput) {
 
 class ReadPortBudget : public ::testing::Test {
 protected:
-    void SetUp() override { engine = std::make_unique<LinkEngine>(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0))); }
+    void SetUp() override {
+        engine = std::make_unique<LinkEngine>(UploadOn(0), LinkTime(), ComOneOn(pty.path).Open(OnPort(0)));
+    }
     void TearDown() override { LinkTime().SetSpeedUp(1); }
     Pty pty;
-    PortMapping map{{0, pty.path}};
     std::unique_ptr<LinkEngine> engine;
     std::uint8_t buffer[16] = {};
 };

@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     ::chdir(QFile::encodeName(work + "/Images").constData());
 
     UiProgram program;
-    MainDialog window(program);
+    PortMap ports({receiver.DevicePath(), "", "", "", "", ""});
+    MainDialog window(program, ports);
     window.show();
     QTimer::singleShot(300, &window, [&] {
         Save(&window, "main-window");

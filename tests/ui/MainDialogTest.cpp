@@ -43,7 +43,7 @@ TEST(MainWindowView, ControlsDrawTheModelAndForwardKindsAndSelections) {
     folder.File(QStringLiteral("b.bin"), 1048576);
     folder.File(QStringLiteral("c.bix"), 65536);
     Messages messages;
-    MainDialog window(messages.program);
+    MainDialog window(messages.program, test::NoPorts());
     EXPECT_TRUE(FindControlAs<QRadioButton>(&window, 11993)->isChecked());
     EXPECT_EQ(FindControlAs<QLabel>(&window, 11975)->text(), folder.Path());
     EXPECT_EQ(Listed(window), (QStringList{"a.bin", "b.bin"}));
@@ -78,7 +78,7 @@ TEST(MainWindowView, ControlsDrawTheModelAndForwardKindsAndSelections) {
 TEST(MainWindowView, AClickOnTheHighlightedPortEntryChoosesIt) {
     TempFolder folder;
     test::Pty com2;
-    test::PortMap ports({{1, com2.Device()}});
+    test::MappedPorts ports({{1, com2.Device()}});
     const std::function<void(QListWidget*)> clicks[] = {
         [](QListWidget* list) {
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
@@ -100,7 +100,7 @@ TEST(MainWindowView, AClickOnTheHighlightedPortEntryChoosesIt) {
     };
     for (const auto& click : clicks) {
         UiProgram program;
-        MainDialog window(program);
+        MainDialog window(program, ports.Map());
         window.show();
         auto* list = FindControlAs<QListWidget>(&window, 11973);
         ASSERT_EQ(list->currentRow(), 0);
@@ -115,7 +115,7 @@ TEST(MainWindowView, EnterIsTheOkCommandAndSortieCancels) {
     TempFolder folder;
     for (const bool enter : {true, false}) {
         UiProgram program;
-        MainDialog window(program);
+        MainDialog window(program, test::NoPorts());
         window.show();
         FindControl(&window, 11982)->setFocus();
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -140,7 +140,7 @@ void EnterPassword(MainDialog& window, const QString& text) {
 TEST(MainWindowView, ThePasswordWindowTypesCapitalsAndHandsBackTheLevel) {
     TempFolder folder;
     Messages messages;
-    MainDialog window(messages.program);
+    MainDialog window(messages.program, test::NoPorts());
     EnterPassword(window, QStringLiteral("KOLWE "));
     EXPECT_EQ(messages.texts, QStringList{"Password incorrect!"});
     EXPECT_TRUE(FindControl(&window, 11977)->isEnabled());

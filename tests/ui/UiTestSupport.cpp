@@ -86,14 +86,19 @@ FakeWorker::Script FakeWorker::VersionBlock(const std::vector<std::uint8_t>& blo
     };
 }
 
-PortMap::PortMap(const std::map<int, std::string>& devices) {
+MappedPorts::MappedPorts(const std::map<int, std::string>& devices) : map_(NoPorts()) {
     Reset();
-    for (const auto& [index, device] : devices) setenv(("TARVEN_COM" + std::to_string(index + 1)).c_str(), device.c_str(), 1);
+    for (const auto& [index, device] : devices) {
+        map_.Override(index, device);
+        setenv(("TARVEN_COM" + std::to_string(index + 1)).c_str(), device.c_str(), 1);
+    }
 }
 
-PortMap::~PortMap() { Reset(); }
+MappedPorts::~MappedPorts() { Reset(); }
 
-void PortMap::Reset() {
+tarven::PortMap NoPorts() { return tarven::PortMap(std::array<std::string, kPortCount>{}); }
+
+void MappedPorts::Reset() {
     for (int i = 1; i <= kPortCount; ++i)
         setenv(("TARVEN_COM" + std::to_string(i)).c_str(), ("/nonexistent/tarven-test-com" + std::to_string(i)).c_str(), 1);
 }

@@ -16,6 +16,7 @@
 #include "LinkConstants.h"
 #include "LinkNotifier.h"
 #include "MessageHook.h"
+#include "PortMap.h"
 #include "TransferDialog.h"
 #include "UiProgram.h"
 
@@ -88,13 +89,21 @@ private:
     TransferModel::WorkerStarter saved_;
 };
 
-// Maps COM1..COM6 for this test; unnamed ports have a device that never opens.
-class PortMap {
+// COM1..COM6 for this test, as its windows are handed them; unnamed ports
+// have no device. The runs' own way to a port sees the same devices.
+class MappedPorts {
 public:
-    explicit PortMap(const std::map<int, std::string>& devices);
-    ~PortMap();
-    static void Reset();  // every port mapped to a path that does not exist
+    explicit MappedPorts(const std::map<int, std::string>& devices);
+    ~MappedPorts();
+    const tarven::PortMap& Map() const { return map_; }
+    static void Reset();  // the runs' ports all mapped to paths that do not exist
+
+private:
+    tarven::PortMap map_;
 };
+
+// No port at all.
+tarven::PortMap NoPorts();
 
 // A pseudo-terminal whose slave side ProbePort can open.
 class Pty {

@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
     // where ctest's environment does not apply.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // No test may touch a serial device of the machine it runs on.
-    tarven::test::PortMap::Reset();
+    tarven::test::MappedPorts::Reset();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

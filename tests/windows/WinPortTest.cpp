@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PortAccess.h"
+#include "PortMap.h"
 #include "SerialPortWin.h"
 
 namespace tarven {
@@ -38,15 +39,16 @@ TEST(WinPortSettings, DriverRecordCarriesTheLineSettingsAndNothingElse) {
 }
 
 TEST(WinPorts, ComNamesAndDeviceOverrides) {
-    EXPECT_EQ(PortDevice(0), "\\\\.\\COM1");
-    EXPECT_EQ(PortDevice(5), "\\\\.\\COM6");
+    PortMap ports = PortMap::Machine();
+    EXPECT_EQ(ports.Device(0), "\\\\.\\COM1");
+    EXPECT_EQ(ports.Device(5), "\\\\.\\COM6");
     // Ports above COM9 open only by their device name; both spellings are taken.
-    OverridePortDevice(1, "COM12");
-    OverridePortDevice(2, "\\\\.\\COM13");
-    EXPECT_EQ(PortDevice(1), "\\\\.\\COM12");
-    EXPECT_EQ(PortDevice(2), "\\\\.\\COM13");
-    ClearPortOverrides();
-    EXPECT_EQ(PortDevice(1), "\\\\.\\COM2");
+    ports.Override(1, "COM12");
+    ports.Override(2, "\\\\.\\COM13");
+    EXPECT_EQ(ports.Device(1), "\\\\.\\COM12");
+    EXPECT_EQ(ports.Device(2), "\\\\.\\COM13");
+    ports.Override(1, "");
+    EXPECT_EQ(ports.Device(1), "\\\\.\\COM2");
 }
 
 TEST(WinPorts, OpenErrorsNameWindowsOwnCauses) {
