@@ -82,7 +82,7 @@ void ReadBackExchange::Run() {
 bool ReadBackExchange::Prepare() {
     file_ = ::open(e_.FileName().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (file_ < 0) {
-        failure_ = {FileFault::OutputNotCreated, errno};
+        failure_ = {RunFault::OutputNotCreated, errno};
         e_.ShowMessage(e_.FileName() + "create failed !");
         FinishUnopened();
         return false;
@@ -137,7 +137,7 @@ void ReadBackExchange::ReceiveImage() {
                 break;
             case kRecvTooLarge:
                 // The image does not fit the buffer: the file keeps what fitted.
-                failure_ = {FileFault::ImageTooLarge, 0};
+                failure_ = {RunFault::ImageTooLarge, 0};
                 Finish(kResultLengthMismatch);
                 break;
             default:
@@ -166,7 +166,7 @@ void ReadBackExchange::OnDataFrame(std::uint32_t n) {
     }
     // A file that could not take the bytes (disk full) is never a success.
     if (writeError != 0) {
-        failure_ = {FileFault::OutputNotWritten, writeError};
+        failure_ = {RunFault::OutputNotWritten, writeError};
         return Finish(kResultLengthMismatch);
     }
     e_.Report(Progress{Progress::Step::Position, received_ / 1024});
@@ -193,7 +193,10 @@ void ReadBackExchange::OnShortFrame() {
     } else {
         e_.SendCommand(kCodeSpeedChange);
         e_.Pause(kReadBackSlowdownPauseMs);
-        e_.SetBaudRate(kBaudSlow);
+        if (e_.SetBaudRate(kBaudSlow) != 0) {
+            failure_ = {RunFault::SpeedRefused, 0};
+            Finish(kResultFailure);
+        }
     }
 }
 
