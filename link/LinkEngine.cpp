@@ -168,7 +168,17 @@ bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
         if (leftUs <= 0) break;
         port_->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wake_.get());
     }
+    NoteLineClear(start, written);
     return written == count;
+}
+
+void LinkEngine::NoteLineClear(std::int64_t writeStartUs, int bytes) {
+    // Ten bits a byte. A UART still holds what its queue reports when the
+    // write returns; a pseudo-terminal holds nothing, but whoever reads it at
+    // the line's pace takes the frame's bytes from the write's start on.
+    const std::int64_t byteUs = clock_.LinkUsOfReal(10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1));
+    const int queued = std::max(port_->OutputQueued(), 0);
+    lineClearUs_ = std::max(writeStartUs + bytes * byteUs, clock_.NowUs() + queued * byteUs);
 }
 
 void LinkEngine::DrainOutput() {

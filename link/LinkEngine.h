@@ -78,6 +78,9 @@ public:
     int WritePort(const std::uint8_t* source, std::int32_t count);
     // WritePort's work: true when every byte went out.
     bool WriteFully(const std::uint8_t* source, std::int32_t count);
+    // Link time at which the last byte written so far has left the line: an
+    // answer cannot start before it, so the receiver's own delay counts from here.
+    std::int64_t LineClearUs() const { return lineClearUs_; }
     // Discards pending input and output, once what was written is on the wire.
     void PurgePort();
     // Stores the speed in the settings and applies it to an open port. 0, or
@@ -124,6 +127,7 @@ public:
 
 private:
     void AttachStop(std::stop_token token);
+    void NoteLineClear(std::int64_t writeStartUs, int bytes);
     void IdleUntilStopped();
 
     const RunRequest request_;
@@ -134,6 +138,7 @@ private:
     LinkNotifier* listener_ = nullptr;  // set when the worker starts; not owned
     std::stop_token stop_;
     std::atomic<bool> deviceGone_{false};
+    std::int64_t lineClearUs_ = 0;
     std::unique_ptr<WakeEvent> wake_;  // signalled when the worker must stop
     std::unique_ptr<std::stop_callback<std::function<void()>>> wakeOnStop_;
     std::vector<std::uint8_t> frameOut_;  // reused so a data frame costs no allocation

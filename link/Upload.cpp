@@ -49,8 +49,9 @@ int ReadImage(const std::string& name, std::vector<std::uint8_t>& image, std::in
 }
 
 // How long, after the end is answered, the PC listens for a reply nobody asked
-// for: twice the slowest answer of this run, so a slow receiver's last word is
-// still heard, and never longer than the PC waits for any answer.
+// for: twice the receiver's slowest answer of this run (counted from the end
+// of the frame it answered), so a slow receiver's last word is still heard,
+// and never longer than the PC waits for any answer.
 std::int32_t StrayListenTimeout(std::int64_t slowestReplyUs) {
     const std::int64_t unitUs = std::int64_t(kTimeoutUnitMs) * 1000;
     const std::int64_t units = (2 * slowestReplyUs + unitUs - 1) / unitUs;
@@ -73,13 +74,15 @@ private:
     void Doubt(UploadDoubt why) {
         if (doubt_ == UploadDoubt::None) doubt_ = why;
     }
+    // An answer's time counts from the moment the frame has left the line,
+    // so the receiver's own delay is measured, not the frame's time on the wire.
     void SendBlock(std::int32_t size) {
         e_.SendDataFrame(block_.data(), size);
-        sentAtUs_ = e_.Clock().NowUs();
+        sentAtUs_ = e_.LineClearUs();
     }
     void SendCode(std::uint16_t code) {
         e_.SendCommand(code);
-        sentAtUs_ = e_.Clock().NowUs();
+        sentAtUs_ = e_.LineClearUs();
     }
     bool ListenForStrayReply();
     void Finish(int result);
