@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "Frames.h"
 #include "PortAccess.h"
@@ -15,6 +16,12 @@
 namespace tarven {
 
 namespace {
+
+// A wait for bytes already flowing ends this much before they could all be in,
+// is not worth making under the minimum, and never lasts longer than the maximum.
+constexpr std::int64_t kFlowSlackUs = 1000;
+constexpr int kFlowWaitMinMs = 2;
+constexpr int kFlowWaitMaxMs = 1000;
 
 void SetWorkerPriority(LinkMode mode) {
     const bool keepsPace = mode == LinkMode::VersionQuery || mode == LinkMode::Upload;
@@ -113,6 +120,7 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
     LinkClock& clock = clock_;
     const std::int64_t budgetUs = std::int64_t(timeout) * kTimeoutUnitMs * 1000;
     std::int64_t idleUs = 0;
+    std::int64_t flowWaitUs = 0;
     int gathered = 0;
     while (gathered < wanted && !StopRequested()) {
         if (port_) {
@@ -120,9 +128,12 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
             deviceGone_.store(n == SerialPort::kGone, std::memory_order_relaxed);
             if (n > 0) {
                 gathered += n;
+                flowWaitUs = gathered < wanted ? AwaitFlow(wanted - gathered) : 0;
                 continue;
             }
         }
+        // A wait for flowing bytes after which none had come was idle line after all.
+        idleUs += std::exchange(flowWaitUs, 0);
         // Only time with nothing queued counts, and it adds up over the whole call.
         const std::int64_t leftUs = budgetUs - idleUs;
         const int slice = std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000));
@@ -142,6 +153,18 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
         }
     }
     return gathered;
+}
+
+std::int64_t LinkEngine::AwaitFlow(int missing) {
+    // Bytes are coming: rather than wake for every few the driver hands on,
+    // sleep until all but the last millisecond of them could have arrived at
+    // the line's speed. The wake event ends the sleep at once for a stop.
+    const std::int64_t wireUs = std::int64_t(missing) * 10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1);
+    const int sleepMs = int(std::min<std::int64_t>((wireUs - kFlowSlackUs) / 1000, kFlowWaitMaxMs));
+    if (sleepMs < kFlowWaitMinMs) return 0;
+    const std::int64_t before = clock_.NowUs();
+    YieldMs(sleepMs);
+    return clock_.NowUs() - before;
 }
 
 int LinkEngine::WritePort(const std::uint8_t* source, std::int32_t count) {

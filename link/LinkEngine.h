@@ -128,6 +128,8 @@ public:
 private:
     void AttachStop(std::stop_token token);
     void NoteLineClear(std::int64_t writeStartUs, int bytes);
+    // ReadPort's wait while `missing` bytes are still on their way; the link time it took.
+    std::int64_t AwaitFlow(int missing);
     void IdleUntilStopped();
 
     const RunRequest request_;
