@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "ImageFile.h"
 #include "ImageRules.h"
 #include "KindTable.h"
 #include "OutcomeTexts.h"
@@ -215,14 +216,11 @@ VersionTexts VersionTextsFromBlock(const std::array<std::uint8_t, kVersionBlockS
 
 std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& files) {
     for (const auto& name : files) {
-        struct stat st {};
-        if (::stat(name.c_str(), &st) != 0) return "cannot read " + name + ": " + std::strerror(errno);
-        if (!S_ISREG(st.st_mode)) return name + " is not a regular file";
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return "cannot read " + name + ": " + std::strerror(errno);
-        ::close(fd);
-        if (!Rules(kind).AcceptsSize(std::int64_t(st.st_size)))
-            return name + " has " + std::to_string(st.st_size) + " bytes; kind " + KindNameAndId(kind) + " accepts " +
+        const ImageFile file = OpenImage(name);
+        if (file.NotRegular()) return name + " is not a regular file";
+        if (!file.IsOpen()) return "cannot read " + name + ": " + std::strerror(file.Error());
+        if (!Rules(kind).AcceptsSize(file.Size()))
+            return name + " has " + std::to_string(file.Size()) + " bytes; kind " + KindNameAndId(kind) + " accepts " +
                    AcceptedSizesText(kind);
     }
     return {};
