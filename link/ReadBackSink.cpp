@@ -55,4 +55,18 @@ std::string ReadBackSink::KeepPartial() {
     return sinkfile::MoveOver(temporary_, partial) == 0 ? partial : temporary_;
 }
 
+std::string CreateScratchFile(int& error) {
+    std::string name;
+    std::intptr_t handle = -1;
+    error = sinkfile::CreateBeside(sinkfile::TemporaryFolder() + "/scratch", name, handle, true);
+    if (error != 0) return {};
+    (void)sinkfile::Close(handle, false);
+    return name;
+}
+
+void RemoveScratchFile(const std::string& path) {
+    sinkfile::Remove(path);
+    sinkfile::Remove(ReadBackSink::PartialName(path));
+}
+
 }  // namespace tarven

@@ -61,4 +61,11 @@ private:
     bool settled_ = false;  // committed, kept or never created
 };
 
+// A read-back nobody keeps (tarven-link's --verify): a new, empty file of
+// this user's own in the system's temporary folder. Its name, or empty with
+// the errno in `error`.
+std::string CreateScratchFile(int& error);
+// Removes the file and whatever a read-back into it kept beside it.
+void RemoveScratchFile(const std::string& path);
+
 }  // namespace tarven

@@ -17,7 +17,8 @@ std::string FinalPath(const std::string& target);
 // (hidden, and without ".bi" in it, so that a copy left by a killed run never
 // shows in the window's image list), with the permission bits of `final`
 // when it exists. Refuses a `final` that exists and is no regular file.
-int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t& handle);
+// `ownerOnly`: a new file only this user may read, whatever the umask.
+int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t& handle, bool ownerOnly = false);
 
 // Writes all of `count` bytes.
 int WriteAll(std::intptr_t handle, const std::uint8_t* bytes, std::size_t count);
@@ -30,5 +31,8 @@ int Close(std::intptr_t handle, bool flush);
 int MoveOver(const std::string& from, const std::string& to);
 
 void Remove(const std::string& path);
+
+// The system's folder for temporary files, as UTF-8.
+std::string TemporaryFolder();
 
 }  // namespace tarven::sinkfile

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <random>
 
 #include "ReadBackSinkPlatform.h"
@@ -56,7 +57,7 @@ std::string FinalPath(const std::string& target) {
     return path;
 }
 
-int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t& handle) {
+int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t& handle, bool ownerOnly) {
     struct stat existing {};
     const bool exists = ::stat(final.c_str(), &existing) == 0;
     // A pipe or a device would take the rename in its place (as root even
@@ -66,7 +67,8 @@ int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = stem + RandomSuffix();
         // 0666 as for any new file, so the umask decides as it would have.
-        const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        const mode_t mode = ownerOnly ? 0600 : 0666;
+        const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) return errno;
         if (exists) {
@@ -105,5 +107,10 @@ int MoveOver(const std::string& from, const std::string& to) {
 }
 
 void Remove(const std::string& path) { (void)::unlink(path.c_str()); }
+
+std::string TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? folder : "/tmp";
+}
 
 }  // namespace tarven::sinkfile

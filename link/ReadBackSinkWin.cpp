@@ -70,7 +70,7 @@ void TakeOverAccess(const std::wstring& existing, DWORD attributes, HANDLE repla
 // the target is replaced itself.
 std::string FinalPath(const std::string& target) { return target; }
 
-int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t& handle) {
+int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t& handle, bool) {
     std::wstring wide;
     if (!WideFileName(final, wide)) return EINVAL;
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
@@ -129,6 +129,14 @@ int MoveOver(const std::string& from, const std::string& to) {
 void Remove(const std::string& path) {
     std::wstring wide;
     if (WideFileName(path, wide)) (void)::DeleteFileW(wide.c_str());
+}
+
+// The user's own temporary folder, never the C library's "/tmp".
+std::string TemporaryFolder() {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) return ".";
+    return Utf8(std::wstring(folder, length));
 }
 
 }  // namespace tarven::sinkfile
