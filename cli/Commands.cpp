@@ -126,15 +126,15 @@ Failure BeforeSecondFile(const Options& options, Console& console, const std::st
 std::string ReadBackFailureText(const RunOutcome& outcome, ReadBackOutput& output) {
     const std::string& name = output.Name();
     if (outcome.result == kResultLengthMismatch) {
-        if (outcome.fileErrno != 0)
-            return name + ": cannot write the file: " + std::strerror(outcome.fileErrno) + "; " + output.Abandon();
-        if (outcome.imageTooLarge)
+        if (outcome.failure.fault == FileFault::OutputNotWritten)
+            return name + ": cannot write the file: " + std::strerror(outcome.failure.error) + "; " + output.Abandon();
+        if (outcome.failure.fault == FileFault::ImageTooLarge)
             return name + ": the receiver sent more than the 2.5 MiB buffer holds; " + output.Abandon();
         return name + ": incomplete read-back (the length differs from the one the receiver announced); " +
                output.Abandon() + ". Please try again.";
     }
-    if (!outcome.messageBoxes.empty())
-        return "cannot create " + name + (outcome.fileErrno != 0 ? std::string(": ") + std::strerror(outcome.fileErrno) : "");
+    if (outcome.failure.fault == FileFault::OutputNotCreated)
+        return "cannot create " + name + ": " + std::strerror(outcome.failure.error);
     return "the read-back failed (result " + std::to_string(outcome.result) + ")";
 }
 
@@ -249,7 +249,8 @@ static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doub
         return Fail(c.options, c.console, f.status, c.label, c.file + ": " + f.text);
     }
     if (outcome.result != kResultSuccess) {
-        const std::string why = !outcome.messageBoxes.empty() ? "could not read " + c.file
+        const std::string why = outcome.failure.fault == FileFault::ImageUnreadable
+                                    ? "could not read " + c.file + ": " + std::strerror(outcome.failure.error)
                                 : outcome.result == kResultFailure
                                     ? "the receiver aborted the transfer"
                                     : "the transfer ended with result " + std::to_string(outcome.result);

@@ -37,6 +37,12 @@ std::int64_t FileLength(int fd) {
 class ReadBackExchange {
 public:
     explicit ReadBackExchange(LinkEngine& engine) : e_(engine) {}
+    // A read-back cut off mid-way keeps what it received so far.
+    ~ReadBackExchange() {
+        if (file_ >= 0) ::close(file_);
+    }
+    ReadBackExchange(const ReadBackExchange&) = delete;
+    ReadBackExchange& operator=(const ReadBackExchange&) = delete;
     void Run();
 
 private:
@@ -47,9 +53,12 @@ private:
     void OnEnd();
     void OnShortFrame();
     void Finish(int result);
+    void FinishUnopened();
     std::uint32_t AnnouncedLength() const { return ReadBigEndian32(buffer_.data() + kReadBackBufferOffset); }
 
     LinkEngine& e_;
+    int file_ = -1;  // the output file while it is open
+    RunFailure failure_;
     std::vector<std::uint8_t> buffer_;
     std::size_t writePosition_ = kReadBackBufferOffset;
     std::int64_t received_ = 0;
@@ -61,12 +70,9 @@ private:
 void ReadBackExchange::Run() {
     // The chip kinds have no request code: refuse before the file is touched
     // and before anything goes on the line.
-    const std::optional<std::uint16_t> request = ReadBackRequest(e_.imageKind);
-    if (!request) {
-        e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        e_.IdleUntilStopped();
-        return;
-    }
+    const KindRules* rules = FindRules(e_.Kind());
+    const std::optional<std::uint16_t> request = rules ? rules->readBackRequest : std::nullopt;
+    if (!request) return FinishUnopened();
     if (!Prepare() || !AwaitReady(*request)) return;
     e_.Pause(kReadBackStartPauseMs);
     ReceiveImage();
@@ -74,12 +80,11 @@ void ReadBackExchange::Run() {
 
 // Opens the output file and the receive buffer; false when the run is over.
 bool ReadBackExchange::Prepare() {
-    e_.imageFile = ::open(e_.fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (e_.imageFile < 0) {
-        e_.imageFileErrno = errno;
-        e_.ShowMessage(e_.fileName + "create failed !");
-        e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        e_.IdleUntilStopped();
+    file_ = ::open(e_.FileName().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (file_ < 0) {
+        failure_ = {FileFault::OutputNotCreated, errno};
+        e_.ShowMessage(e_.FileName() + "create failed !");
+        FinishUnopened();
         return false;
     }
     try {
@@ -132,7 +137,7 @@ void ReadBackExchange::ReceiveImage() {
                 break;
             case kRecvTooLarge:
                 // The image does not fit the buffer: the file keeps what fitted.
-                e_.imageTooLarge = true;
+                failure_ = {FileFault::ImageTooLarge, 0};
                 Finish(kResultLengthMismatch);
                 break;
             default:
@@ -154,17 +159,17 @@ void ReadBackExchange::OnDataFrame(std::uint32_t n) {
     if (blocks_ == 0) {
         // Without a whole length header nothing received can be checked.
         if (n < std::uint32_t(kLengthHeaderSize)) return Finish(kResultLengthMismatch);
-        writeError = WriteAll(e_.imageFile, payload + kLengthHeaderSize, n - kLengthHeaderSize);
-        e_.Post(WM_LINK_PROGRESS, kProgressTotal, std::intptr_t(AnnouncedLength() / 1024));
+        writeError = WriteAll(file_, payload + kLengthHeaderSize, n - kLengthHeaderSize);
+        e_.Report(Progress{Progress::Step::Total, AnnouncedLength() / 1024});
     } else {
-        writeError = WriteAll(e_.imageFile, payload, n);
+        writeError = WriteAll(file_, payload, n);
     }
     // A file that could not take the bytes (disk full) is never a success.
     if (writeError != 0) {
-        e_.imageFileErrno = writeError;
+        failure_ = {FileFault::OutputNotWritten, writeError};
         return Finish(kResultLengthMismatch);
     }
-    e_.Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(received_ / 1024));
+    e_.Report(Progress{Progress::Step::Position, received_ / 1024});
     ++blocks_;
 }
 
@@ -173,7 +178,7 @@ void ReadBackExchange::OnEnd() {
     // An end code before any data frame leaves nothing to compare with.
     if (blocks_ == 0) return Finish(kResultLengthMismatch);
     e_.Pause(kReadBackEndPauseMs);
-    const bool complete = FileLength(e_.imageFile) == std::int64_t(AnnouncedLength());
+    const bool complete = FileLength(file_) == std::int64_t(AnnouncedLength());
     Finish(complete ? kResultSuccess : kResultLengthMismatch);
 }
 
@@ -193,12 +198,17 @@ void ReadBackExchange::OnShortFrame() {
 }
 
 void ReadBackExchange::Finish(int result) {
-    ::close(e_.imageFile);
-    e_.imageFile = -1;
+    ::close(file_);
+    file_ = -1;
     buffer_ = {};
     done_ = true;
-    e_.Post(WM_LINK_EVENT, kEventFinished, result);
-    e_.IdleUntilStopped();
+    e_.FinishRun(Finished{result, UploadDoubt::None, failure_});
+}
+
+// Ends a run that never had its file open.
+void ReadBackExchange::FinishUnopened() {
+    done_ = true;
+    e_.FinishRun(Finished{kResultFailure, UploadDoubt::None, failure_});
 }
 
 }  // namespace

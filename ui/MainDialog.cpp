@@ -30,8 +30,8 @@ int SelectedRow(const QListWidget* list) {
 
 }  // namespace
 
-MainDialog::MainDialog(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()), model_(*this, files_) {
+MainDialog::MainDialog(QWidget* parent, SessionFactory sessions)
+    : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()), sessions_(std::move(sessions)), model_(*this, files_) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);

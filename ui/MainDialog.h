@@ -10,6 +10,7 @@
 
 #include "ImageFiles.h"
 #include "LinkConstants.h"
+#include "LinkSession.h"
 #include "MainWindowModel.h"
 #include "MainWindowView.h"
 #include "SystemFileSystem.h"
@@ -26,7 +27,8 @@ class MainDialog : public QDialog, private MainWindowView {
     Q_OBJECT
 
 public:
-    explicit MainDialog(QWidget* parent = nullptr);
+    // `sessions` makes the link session of each run the window starts.
+    explicit MainDialog(QWidget* parent = nullptr, SessionFactory sessions = LinkSessions());
     ~MainDialog() override;
 
     MainWindowModel& Model() { return model_; }
@@ -64,6 +66,7 @@ private:
     std::unique_ptr<Ui::MainDialog> ui_;
     std::array<QRadioButton*, kKindCount> kindButtons_{};
     LocalImageFiles files_{SystemFileSystem()};
+    SessionFactory sessions_;
     MainWindowModel model_;
 };
 

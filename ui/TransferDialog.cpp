@@ -39,8 +39,8 @@ QString WrapOnTwoLines(const QString& line, const QFontMetrics& metrics, int wid
 
 }  // namespace
 
-TransferDialog::TransferDialog(const RunRequest& request, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TransferDialog>()), model_(*this, request) {
+TransferDialog::TransferDialog(const RunRequest& request, SessionFactory sessions, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TransferDialog>()), model_(*this, request, std::move(sessions)) {
     ui_->setupUi(this);
     // A title bar but no close box: the run ends through "Annuler".
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -63,8 +63,7 @@ void TransferDialog::showEvent(QShowEvent* e) {
 }
 
 bool TransferDialog::event(QEvent* e) {
-    const auto type = static_cast<unsigned>(e->type());
-    if (type != WM_LINK_EVENT && type != WM_LINK_PROGRESS) return QDialog::event(e);
+    if (!IsLinkMessage(e)) return QDialog::event(e);
     if (const auto* message = dynamic_cast<const LinkMessageEvent*>(e)) model_.OnLinkEvent(message->Event());
     return true;
 }

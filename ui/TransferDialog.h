@@ -21,13 +21,13 @@ class TransferDialog : public QDialog, public TransferView, public LinkNotifier 
     Q_OBJECT
 
 public:
-    TransferDialog(const RunRequest& request, QWidget* parent);
+    // `sessions` makes the run's session once the dialog is up.
+    TransferDialog(const RunRequest& request, SessionFactory sessions, QWidget* parent);
     ~TransferDialog() override;
 
     const TransferOutcome& Outcome() const { return model_.Outcome(); }
 
-    // LinkNotifier: called by the worker thread; queued as WM_LINK_EVENT or
-    // WM_LINK_PROGRESS for the window's thread.
+    // LinkNotifier: called by the worker thread; queued for the window's thread.
     void OnLinkEvent(const LinkEvent& event) override;
     void ShowMessageBox(const std::string& text, std::stop_token stop) override;
 

@@ -1,6 +1,5 @@
 #include "UpdaterApp.h"
 
-#include "LinkNotifier.h"
 #include "MainDialog.h"
 
 // The resources live in a static library; registering them by hand keeps the
@@ -18,11 +17,9 @@ QIcon ApplicationIcon() {
 UpdaterApp::UpdaterApp(int& argc, char** argv) : app_(argc, argv) {
     QApplication::setApplicationName(QStringLiteral("tarven-updater"));
     QApplication::setWindowIcon(ApplicationIcon());
-    // A worker that cannot be set up reports through the window's message box.
-    SetLinkMessageSink(&messageSink_);
 }
 
-UpdaterApp::~UpdaterApp() { SetLinkMessageSink(nullptr); }
+UpdaterApp::~UpdaterApp() = default;
 
 int UpdaterApp::Run() {
     MainDialog window;

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "GuiLinkNotifier.h"
 
 namespace tarven {
 
@@ -24,7 +23,6 @@ public:
 
 private:
     QApplication app_;
-    GuiMessageSink messageSink_;
 };
 
 }  // namespace tarven

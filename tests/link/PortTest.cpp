@@ -79,7 +79,7 @@ TEST(PortAccess, OpensExclusivelyAgainstRootToo) {
     EXPECT_EQ(ProbePort(0), 1);
     {
         LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
-        ASSERT_TRUE(engine.port);
+        ASSERT_TRUE(engine.HasPort());
         EXPECT_EQ(ProbePort(0), 0);
         EXPECT_EQ(DescribePort(0).state, PortState::Busy);
         EXPECT_FALSE(OpenPort(OnPort(0)));
@@ -104,9 +104,9 @@ TEST(PortAccess, SetBaudRateAppliesToTheOpenLineOrOnlyTheCopy) {
     EXPECT_EQ(pty.Speed(), B57600);
 
     LinkEngine portless(UploadOn(3), LinkTime(), OpenRequestPort(UploadOn(3)));
-    ASSERT_FALSE(portless.port);
+    ASSERT_FALSE(portless.HasPort());
     portless.SetBaudRate(kBaudSlow);
-    EXPECT_EQ(portless.settings.baudRate, kBaudSlow);
+    EXPECT_EQ(portless.Settings().baudRate, kBaudSlow);
 }
 
 TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
@@ -120,7 +120,7 @@ TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
     PortMapping map({{0, pty.path}});
     {
         LinkEngine engine(UploadOn(0), LinkTime(), OpenRequestPort(UploadOn(0)));
-        ASSERT_TRUE(engine.port);
+        ASSERT_TRUE(engine.HasPort());
         engine.SetBaudRate(kBaudSlow);
         termios during{};
         ::tcgetattr(pty.slave, &during);

@@ -108,7 +108,7 @@ protected:
     }
     std::intptr_t RunToEnd(std::int32_t kind, Server& server) {
         Start(kind, server.Reaction());
-        EXPECT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+        EXPECT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
         return run->notifier.FinishResult();
     }
     std::vector<std::uint8_t> FileBytes() const {
@@ -126,8 +126,8 @@ TEST_F(ReadBack, AMegabyteArrivesWholeWithKilobyteProgress) {
     EXPECT_EQ(RunToEnd(KindFactoryData, server), kResultSuccess);
     EXPECT_EQ(FileBytes(), server.image);
     EXPECT_EQ(port->Commands().front(), 32);
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1024});
-    const auto positions = run->notifier.Progress(kProgressPosition);
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{1024});
+    const auto positions = run->notifier.Progress(Ev::Position);
     ASSERT_EQ(positions.size(), 256u);
     EXPECT_EQ(positions.front(), 4);
     EXPECT_EQ(positions.back(), (1048576 + 4) / 1024);
@@ -139,7 +139,7 @@ TEST_F(ReadBack, AHeaderOnlyFirstPayloadWritesNothingForIt) {
     EXPECT_EQ(RunToEnd(KindUserData, server), kResultSuccess);
     EXPECT_EQ(FileBytes(), server.image);
     EXPECT_EQ(port->Commands().front(), 51);
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition).front(), 0);
+    EXPECT_EQ(run->notifier.Progress(Ev::Position).front(), 0);
 }
 
 TEST_F(ReadBack, TheOtherEndCodeEndsTheSameWay) {
@@ -187,7 +187,7 @@ TEST_F(ReadBack, SixShortFramesInARowSlowTheLineDown) {
         return true;
     };
     Start(KindFactoryData, server.Reaction());
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     const auto commands = port->Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), kCodeRepeat), 5);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), kCodeSpeedChange), 1);
@@ -236,7 +236,7 @@ TEST_F(ReadBack, NothingVerifiableIsNeverASuccess) {
             p.QueueCommand(kCodeEndOfImage);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultLengthMismatch);
     run->Stop();
 
@@ -249,7 +249,7 @@ TEST_F(ReadBack, NothingVerifiableIsNeverASuccess) {
             p.QueueCommand(kCodeEndOfImage);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultLengthMismatch);
 }
 
@@ -263,7 +263,7 @@ TEST_F(ReadBack, AnImageLargerThanTheBufferStopsWithoutOverrun) {
             p.QueueData(payload);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultLengthMismatch);
     EXPECT_EQ(FileBytes().size(), 43u * 60000 - 4) << "the file keeps every payload that fitted";
 }
@@ -271,7 +271,7 @@ TEST_F(ReadBack, AnImageLargerThanTheBufferStopsWithoutOverrun) {
 TEST_F(ReadBack, TheChipKindsAreRefusedWithoutTouchingTheFileOrTheLine) {
     std::ofstream(file) << "keep";
     Start(KindChip, [](const ParsedFrame&, ScriptedPort&) {});
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultFailure);
     EXPECT_TRUE(port->Written().empty());
     EXPECT_EQ(FileBytes().size(), 4u);
@@ -284,7 +284,7 @@ TEST_F(ReadBack, AFileThatCannotBeCreatedIsReported) {
         RunRequest{.mode = LinkMode::ReadBack, .fileName = folder + "/missing/x.bin", .kind = ImageKind::FactoryData},
         std::move(owned));
     ASSERT_TRUE(run->Start());
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultFailure);
     EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{folder + "/missing/x.bincreate failed !"});
     EXPECT_TRUE(port->Written().empty());

@@ -68,7 +68,7 @@ protected:
                                                    .level = AccessLevel(level)},
                                         std::move(owned));
         EXPECT_TRUE(run->Start());
-        EXPECT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+        EXPECT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
         return run->notifier.FinishResult();
     }
     // The image the receiver could rebuild from the payloads it got, each block once.
@@ -97,8 +97,8 @@ TEST_F(Upload, AnImageOfOneBlockGoesInOneFrameThenTheEndCode) {
     ASSERT_EQ(payloads[0].size(), 4100u);
     EXPECT_EQ(ReadBigEndian32(payloads[0].data()), 4096u);
     EXPECT_EQ(Rebuilt(payloads), image);
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{4});
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition), std::vector<std::intptr_t>{4});
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{4});
+    EXPECT_EQ(run->notifier.Progress(Ev::Position), std::vector<std::intptr_t>{4});
 }
 
 TEST_F(Upload, OneByteMoreTakesASecondFrameOfOneByte) {
@@ -125,8 +125,8 @@ TEST_F(Upload, AMegabyteGoesInTwoHundredFiftySixFramesWithKilobytePositions) {
     std::vector<std::intptr_t> expected;
     for (int k = 1; k < 256; ++k) expected.push_back((4100 + 4096 * (k - 1)) / 1024);
     expected.push_back(1024);
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition), expected);
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1024});
+    EXPECT_EQ(run->notifier.Progress(Ev::Position), expected);
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{1024});
 }
 
 TEST_F(Upload, AShortChipImageSkipsThePreambleAndPadsItsBlockWithZeros) {
@@ -141,7 +141,7 @@ TEST_F(Upload, AShortChipImageSkipsThePreambleAndPadsItsBlockWithZeros) {
     EXPECT_EQ(ReadBigEndian32(payloads[0].data()), 1500u);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), payloads[0].begin() + 4));
     EXPECT_TRUE(std::all_of(payloads[0].begin() + 4 + 1500, payloads[0].end(), [](auto b) { return b == 0; }));
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1});
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{1});
 }
 
 TEST_F(Upload, StartCodesFollowKindAndAccessLevel) {
@@ -185,7 +185,7 @@ TEST_F(Upload, ASpeedChangeResendsTheSameBlockAtTheSlowerSpeed) {
     EXPECT_EQ(port->Speeds().back(), kBaudSlow);
     const auto speeds = port->FrameSpeeds();
     EXPECT_EQ(speeds.back(), kBaudSlow) << "later frames go at 57,600 baud";
-    EXPECT_EQ(run->Engine().settings.baudRate, kBaudSlow);
+    EXPECT_EQ(run->Session().Engine().Settings().baudRate, kBaudSlow);
 }
 
 TEST_F(Upload, ARepeatRequestResendsTheBlockWithoutAdvancing) {
@@ -201,7 +201,7 @@ TEST_F(Upload, ARepeatRequestResendsTheBlockWithoutAdvancing) {
     const auto payloads = port->Payloads();
     ASSERT_EQ(payloads.size(), 4u);
     EXPECT_EQ(payloads[1], payloads[2]);
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition), (std::vector<std::intptr_t>{4, 8, 12}));
+    EXPECT_EQ(run->notifier.Progress(Ev::Position), (std::vector<std::intptr_t>{4, 8, 12}));
 }
 
 TEST_F(Upload, AnAbortAnswerAbortsAndRestoresTheNormalSpeed) {
@@ -276,7 +276,7 @@ TEST_F(Upload, SilenceWhileBlocksGoOutAsksForARepeat) {
     run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software},
                                     std::move(owned));
     ASSERT_TRUE(run->Start());
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess);
     EXPECT_EQ(port->Commands(), (std::vector<std::uint16_t>{18, 55, 1, 19}));
 }
@@ -358,9 +358,9 @@ TEST_F(Upload, ASuccessTheReceiverMayNotHoldIsFlaggedUnconfirmed) {
         run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software},
                                         std::move(owned));
         ASSERT_TRUE(run->Start()) << c.name;
-        ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished)) << c.name;
+        ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished)) << c.name;
         EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess) << c.name;
-        EXPECT_EQ(run->Engine().uploadDoubt.load(), c.expected) << c.name;
+        EXPECT_EQ(run->notifier.FinishedEvent()->doubt, c.expected) << c.name;
         EXPECT_EQ(std::string(UploadDoubtText(c.expected)).empty(), c.expected == UploadDoubt::None) << c.name;
         run->Stop();
         run.reset();

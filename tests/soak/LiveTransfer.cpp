@@ -36,11 +36,11 @@ LiveTransfer::~LiveTransfer() {
     ::rmdir(dir_.c_str());
 }
 
-bool LiveTransfer::Start() { return StartLinkWorker(&notifier) == 1; }
+bool LiveTransfer::Start() { return session_ && session_->Start(&notifier); }
 
 double LiveTransfer::Stop() {
     const auto start = std::chrono::steady_clock::now();
-    TerminateLinkWorker();
+    if (session_) session_->Stop();
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 

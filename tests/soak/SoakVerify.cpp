@@ -9,6 +9,7 @@
 
 #include "LinkClock.h"
 #include "LinkEngine.h"
+#include "LinkSession.h"
 #include "PortAccess.h"
 
 namespace tarven::soak {
@@ -38,7 +39,7 @@ VerifyVerdict VerifyByReadBack(sim::SimReceiver& sim, const Bytes& image, std::i
     auto session =
         std::make_unique<LinkSession>(RunRequest{.mode = LinkMode::ReadBack, .fileName = file, .kind = ImageKind(kind)}, LinkTime());
     int result = -1;
-    if (session->Engine().port && StartLinkWorker(&notifier) == 1)
+    if (session->Engine().HasPort() && session->Start(&notifier))
         result = notifier.WaitForFinish(std::chrono::milliseconds(LinkTime().RealMs(boundLinkMs) + 1000));
     session.reset();
     ClearPortOverrides();

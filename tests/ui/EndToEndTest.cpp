@@ -145,7 +145,6 @@ TEST(EndToEnd, CancelWorksAfterTheAdapterIsPulledMidUpload) {
     EXPECT_GE(cancelMs, 0);
     EXPECT_LT(cancelMs, 500) << "cancel must not wait for the vanished device";
     EXPECT_TRUE(bench.messages.texts.isEmpty()) << "a cancelled run shows nothing";
-    EXPECT_EQ(LiveLinkEngine(), nullptr);
 }
 
 }  // namespace

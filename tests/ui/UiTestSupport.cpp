@@ -57,36 +57,26 @@ Messages::~Messages() {
     FolderWarningHook() = savedFolderHook_;
 }
 
-FakeWorker::FakeWorker(Script script) {
-    saved_ = TransferModel::SetWorkerStarter([this, script](LinkNotifier* window) {
-        LinkEngine* engine = LiveLinkEngine();
-        runs.push_back({int(engine->mode), engine->fileName, engine->imageKind, engine->accessLevel, engine->sendingFlag});
-        return script(window, engine);
-    });
-}
-
-FakeWorker::~FakeWorker() { TransferModel::SetWorkerStarter(saved_); }
-
-FakeWorker::Script FakeWorker::Finishing(int result) {
-    return [result](LinkNotifier* window, LinkEngine*) {
+ScriptedSessions::Script FinishingRun(int result) {
+    return [result](LinkNotifier* window, const RunRequest&) {
         window->OnLinkEvent(Progress{Progress::Step::Total, 64});
         window->OnLinkEvent(Progress{Progress::Step::Position, 64});
         window->OnLinkEvent(Finished{result});
-        return 1;
+        return true;
     };
 }
 
-FakeWorker::Script FakeWorker::Silent() {
-    return [](LinkNotifier*, LinkEngine*) { return 1; };
+ScriptedSessions::Script SilentRun() {
+    return [](LinkNotifier*, const RunRequest&) { return true; };
 }
 
-FakeWorker::Script FakeWorker::VersionBlock(const std::vector<std::uint8_t>& block) {
-    return [block](LinkNotifier* window, LinkEngine*) {
+ScriptedSessions::Script VersionBlockRun(const std::vector<std::uint8_t>& block) {
+    return [block](LinkNotifier* window, const RunRequest&) {
         VersionReady ready;
         std::copy_n(block.begin(), std::min(block.size(), ready.block.size()), ready.block.begin());
         window->OnLinkEvent(Progress{Progress::Step::Total, kVersionTotal});
         window->OnLinkEvent(ready);
-        return 1;
+        return true;
     };
 }
 

@@ -17,6 +17,7 @@
 #include "LinkConstants.h"
 #include "LinkNotifier.h"
 #include "MessageHook.h"
+#include "ScriptedSession.h"
 #include "TransferDialog.h"
 
 class QWidget;
@@ -59,33 +60,10 @@ private:
     WarningFunction savedFolderHook_;
 };
 
-// What a run was handed when its worker was started.
-struct StartedRun {
-    int mode = 0;
-    std::string fileName;
-    std::int32_t imageKind = 0;
-    AccessLevel accessLevel = AccessLevel(-1);
-    std::int32_t sendingFlag = -1;
-};
-
-// Takes the link worker's place: when a TransferDialog starts its run, the
-// script is called with the dialog to report to and the live engine, and its
-// return value is what starting the worker returned.
-class FakeWorker {
-public:
-    using Script = std::function<int(LinkNotifier*, LinkEngine*)>;
-    explicit FakeWorker(Script script);
-    ~FakeWorker();
-    std::vector<StartedRun> runs;
-
-    // Scripts for the common endings.
-    static Script Finishing(int result);  // a transfer ending with Finished{result}
-    static Script Silent();               // a worker that reports nothing
-    static Script VersionBlock(const std::vector<std::uint8_t>& block);
-
-private:
-    TransferModel::WorkerStarter saved_;
-};
+// Scripts for a run played by ScriptedSessions, for the common endings.
+ScriptedSessions::Script FinishingRun(int result);  // a transfer ending with Finished{result}
+ScriptedSessions::Script SilentRun();               // a worker that reports nothing
+ScriptedSessions::Script VersionBlockRun(const std::vector<std::uint8_t>& block);
 
 // Maps COM1..COM6 for this test; unnamed ports have a device that never opens.
 class PortMap {
