@@ -1,10 +1,5 @@
 #include "Commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -349,7 +344,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
     RunSetup setup;
     setup.mode = LinkMode::ReadBack;
     setup.portIndex = index;
-    setup.fileName = output.ReceivingName();
+    setup.fileName = name;
     setup.kind = kind;
     setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
     setup.timeoutRestartsOnProgress = true;
@@ -364,10 +359,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
     }
     if (outcome.result != kResultSuccess)
         return Fail(options, console, kExitRunFailed, label, ReadBackFailureText(outcome, output));
-    if (const std::string problem = output.Commit(); !problem.empty())
-        return Fail(options, console, kExitRunFailed, label, problem);
-    struct stat written {};
-    const long long size = ::stat(name.c_str(), &written) == 0 ? (long long)written.st_size : -1;
+    const long long size = RegularFileSize(name).value_or(-1);
     Say(console.out, label + ": received " + name + " (" + std::to_string(size) + " bytes)");
     return kExitOk;
 }
