@@ -121,14 +121,14 @@ Failure BeforeSecondFile(const Options& options, Console& console, const std::st
 std::string ReadBackFailureText(const RunOutcome& outcome, ReadBackOutput& output) {
     const std::string& name = output.Name();
     if (outcome.result == kResultLengthMismatch) {
-        if (outcome.failure.fault == FileFault::OutputNotWritten)
+        if (outcome.failure.fault == RunFault::OutputNotWritten)
             return name + ": cannot write the file: " + std::strerror(outcome.failure.error) + "; " + output.Abandon();
-        if (outcome.failure.fault == FileFault::ImageTooLarge)
+        if (outcome.failure.fault == RunFault::ImageTooLarge)
             return name + ": the receiver sent more than the 2.5 MiB buffer holds; " + output.Abandon();
         return name + ": incomplete read-back (the length differs from the one the receiver announced); " +
                output.Abandon() + ". Please try again.";
     }
-    if (outcome.failure.fault == FileFault::OutputNotCreated)
+    if (outcome.failure.fault == RunFault::OutputNotCreated)
         return "cannot create " + name + ": " + std::strerror(outcome.failure.error);
     return "the read-back failed (result " + std::to_string(outcome.result) + ")";
 }
@@ -244,7 +244,7 @@ static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doub
         return Fail(c.options, c.console, f.status, c.label, c.file + ": " + f.text);
     }
     if (outcome.result != kResultSuccess) {
-        const std::string why = outcome.failure.fault == FileFault::ImageUnreadable
+        const std::string why = outcome.failure.fault == RunFault::ImageUnreadable
                                     ? "could not read " + c.file + ": " + std::strerror(outcome.failure.error)
                                 : outcome.result == kResultFailure
                                     ? "the receiver aborted the transfer"

@@ -197,8 +197,11 @@ int LinkEngine::SetBaudRate(std::uint32_t baud) {
     if (!port_) return 0;
     // Bytes still queued would leave at the new speed, garbled for the receiver.
     DrainOutput();
-    port_->Apply(settings_);
-    return 0;
+    if (port_->Apply(settings_)) return 0;
+    std::string name = port_->Device();
+    if (name.rfind(R"(\\.\)", 0) == 0) name.erase(0, 4);  // Windows' device prefix
+    ShowMessage(name + ": the driver refused " + std::to_string(baud) + " baud; the transfer was stopped");
+    return -1;
 }
 
 int LinkEngine::SendCommand(std::uint16_t code) {

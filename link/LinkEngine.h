@@ -80,7 +80,9 @@ public:
     bool WriteFully(const std::uint8_t* source, std::int32_t count);
     // Discards pending input and output, once what was written is on the wire.
     void PurgePort();
-    // Stores the speed in the settings and applies it to an open port. Returns 0.
+    // Stores the speed in the settings and applies it to an open port. 0, or
+    // -1 when the driver refused it (after a message box naming the port and
+    // the speed): the line must not carry on at the old speed.
     int SetBaudRate(std::uint32_t baud);
     // Waits, stop-aware and at most kOutputDrainWaitMs, until the driver has put
     // every byte written so far on the wire: a write returns once the bytes are

@@ -25,18 +25,20 @@ struct VersionReady {
     std::array<std::uint8_t, kVersionBlockSize> block{};
 };
 
-// Why a transfer ended short when the line was not to blame: the image file
-// let it down. Tools that can say more than the window's texts read it.
-enum class FileFault : std::uint8_t {
+// Why a transfer ended short when the receiver's answers were not to blame:
+// its file, or the PC's own port, let it down. Tools that can say more than
+// the window's texts read it.
+enum class RunFault : std::uint8_t {
     None,
     ImageUnreadable,   // the upload's image could not be opened or read whole
     OutputNotCreated,  // the read-back's file could not be created
     OutputNotWritten,  // the read-back's file refused bytes (disk full)
     ImageTooLarge,     // the receiver sent more than the read-back buffer holds
+    SpeedRefused,      // the port's driver refused the speed the receiver asked for
 };
 
 struct RunFailure {
-    FileFault fault = FileFault::None;
+    RunFault fault = RunFault::None;
     int error = 0;  // the errno behind the fault, 0 when there is none
     bool operator==(const RunFailure&) const = default;
 };

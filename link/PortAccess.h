@@ -21,6 +21,7 @@ enum class PortState {
     NotATerminal,      // the path exists but is no serial device
     SystemConsole,     // the kernel's console runs on it: never a COM port
     OwnTerminal,       // the terminal this program itself runs in
+    SettingsRefused,   // the driver refused the line settings (a speed it cannot make)
     OtherError,
 };
 

@@ -62,7 +62,7 @@ bool ReadBackExchange::Prepare() {
     sink_.emplace(e_.FileName());
     if (const int error = sink_->CreateError(); error != 0) {
         sink_.reset();
-        failure_ = {FileFault::OutputNotCreated, error};
+        failure_ = {RunFault::OutputNotCreated, error};
         e_.ShowMessage(e_.FileName() + "create failed !");
         FinishUnopened();
         return false;
@@ -117,7 +117,7 @@ void ReadBackExchange::ReceiveImage() {
                 break;
             case kRecvTooLarge:
                 // The image does not fit the buffer: what fitted is kept beside the file.
-                failure_ = {FileFault::ImageTooLarge, 0};
+                failure_ = {RunFault::ImageTooLarge, 0};
                 Finish(kResultLengthMismatch);
                 break;
             default:
@@ -146,7 +146,7 @@ void ReadBackExchange::OnDataFrame(std::uint32_t n) {
     }
     // A file that could not take the bytes (disk full) is never a success.
     if (writeError != 0) {
-        failure_ = {FileFault::OutputNotWritten, writeError};
+        failure_ = {RunFault::OutputNotWritten, writeError};
         return Finish(kResultLengthMismatch);
     }
     e_.Report(Progress{Progress::Step::Position, received_ / 1024});
@@ -173,7 +173,10 @@ void ReadBackExchange::OnShortFrame() {
     } else {
         e_.SendCommand(kCodeSpeedChange);
         e_.Pause(kReadBackSlowdownPauseMs);
-        e_.SetBaudRate(kBaudSlow);
+        if (e_.SetBaudRate(kBaudSlow) != 0) {
+            failure_ = {RunFault::SpeedRefused, 0};
+            Finish(kResultFailure);
+        }
     }
 }
 
@@ -182,7 +185,7 @@ void ReadBackExchange::OnShortFrame() {
 void ReadBackExchange::Finish(int result) {
     if (result == kResultSuccess) {
         if (const int error = sink_->Commit(); error != 0) {
-            failure_ = {FileFault::OutputNotWritten, error};
+            failure_ = {RunFault::OutputNotWritten, error};
             result = kResultLengthMismatch;
         }
     }

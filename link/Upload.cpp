@@ -91,7 +91,7 @@ private:
 
 bool UploadExchange::Prepare() {
     if (const int error = ReadImage(e_.FileName(), image_, length_); error != 0) {
-        failure_ = {FileFault::ImageUnreadable, error};
+        failure_ = {RunFault::ImageUnreadable, error};
         e_.ShowMessage(e_.FileName() + "File Open Error");
         Finish(kResultFailure);
         return false;
@@ -142,7 +142,11 @@ void UploadExchange::Run() {
                 break;
             case kCodeSpeedChange:
                 Doubt(UploadDoubt::BlockResent);
-                e_.SetBaudRate(kBaudSlow);
+                if (e_.SetBaudRate(kBaudSlow) != 0) {
+                    failure_ = {RunFault::SpeedRefused, 0};
+                    Finish(kResultFailure);
+                    break;
+                }
                 e_.Pause(kSpeedChangePauseMs);
                 SendBlock(lastBlockSize_);
                 break;

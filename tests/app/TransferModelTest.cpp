@@ -95,7 +95,7 @@ TEST_F(TransferModelTest, ResultsLeftForTheCaller) {
     ASSERT_EQ(sessions.Started().size(), 1u);
     EXPECT_EQ(sessions.Started()[0].fileName, "main.bin") << "the run is built from the request";
     EXPECT_EQ(sessions.Started()[0].kind, ImageKind::Software);
-    const RunFailure unreadable{FileFault::ImageUnreadable, 2};
+    const RunFailure unreadable{RunFault::ImageUnreadable, 2};
     finished.OnLinkEvent(Finished{kResultSuccess, UploadDoubt::EndUnanswered, unreadable});
     finished.OnLinkEvent(Finished{kResultFailure});  // after the close: not acted on
     EXPECT_EQ(view.ended, true);

@@ -67,6 +67,7 @@ protected:
     // Runs the upload to its finishing event and returns the posted result.
     std::intptr_t Run(std::int32_t kind, int level, Receiver& receiver, const std::string& name = {}) {
         auto owned = std::make_unique<ScriptedPort>(receiver.Reaction());
+        owned->RefuseSpeed(refusedSpeed);
         port = owned.get();
         run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload,
                                                    .fileName = name.empty() ? file : name,
@@ -88,6 +89,7 @@ protected:
     }
 
     std::string file;
+    std::uint32_t refusedSpeed = 0;  // a speed the port's driver refuses
     ScriptedPort* port = nullptr;
     std::unique_ptr<LiveRun> run;
 };
@@ -192,6 +194,24 @@ TEST_F(Upload, ASpeedChangeResendsTheSameBlockAtTheSlowerSpeed) {
     const auto speeds = port->FrameSpeeds();
     EXPECT_EQ(speeds.back(), kBaudSlow) << "later frames go at 57,600 baud";
     EXPECT_EQ(run->Session().Engine().Settings().baudRate, kBaudSlow);
+}
+
+// A driver that cannot make 57,600 baud must not leave the upload going on
+// at 115,200 while the receiver listens at the slower speed.
+TEST_F(Upload, ASpeedTheDriverRefusesEndsTheRunNamingThePortAndSpeed) {
+    WriteImage(Image(5 * 4096));
+    Receiver receiver;
+    receiver.onBlock = [&](int block, ScriptedPort& p) {
+        if (block != 2) return false;
+        p.QueueCommand(kCodeSpeedChange);
+        return true;
+    };
+    refusedSpeed = kBaudSlow;
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultFailure);
+    EXPECT_EQ(run->notifier.FinishedEvent()->failure.fault, RunFault::SpeedRefused);
+    EXPECT_EQ(run->notifier.Boxes(),
+              std::vector<std::string>{"scripted: the driver refused 57600 baud; the transfer was stopped"});
+    EXPECT_EQ(port->Payloads().size(), 3u) << "nothing more goes out at the old speed";
 }
 
 TEST_F(Upload, ARepeatRequestResendsTheBlockWithoutAdvancing) {
