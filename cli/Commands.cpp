@@ -1,13 +1,9 @@
 #include "Commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "ImageFile.h"
 #include "ImageRules.h"
 #include "KindTable.h"
 #include "OutcomeTexts.h"
@@ -215,14 +211,11 @@ VersionTexts VersionTextsFromBlock(const std::array<std::uint8_t, kVersionBlockS
 
 std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& files) {
     for (const auto& name : files) {
-        struct stat st {};
-        if (::stat(name.c_str(), &st) != 0) return "cannot read " + name + ": " + std::strerror(errno);
-        if (!S_ISREG(st.st_mode)) return name + " is not a regular file";
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return "cannot read " + name + ": " + std::strerror(errno);
-        ::close(fd);
-        if (!Rules(kind).AcceptsSize(std::int64_t(st.st_size)))
-            return name + " has " + std::to_string(st.st_size) + " bytes; kind " + KindNameAndId(kind) + " accepts " +
+        const ImageFile file = OpenImage(name);
+        if (file.NotRegular()) return name + " is not a regular file";
+        if (!file.IsOpen()) return "cannot read " + name + ": " + std::strerror(file.Error());
+        if (!Rules(kind).AcceptsSize(file.Size()))
+            return name + " has " + std::to_string(file.Size()) + " bytes; kind " + KindNameAndId(kind) + " accepts " +
                    AcceptedSizesText(kind);
     }
     return {};
@@ -351,7 +344,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
     RunSetup setup;
     setup.mode = LinkMode::ReadBack;
     setup.portIndex = index;
-    setup.fileName = output.ReceivingName();
+    setup.fileName = name;
     setup.kind = kind;
     setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
     setup.timeoutRestartsOnProgress = true;
@@ -366,10 +359,7 @@ int RunReadBackCommand(const Options& options, Console& console) {
     }
     if (outcome.result != kResultSuccess)
         return Fail(options, console, kExitRunFailed, label, ReadBackFailureText(outcome, output));
-    if (const std::string problem = output.Commit(); !problem.empty())
-        return Fail(options, console, kExitRunFailed, label, problem);
-    struct stat written {};
-    const long long size = ::stat(name.c_str(), &written) == 0 ? (long long)written.st_size : -1;
+    const long long size = RegularFileSize(name).value_or(-1);
     Say(console.out, label + ": received " + name + " (" + std::to_string(size) + " bytes)");
     return kExitOk;
 }

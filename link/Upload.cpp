@@ -1,16 +1,13 @@
 // Sends one image file to the receiver: the whole file is read first, then a
 // start command chosen by kind and access level, then 4,096-byte blocks each
 // acknowledged by the receiver, then the end code.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "Frames.h"
+#include "ImageFile.h"
 #include "KindTable.h"
 #include "LinkEngine.h"
 
@@ -19,33 +16,22 @@ namespace {
 
 // Reads the image into a zero-filled buffer of the fixed upload size, so the
 // first block of a short image carries zeros after it, never stale memory.
-// A file that does not fit is refused like one that cannot be opened.
+// A file that does not fit is refused like one that cannot be opened, and so
+// is a FIFO or a device named like an image, without waiting on it.
 // 0, or the errno of what failed (EFBIG for a file too large).
 int ReadImage(const std::string& name, std::vector<std::uint8_t>& image, std::int32_t& length) {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0) error = errno;
-    else if (!S_ISREG(st.st_mode)) error = EISDIR;
-    else if (st.st_size > kUploadBufferSize) error = EFBIG;
-    if (error == 0) {
-        try {
-            image.assign(kUploadBufferSize, 0);
-        } catch (const std::bad_alloc&) {
-            error = ENOMEM;
-        }
+    length = 0;
+    const ImageFile file = OpenImage(name);
+    if (!file.IsOpen()) return file.Error();
+    if (file.Size() > kUploadBufferSize) return EFBIG;
+    try {
+        image.assign(kUploadBufferSize, 0);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
     }
-    std::size_t got = 0;
-    while (error == 0 && got < std::size_t(st.st_size)) {
-        const ssize_t n = ::read(fd, image.data() + got, std::size_t(st.st_size) - got);
-        if (n < 0) error = errno;
-        else if (n == 0) error = EIO;
-        else got += std::size_t(n);
-    }
-    ::close(fd);
-    length = std::int32_t(got);
-    return error;
+    if (const int error = file.ReadFully(0, image.data(), std::size_t(file.Size())); error != 0) return error;
+    length = std::int32_t(file.Size());
+    return 0;
 }
 
 // How long, after the end is answered, the PC listens for a reply nobody asked

@@ -2,6 +2,10 @@
 // kind and level, the receiver's repeat, speed-change and abort answers.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <thread>
@@ -11,6 +15,8 @@
 
 namespace tarven::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::vector<std::uint8_t> Image(std::size_t size) {
     std::vector<std::uint8_t> image(size);
@@ -393,6 +399,30 @@ TEST_F(Upload, AFileThatCannotBeReadSendsNothing) {
     EXPECT_TRUE(port->Written().empty());
     EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{"/nonexistent/main.binFile Open Error"});
 }
+
+#ifndef _WIN32
+TEST_F(Upload, AFifoNamedLikeAnImageIsRefusedWithoutWaitingForAWriter) {
+    const std::string fifo = file + ".bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto owned = std::make_unique<ScriptedPort>();
+    port = owned.get();
+    run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = fifo, .kind = ImageKind::Software},
+                                    std::move(owned));
+    ASSERT_TRUE(run->Start());
+    const bool finished = run->notifier.WaitForEvent(Ev::Finished, 5s);
+    if (!finished) {
+        // A writer lets the stuck open return, so the test can end.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        run->Stop();
+        ::close(writer);
+    }
+    ::unlink(fifo.c_str());
+    ASSERT_TRUE(finished) << "the upload waits for a writer on the FIFO";
+    EXPECT_EQ(run->notifier.FinishResult(), kResultFailure);
+    EXPECT_TRUE(port->Written().empty());
+    EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{fifo + "File Open Error"});
+}
+#endif
 
 TEST_F(Upload, AFileLargerThanTheImageBufferIsRefusedBeforeAnythingIsSent) {
     WriteImage(Image(kUploadBufferSize + 1));

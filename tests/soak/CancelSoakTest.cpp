@@ -87,7 +87,7 @@ TEST(CancelSoak, StoppingAtRandomMomentsIsPromptAndReleasesTheDevice) {
 
             // What the far side or the file holds is whole blocks, in order on a clean line.
             if (transfer == Transfer::ReadBack) {
-                std::ifstream in(run.File(), std::ios::binary);
+                std::ifstream in(run.Arrived(), std::ios::binary);
                 const Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
                 const auto blocks = SliceSequence(got, ImageSlices(image));
                 EXPECT_TRUE(blocks.empty() || blocks.back() > 0) << where << ": " << Describe(blocks);

@@ -115,7 +115,7 @@ TEST_F(KnownLimits, AReadBackStoresABlockTwiceWhenItsAcknowledgementIsLost) {
         ASSERT_TRUE(run.Start());
         EXPECT_EQ(run.notifier.WaitForFinish(RealOf(60000)), kResultLengthMismatch) << "lost ack " << c.lostAck;
         run.TearDown();
-        EXPECT_EQ(SliceSequence(FileBytes(run.File()), ImageSlices(image), UploadPayloads(image)[0]), c.file)
+        EXPECT_EQ(SliceSequence(FileBytes(run.Arrived()), ImageSlices(image), UploadPayloads(image)[0]), c.file)
             << "lost ack " << c.lostAck;
     }
 }

@@ -33,7 +33,12 @@ LiveTransfer::~LiveTransfer() {
     TearDown();
     sim_.reset();
     ::unlink(file_.c_str());
+    ::unlink((file_ + ".partial").c_str());
     ::rmdir(dir_.c_str());
+}
+
+std::string LiveTransfer::Arrived() const {
+    return ::access(file_.c_str(), F_OK) == 0 ? file_ : file_ + ".partial";
 }
 
 bool LiveTransfer::Start() { return session_ && session_->Start(&notifier); }

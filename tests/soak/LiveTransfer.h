@@ -36,6 +36,9 @@ public:
 
     sim::SimReceiver& Sim() { return *sim_; }
     const std::string& File() const { return file_; }
+    // What a read-back received: the file once a whole image took its place,
+    // else what the run kept beside it.
+    std::string Arrived() const;
     Transfer Kind() const { return transfer_; }
     // Where the run is, from the frames the engine has sent and received so far.
     std::string Phase() const;

@@ -183,7 +183,7 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
         run.TearDown();
         if (!run.notifier.Boxes().empty()) report.problems.push_back("message box: " + run.notifier.Boxes().front());
 
-        const std::string file = run.File();
+        const std::string file = run.Arrived();
         auto uploadDelivered = [&] {
             const auto uploads = sim.Uploads();
             if (uploads.empty()) return false;

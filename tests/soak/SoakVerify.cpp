@@ -48,6 +48,7 @@ VerifyVerdict VerifyByReadBack(sim::SimReceiver& sim, const Bytes& image, std::i
     std::ifstream in(file, std::ios::binary);
     const Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ::unlink(file.c_str());
+    ::unlink((file + ".partial").c_str());
     if (result != kResultSuccess) return VerifyVerdict::NotDone;
     return got == image ? VerifyVerdict::Identical : VerifyVerdict::Different;
 }
