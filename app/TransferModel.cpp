@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "LinkEngine.h"
-
 namespace tarven {
 namespace {
 
@@ -22,11 +20,6 @@ bool ShowsTransferText(std::int64_t totalKb) { return totalKb > 10 && totalKb !=
 // The bar's range holds 16 bits; the counter keeps the full value.
 int ProgressRangeMaximum(std::int64_t totalKb) { return static_cast<int>(totalKb & 0xFFFF); }
 
-TransferModel::WorkerStarter& CurrentStarter() {
-    static TransferModel::WorkerStarter starter;
-    return starter;
-}
-
 }  // namespace
 
 int ProgressTotalKb() { return g_progressTotalKb; }
@@ -38,32 +31,25 @@ std::string FormatKbCounter(std::int64_t positionKb, std::int64_t totalKb) {
     return text;
 }
 
-TransferModel::TransferModel(TransferView& view, RunRequest request, LinkClock& clock)
-    : view_(view), request_(std::move(request)), clock_(clock) {}
+TransferModel::TransferModel(TransferView& view, RunRequest request, SessionFactory sessions)
+    : view_(view), request_(std::move(request)), sessions_(std::move(sessions)) {}
 
 TransferModel::~TransferModel() {
     if (!finished_) StopLink();
 }
 
-TransferModel::WorkerStarter TransferModel::SetWorkerStarter(WorkerStarter starter) {
-    WorkerStarter previous = std::move(CurrentStarter());
-    CurrentStarter() = std::move(starter);
-    return previous;
-}
-
 void TransferModel::Start(LinkNotifier& relay) {
     if (started_ || finished_) return;
     started_ = true;
-    session_ = std::make_unique<LinkSession>(request_, clock_);
-    const WorkerStarter& starter = CurrentStarter();
-    const int running = starter ? starter(&relay) : StartLinkWorker(&relay);
-    if (running) return;
+    session_ = sessions_ ? sessions_(request_) : nullptr;
+    if (session_ && session_->Start(&relay)) return;
     view_.ShowMessage("Fail to create Multi-Thread!");
     StopLink();
 }
 
 void TransferModel::StopLink() {
-    TerminateLinkWorker();
+    // The worker stops before the session, and with it the port, goes.
+    if (session_) session_->Stop();
     session_.reset();
 }
 
@@ -81,7 +67,8 @@ void TransferModel::OnLinkEvent(const LinkEvent& event) {
     } else {
         const Finished& finished = std::get<Finished>(event);
         outcome_.runResult = finished.result;
-        outcome_.uploadDoubt = finished.unconfirmed;
+        outcome_.uploadDoubt = finished.doubt;
+        outcome_.failure = finished.failure;
         OnOk();
     }
 }

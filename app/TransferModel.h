@@ -1,7 +1,7 @@
-// The progress dialog's decisions: it starts the run's worker when the dialog
-// opens, turns the worker's events into the counter, the status line and the
-// bar, and on every way of closing stops the worker and destroys the engine.
-// The calling command reads Outcome() afterwards.
+// The progress dialog's decisions: it creates and starts the run's session
+// when the dialog opens, turns the worker's events into the counter, the
+// status line and the bar, and on every way of closing stops the worker and
+// destroys the session. The calling command reads Outcome() afterwards.
 #pragma once
 
 #include <array>
@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 
-#include "LinkClock.h"
 #include "LinkConstants.h"
 #include "LinkEvents.h"
 #include "LinkNotifier.h"
@@ -18,13 +17,12 @@
 
 namespace tarven {
 
-class LinkEngine;
-
 // How a run ended, as the calling command sees it.
 struct TransferOutcome {
     int runResult = kResultFailure;  // the finishing event's result; 0 when none came
     bool cancelled = false;          // the technician ended the run
     UploadDoubt uploadDoubt = UploadDoubt::None;  // beside a result 1
+    RunFailure failure;                           // beside a result other than 1
     bool versionReady = false;
     std::array<std::uint8_t, kVersionBlockSize> versionBlock{};
 };
@@ -62,13 +60,14 @@ public:
     // The bar's range in the template, until a run announces its total.
     static constexpr int kInitialBarMaximum = 100;
 
-    TransferModel(TransferView& view, RunRequest request, LinkClock& clock = LinkTime());
+    // `sessions` makes the run's session when the dialog opens.
+    TransferModel(TransferView& view, RunRequest request, SessionFactory sessions);
     // Stops a run still going: the worker reports to the view, which goes next.
     ~TransferModel();
     TransferModel(const TransferModel&) = delete;
     TransferModel& operator=(const TransferModel&) = delete;
 
-    // When the dialog has opened: builds the run and starts its worker, which
+    // When the dialog has opened: makes the session and starts its worker, which
     // reports to `relay` (the view's hop onto its own thread). A worker that
     // cannot start is reported; the dialog then waits for "Annuler".
     void Start(LinkNotifier& relay);
@@ -83,19 +82,14 @@ public:
     const TransferOutcome& Outcome() const { return outcome_; }
     bool Ended() const { return finished_; }
 
-    // What starts the worker (StartLinkWorker by default). Tests put their own
-    // here to play the worker's part; returns the one it replaces.
-    using WorkerStarter = std::function<int(LinkNotifier*)>;
-    static WorkerStarter SetWorkerStarter(WorkerStarter starter);
-
 private:
     void OnProgress(const Progress& progress);
     void StopLink();
 
     TransferView& view_;
     RunRequest request_;
-    LinkClock& clock_;
-    std::unique_ptr<LinkSession> session_;
+    SessionFactory sessions_;
+    std::unique_ptr<SessionControl> session_;
     TransferOutcome outcome_;
     bool started_ = false;
     bool finished_ = false;      // closed, or about to: later events are stale

@@ -1,13 +1,9 @@
 #include "Commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "ImageFile.h"
 #include "ImageRules.h"
 #include "KindTable.h"
 #include "OutcomeTexts.h"
@@ -135,15 +131,15 @@ Failure BeforeSecondFile(const Options& options, Console& console, const std::st
 std::string ReadBackFailureText(const RunOutcome& outcome, ReadBackOutput& output) {
     const std::string& name = output.Name();
     if (outcome.result == kResultLengthMismatch) {
-        if (outcome.fileErrno != 0)
-            return name + ": cannot write the file: " + std::strerror(outcome.fileErrno) + "; " + output.Abandon();
-        if (outcome.imageTooLarge)
+        if (outcome.failure.fault == RunFault::OutputNotWritten)
+            return name + ": cannot write the file: " + std::strerror(outcome.failure.error) + "; " + output.Abandon();
+        if (outcome.failure.fault == RunFault::ImageTooLarge)
             return name + ": the receiver sent more than the 2.5 MiB buffer holds; " + output.Abandon();
         return name + ": incomplete read-back (the length differs from the one the receiver announced); " +
                output.Abandon() + ". Please try again.";
     }
-    if (!outcome.messageBoxes.empty())
-        return "cannot create " + name + (outcome.fileErrno != 0 ? std::string(": ") + std::strerror(outcome.fileErrno) : "");
+    if (outcome.failure.fault == RunFault::OutputNotCreated)
+        return "cannot create " + name + ": " + std::strerror(outcome.failure.error);
     return "the read-back failed (result " + std::to_string(outcome.result) + ")";
 }
 
@@ -232,14 +228,11 @@ VersionTexts VersionTextsFromBlock(const std::array<std::uint8_t, kVersionBlockS
 
 std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& files) {
     for (const auto& name : files) {
-        struct stat st {};
-        if (::stat(name.c_str(), &st) != 0) return "cannot read " + name + ": " + std::strerror(errno);
-        if (!S_ISREG(st.st_mode)) return name + " is not a regular file";
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return "cannot read " + name + ": " + std::strerror(errno);
-        ::close(fd);
-        if (!Rules(kind).AcceptsSize(std::int64_t(st.st_size)))
-            return name + " has " + std::to_string(st.st_size) + " bytes; kind " + KindNameAndId(kind) + " accepts " +
+        const ImageFile file = OpenImage(name);
+        if (file.NotRegular()) return name + " is not a regular file";
+        if (!file.IsOpen()) return "cannot read " + name + ": " + std::strerror(file.Error());
+        if (!Rules(kind).AcceptsSize(file.Size()))
+            return name + " has " + std::to_string(file.Size()) + " bytes; kind " + KindNameAndId(kind) + " accepts " +
                    AcceptedSizesText(kind);
     }
     return {};
@@ -261,7 +254,8 @@ static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doub
         return Fail(c.options, c.console, f.status, c.label, c.file + ": " + f.text);
     }
     if (outcome.result != kResultSuccess) {
-        const std::string why = !outcome.messageBoxes.empty() ? "could not read " + c.file
+        const std::string why = outcome.failure.fault == RunFault::ImageUnreadable
+                                    ? "could not read " + c.file + ": " + std::strerror(outcome.failure.error)
                                 : outcome.result == kResultFailure
                                     ? "the receiver aborted the transfer"
                                     : "the transfer ended with result " + std::to_string(outcome.result);
@@ -353,7 +347,7 @@ int RunReadBackCommand(const Options& options, const PortMap& ports, Console& co
         Say(console.err, label + ": waiting for the receiver: start the read-back from its menu "
                                  "(the request goes out after every 50 s of silence)");
 
-    const RunSetup setup = SetupFor(options, LinkMode::ReadBack, target.index, output.ReceivingName(), kind);
+    const RunSetup setup = SetupFor(options, LinkMode::ReadBack, target.index, name, kind);
     QueueNotifier notifier(label, console.err);
     StderrTracer tracer(console.err);
     auto progress = MakeProgressView(StyleFor(options, console), console.err, label + " " + name);
@@ -366,10 +360,7 @@ int RunReadBackCommand(const Options& options, const PortMap& ports, Console& co
     }
     if (outcome.result != kResultSuccess)
         return Fail(options, console, kExitRunFailed, label, ReadBackFailureText(outcome, output));
-    if (const std::string problem = output.Commit(); !problem.empty())
-        return Fail(options, console, kExitRunFailed, label, problem);
-    struct stat written {};
-    const long long size = ::stat(name.c_str(), &written) == 0 ? (long long)written.st_size : -1;
+    const long long size = RegularFileSize(name).value_or(-1);
     Say(console.out, label + ": received " + name + " (" + std::to_string(size) + " bytes)");
     return kExitOk;
 }

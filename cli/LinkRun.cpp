@@ -42,7 +42,8 @@ bool TakeEvent(const LinkEvent& event, ProgressView* progress, RunOutcome& outco
     const Finished& finished = std::get<Finished>(event);
     outcome.end = RunEnd::Finished;
     outcome.result = finished.result;
-    outcome.uploadDoubt = finished.unconfirmed;
+    outcome.uploadDoubt = finished.doubt;
+    outcome.failure = finished.failure;
     return true;
 }
 
@@ -55,7 +56,7 @@ void TraceEvent(JsonTrace& json, const LinkEvent& event) {
         json.VersionReady();
     } else {
         const Finished& finished = std::get<Finished>(event);
-        json.Finished(finished.result, finished.unconfirmed != UploadDoubt::None);
+        json.Finished(finished.result, finished.doubt != UploadDoubt::None);
     }
 }
 
@@ -98,7 +99,7 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
             outcome.end = RunEnd::Interrupted;
             break;
         }
-        if (session.Engine().DeviceGone() || (!device.empty() && DeviceVanished(device))) {
+        if (session.DeviceGone() || (!device.empty() && DeviceVanished(device))) {
             outcome.end = RunEnd::Vanished;
             break;
         }
@@ -110,11 +111,7 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
     if (frames == &json) json.Ended(EndName(outcome.end));
     if (tracer) tracer->Mute();
     session.Stop();
-    // The worker has stopped: what it left in the engine can be read freely.
-    const LinkEngine& engine = session.Engine();
-    outcome.fileErrno = engine.imageFileErrno;
-    outcome.imageTooLarge = engine.imageTooLarge;
-    if (setup.keepPort) *setup.keepPort = std::move(session.Engine().port);
+    if (setup.keepPort) *setup.keepPort = session.TakePort();
     if (progress) progress->End();
     outcome.messageBoxes = notifier.Boxes();
     return outcome;

@@ -45,11 +45,8 @@ struct RunOutcome {
     int result = -1;  // the finishing event's result when Finished
     std::array<std::uint8_t, kVersionBlockSize> versionBlock{};
     std::vector<std::string> messageBoxes;
-    // A read-back's cause when it ended short for reasons of its own file or
-    // buffer: the errno of the output file's failed create or write (0: none),
-    // and whether the image outgrew the buffer.
-    int fileErrno = 0;
-    bool imageTooLarge = false;
+    // Why a transfer ended short when its file, not the line, let it down.
+    RunFailure failure;
     UploadDoubt uploadDoubt = UploadDoubt::None;  // an upload's, beside its result
 };
 

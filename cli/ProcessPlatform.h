@@ -1,6 +1,6 @@
 // What tarven-link needs from the operating system besides the port: the
 // interrupt keys, whether a stream is a terminal, its own program file, and
-// whether a device is still there, replacing a file. ProcessUnix.cpp or ProcessWin.cpp, chosen in CMake.
+// whether a device is still there. ProcessUnix.cpp or ProcessWin.cpp, chosen in CMake.
 #pragma once
 
 #include <cstdio>
@@ -16,9 +16,5 @@ bool StreamIsTerminal(std::FILE* stream);
 
 // The program file itself, for the batch's children; argv0 when it cannot be found.
 std::string OwnProgramPath(const char* argv0);
-
-// Puts `from` in the place of `to` in one step, replacing a file already
-// there. False with errno set when it cannot.
-bool MoveIntoPlace(const std::string& from, const std::string& to);
 
 }  // namespace tarven::cli

@@ -72,8 +72,6 @@ std::string OwnProgramPath(const char* argv0) {
     return argv0;
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
-
 bool DeviceVanished(const std::string& device) {
     struct stat st {};
     if (::stat(device.c_str(), &st) == 0) return false;

@@ -33,18 +33,6 @@ std::string OwnProgramPath(const char* argv0) {
     return argv0;
 }
 
-// The C library's rename refuses a name that exists; a read-back with --force
-// replaces one.
-bool MoveIntoPlace(const std::string& from, const std::string& to) {
-    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    const DWORD error = ::GetLastError();
-    errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
-          : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND   ? ENOENT
-          : error == ERROR_NOT_SAME_DEVICE                                    ? EXDEV
-                                                                              : EIO;
-    return false;
-}
-
 // A pulled USB adapter takes its COM name with it; the engine's own view of
 // the device covers every other way of going.
 bool DeviceVanished(const std::string& device) {

@@ -1,10 +1,13 @@
-// Where a read-back's bytes go. A new file is written in place; an existing
-// one (--force) is replaced only by a whole image: the bytes arrive beside it
-// under a temporary name, which is renamed over it on success and kept as
-// "<name>.partial" otherwise, so a silent or failing receiver never costs the
-// technician the copy already on disk.
+// What tarven-link adds to the read-back sink (ReadBackSink.h), which receives
+// beside the file and replaces it only with a whole image: a file already
+// there is replaced only with --force, something that is no regular file
+// never, and the words for what became of the bytes of a run that brought no
+// whole image.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace tarven::cli {
@@ -17,30 +20,28 @@ public:
     const std::string& Refusal() const { return refusal_; }
     int RefusalStatus() const { return refusalStatus_; }
 
-    // The file the engine creates and writes.
-    const std::string& ReceivingName() const { return receiving_; }
-    // The name the technician asked for.
+    // The name the technician asked for, which the engine is given.
     const std::string& Name() const { return name_; }
 
-    // After a whole image: moves it into place. Empty on success, else why not.
-    std::string Commit();
-    // After any other end: what became of the bytes that arrived, for the
-    // failure message ("the file keeps what arrived", "... kept in X.partial").
-    std::string Abandon();
-
-    ReadBackOutput() = default;
-    ReadBackOutput(const ReadBackOutput&) = delete;
-    ReadBackOutput& operator=(const ReadBackOutput&) = delete;
-    // A temporary file nobody claimed is removed.
-    ~ReadBackOutput();
+    // After any end but a whole image: what became of the bytes that arrived,
+    // for the failure message ("X is unchanged; what arrived is kept in
+    // X.partial", "... (nothing arrived)").
+    std::string Abandon() const;
 
 private:
-    std::string name_;       // as given
-    std::string final_;      // the file replaced: `name_`, or where its symbolic link points
-    std::string receiving_;  // `final_`, or the temporary file beside it
+    // Enough of a file to tell a new one from one left by an earlier run.
+    struct Stamp {
+        std::uintmax_t size = 0;
+        std::filesystem::file_time_type written;
+        bool operator==(const Stamp&) const = default;
+    };
+    static std::optional<Stamp> StampOf(const std::string& name);
+
+    std::string name_;
     std::string refusal_;
     int refusalStatus_ = 0;
-    bool temporary_ = false;
+    bool existed_ = false;
+    std::optional<Stamp> partialBefore_;
 };
 
 }  // namespace tarven::cli

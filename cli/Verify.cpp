@@ -1,16 +1,13 @@
 #include "Verify.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
+#include "ImageFile.h"
 #include "KindTable.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
+#include "ReadBackSink.h"
 
 namespace tarven::cli {
 namespace {
@@ -29,25 +26,24 @@ void ReportVerify(const UploadCheck& c, const std::string& state) {
     if (c.options.reportProgress) Say(c.console.err, VerifyReportLine(state));
 }
 
+// The whole file; empty when it cannot be read.
 std::vector<char> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const ImageFile file = OpenImage(path);
+    std::vector<char> bytes(file.IsOpen() ? std::size_t(file.Size()) : 0);
+    if (!bytes.empty() && file.ReadFully(0, bytes.data(), bytes.size()) != 0) bytes.clear();
+    return bytes;
 }
 
-// A private file for the receiver's copy, removed again whatever happens.
+// A private file for the receiver's copy in the system's temporary folder,
+// removed again whatever happens.
 class ScratchFile {
 public:
     ScratchFile() {
-        const char* dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/tarven-verify-XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        if (fd >= 0) {
-            ::close(fd);
-            path_ = pattern;
-        }
+        int error = 0;
+        path_ = CreateScratchFile(error);
     }
     ~ScratchFile() {
-        if (!path_.empty()) ::unlink(path_.c_str());
+        if (!path_.empty()) RemoveScratchFile(path_);
     }
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;

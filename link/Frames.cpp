@@ -57,6 +57,21 @@ std::vector<std::uint8_t> DataFrame(std::span<const std::uint8_t> payload) {
     return out;
 }
 
+FrameHeader DecodeFrameHeader(std::span<const std::uint8_t, kFrameHeaderSize> h) {
+    FrameHeader header;
+    if (!std::equal(kFrameMagic.begin(), kFrameMagic.end(), h.begin())) return header;
+    header.code = std::uint16_t(h[8] << 8 | h[9]);
+    header.kind = header.code == kCodeDataMarker ? FrameHeader::Kind::Data : FrameHeader::Kind::Command;
+    if (header.kind == FrameHeader::Kind::Data) header.bodyLength = std::size_t(h[10] << 8 | h[11]);
+    return header;
+}
+
+BodyCheck CheckDataBody(std::span<const std::uint8_t> body) {
+    if (body.size() < std::size_t(kCrcSize)) return BodyCheck::Short;
+    const std::size_t n = body.size() - kCrcSize;
+    return ReadBigEndian32(body.data() + n) == Crc32(body.first(n)) ? BodyCheck::Good : BodyCheck::BadCrc;
+}
+
 void FrameParser::Feed(const std::uint8_t* bytes, std::size_t count) {
     if (start_ > 0 && start_ == buffer_.size()) {
         buffer_.clear();
@@ -73,32 +88,34 @@ void FrameParser::Clear() {
 std::optional<ParsedFrame> FrameParser::Next() {
     if (Pending() < std::size_t(kFrameHeaderSize)) return std::nullopt;
     const std::uint8_t* h = buffer_.data() + start_;
+    const FrameHeader header = DecodeFrameHeader(std::span<const std::uint8_t, kFrameHeaderSize>(h, kFrameHeaderSize));
     ParsedFrame frame;
-    if (!std::equal(kFrameMagic.begin(), kFrameMagic.end(), h)) {
-        frame.kind = ParsedFrame::Kind::BadMagic;
-        start_ += kFrameHeaderSize;
-        return frame;
+    switch (header.kind) {
+        case FrameHeader::Kind::BadMagic:
+            frame.kind = ParsedFrame::Kind::BadMagic;
+            start_ += kFrameHeaderSize;
+            return frame;
+        case FrameHeader::Kind::Command:
+            frame.kind = ParsedFrame::Kind::Command;
+            frame.code = header.code;
+            start_ += kFrameHeaderSize;
+            return frame;
+        case FrameHeader::Kind::Data:
+            break;
     }
-    const std::uint16_t code = std::uint16_t(h[8] << 8 | h[9]);
-    if (code != kCodeDataMarker) {
-        frame.kind = ParsedFrame::Kind::Command;
-        frame.code = code;
-        start_ += kFrameHeaderSize;
-        return frame;
+    if (Pending() < kFrameHeaderSize + header.bodyLength) return std::nullopt;
+    const std::span<const std::uint8_t> body(h + kFrameHeaderSize, header.bodyLength);
+    start_ += kFrameHeaderSize + header.bodyLength;
+    const BodyCheck check = CheckDataBody(body);
+    if (check == BodyCheck::Short) {
+        frame.kind = ParsedFrame::Kind::Short;
+    } else {
+        const std::size_t n = body.size() - kCrcSize;
+        frame.payload.assign(body.begin(), body.begin() + std::ptrdiff_t(n));
+        frame.crcReceived = ReadBigEndian32(body.data() + n);
+        frame.crcComputed = Crc32(body.first(n));
+        frame.kind = check == BodyCheck::Good ? ParsedFrame::Kind::Data : ParsedFrame::Kind::BadCrc;
     }
-    const std::size_t body = std::size_t(h[10] << 8 | h[11]);
-    if (Pending() < kFrameHeaderSize + body) return std::nullopt;
-    start_ += kFrameHeaderSize + body;
-    if (body < std::size_t(kCrcSize)) {
-        frame.kind = ParsedFrame::Kind::BadCrc;
-        return frame;
-    }
-    const std::uint8_t* p = h + kFrameHeaderSize;
-    const std::size_t n = body - kCrcSize;
-    frame.payload.assign(p, p + n);
-    frame.crcReceived = ReadBigEndian32(p + n);
-    frame.crcComputed = Crc32(p, static_cast<std::int32_t>(n));
-    frame.kind = frame.crcReceived == frame.crcComputed ? ParsedFrame::Kind::Data : ParsedFrame::Kind::BadCrc;
     if (start_ > (1u << 20)) {
         buffer_.erase(buffer_.begin(), buffer_.begin() + std::ptrdiff_t(start_));
         start_ = 0;

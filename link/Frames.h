@@ -36,9 +36,24 @@ inline void WriteBigEndian32(std::uint8_t* p, std::uint32_t v) {
     p[3] = std::uint8_t(v);
 }
 
+// What the 12 header bytes of a frame say, read as the PC reads them: the
+// magic first, then the code; only a data frame's header has a body length.
+struct FrameHeader {
+    enum class Kind : std::uint8_t { BadMagic, Command, Data } kind = Kind::BadMagic;
+    std::uint16_t code = 0;      // Command: its code
+    std::size_t bodyLength = 0;  // Data: the bytes after the header, CRC included
+};
+FrameHeader DecodeFrameHeader(std::span<const std::uint8_t, kFrameHeaderSize> header);
+
+// Whether a data frame's whole body holds a payload: a body shorter than the
+// CRC trailer is a short frame, like one that did not arrive in full.
+enum class BodyCheck : std::uint8_t { Good, Short, BadCrc };
+BodyCheck CheckDataBody(std::span<const std::uint8_t> body);
+
 // A frame taken off a byte stream by FrameParser.
 struct ParsedFrame {
-    enum class Kind { Command, Data, BadCrc, BadMagic } kind = Kind::Command;
+    // Short: a data frame whose body cannot even hold its CRC.
+    enum class Kind { Command, Data, BadCrc, BadMagic, Short } kind = Kind::Command;
     std::uint16_t code = 0;                 // Command: its code
     std::vector<std::uint8_t> payload;      // Data and BadCrc: the payload bytes
     std::uint32_t crcReceived = 0, crcComputed = 0;

@@ -1,12 +1,10 @@
 #include "ImageRules.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <utility>
+
+#include "ImageFile.h"
 
 namespace tarven {
 namespace {
@@ -18,43 +16,23 @@ constexpr std::pair<std::string_view, AccessLevel> kServicePasswords[] = {
     {"TREVSAN", AccessLevel::Full},
 };
 
-// Reads up to `size` bytes at `offset`; what the file does not hold stays zero.
-void ReadAt(int fd, std::int64_t offset, std::span<std::uint8_t> out) {
+// Reads up to `out.size()` bytes at `offset`; what the file does not hold stays zero.
+void ReadAt(const ImageFile& file, std::int64_t offset, std::span<std::uint8_t> out) {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
     std::size_t done = 0;
     while (done < out.size()) {
-        const ssize_t got = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        const std::int64_t got = file.ReadAt(offset + std::int64_t(done), out.data() + done, out.size() - done);
         if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
+        done += std::size_t(got);
     }
-}
-
-// Opens a regular file for reading; -1 for anything else.
-int OpenRegularFile(const std::string& path, std::int64_t* length) {
-    // A FIFO or a device named like an image is never opened: the open alone
-    // could wait for a writer or act on the device. Non-blocking as well, for
-    // one swapped in after the look; a regular file reads the same either way.
-    struct stat before {};
-    if (stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return -1;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    *length = st.st_size;
-    return fd;
 }
 
 }  // namespace
 
 std::optional<std::int64_t> RegularFileSize(const std::string& path) {
-    std::int64_t length = 0;
-    const int fd = OpenRegularFile(path, &length);
-    if (fd < 0) return std::nullopt;
-    close(fd);
-    return length;
+    const ImageFile file = OpenImage(path);
+    if (!file.IsOpen()) return std::nullopt;
+    return file.Size();
 }
 
 RecordPositions ImageVersionRecordPositions(std::int64_t fileLength) {
@@ -85,18 +63,15 @@ ImageVersions ExtractImageVersions(std::span<const std::uint8_t> primary, std::s
 }
 
 std::optional<ImageVersions> ReadImageVersions(const std::string& path) {
-    std::int64_t length = 0;
-    const int fd = OpenRegularFile(path, &length);
-    if (fd < 0) return std::nullopt;
-    const RecordPositions at = ImageVersionRecordPositions(length);
+    const ImageFile file = OpenImage(path);
+    if (!file.IsOpen()) return std::nullopt;
+    const RecordPositions at = ImageVersionRecordPositions(file.Size());
     std::array<std::uint8_t, kVersionRecordRead> fallback{};
     std::array<std::uint8_t, kVersionRecordRead> primary{};
-    ReadAt(fd, at.fallback, fallback);
-    ReadAt(fd, at.primary, primary);
-    close(fd);
+    ReadAt(file, at.fallback, fallback);
+    ReadAt(file, at.primary, primary);
     return ExtractImageVersions(primary, fallback);
 }
-
 
 std::optional<AccessLevel> PasswordAccessLevel(std::string_view password) {
     for (const auto& [text, level] : kServicePasswords)

@@ -24,12 +24,6 @@ bool SameWordAnyCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// The row of a radio-button id, or nullptr outside 11990..11996.
-const KindRules* FindKind(std::int32_t id) {
-    const int index = KindIndex(id);
-    return index >= 0 && index < kKindCount ? &kKindTable[std::size_t(index)] : nullptr;
-}
-
 }  // namespace
 
 bool KindRules::AcceptsSize(std::int64_t length) const {
@@ -55,19 +49,8 @@ std::string AcceptedSizesText(ImageKind kind) {
     return std::to_string(rules.sizesKb[0] * kKb) + " or " + std::to_string(rules.sizesKb[1] * kKb) + " bytes";
 }
 
-std::uint16_t UploadStartCode(std::int32_t kindId, AccessLevel level) {
-    const KindRules* rules = FindKind(kindId);
-    return rules ? rules->StartCodeAt(level) : std::uint16_t{kCodeChipStart};
-}
-
-bool UploadHasPreamble(std::int32_t kindId) {
-    const KindRules* rules = FindKind(kindId);
-    return rules && rules->preamble;
-}
-
-std::optional<std::uint16_t> ReadBackRequest(std::int32_t kindId) {
-    const KindRules* rules = FindKind(kindId);
-    return rules ? rules->readBackRequest : std::nullopt;
+const KindRules* FindRules(ImageKind kind) {
+    return KnownKind(kind) ? &kKindTable[std::size_t(KindIndex(kind))] : nullptr;
 }
 
 }  // namespace tarven

@@ -74,13 +74,9 @@ std::string KindNameAndId(ImageKind kind);
 // "65536 or 30720 bytes", "1 to 66559 bytes".
 std::string AcceptedSizesText(ImageKind kind);
 
-// The engine holds its kind as the radio-button id. What an upload of the
-// kind with this id sends: an id outside the table starts like the chip
-// kinds, with kCodeChipStart and no preamble.
-std::uint16_t UploadStartCode(std::int32_t kindId, AccessLevel level);
-bool UploadHasPreamble(std::int32_t kindId);
-// The read-back request of the kind with this id; nothing when the receiver
-// has no read-back of it.
-std::optional<std::uint16_t> ReadBackRequest(std::int32_t kindId);
+// The row of a kind, or null for a kind made from a number outside the
+// table: the exchanges then treat it as the chip kinds are treated (start
+// code kCodeChipStart, no preamble, no read-back).
+const KindRules* FindRules(ImageKind kind);
 
 }  // namespace tarven

@@ -15,6 +15,8 @@ public:
     std::int64_t NowUs() const;
     // Real milliseconds that `linkMs` of link time take, rounded up, at least 0.
     int RealMs(std::int64_t linkMs) const;
+    // Link microseconds that `realUs` of real time (bytes on a wire) stand for.
+    std::int64_t LinkUsOfReal(std::int64_t realUs) const { return std::int64_t(double(realUs) * SpeedUp()); }
     double SpeedUp() const { return speedUp_.load(std::memory_order_relaxed); }
     void SetSpeedUp(double factor);
 

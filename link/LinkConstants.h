@@ -67,13 +67,8 @@ inline constexpr int kWriteWaitMs = 5000;
 // is stuck, and a purge or speed change goes ahead regardless.
 inline constexpr int kOutputDrainWaitMs = 2000;
 
-// ---------------------------------------------------------------- worker messages
-inline constexpr unsigned WM_LINK_EVENT = 1230;
-inline constexpr unsigned WM_LINK_PROGRESS = 1231;
-inline constexpr int kProgressTotal = 6;      // WM_LINK_PROGRESS wParam
-inline constexpr int kProgressPosition = 5;   // WM_LINK_PROGRESS wParam
-inline constexpr int kEventVersionReady = 1;  // WM_LINK_EVENT wParam
-inline constexpr int kEventFinished = 7;      // WM_LINK_EVENT wParam
+// ---------------------------------------------------------------- run results
+// What a finished transfer reports; the window's closing messages follow it.
 inline constexpr int kResultFailure = 0;
 inline constexpr int kResultSuccess = 1;
 inline constexpr int kResultLengthMismatch = 2;
@@ -96,6 +91,8 @@ enum class ImageKind : std::int32_t {
 inline constexpr int kKindCount = 7;
 constexpr std::int32_t KindId(ImageKind kind) { return static_cast<std::int32_t>(kind); }
 constexpr int KindIndex(ImageKind kind) { return KindId(kind) - KindId(ImageKind::FactoryData); }
+// Whether `kind` is one of the table's: a kind made from a number may not be.
+constexpr bool KnownKind(ImageKind kind) { return KindIndex(kind) >= 0 && KindIndex(kind) < kKindCount; }
 
 // What a service password grants; the upload's start codes and the read-back
 // button follow it.
@@ -105,8 +102,8 @@ enum class AccessLevel : std::int32_t {
     Full = 2,      // "TREVSAN"
 };
 
-// The kind ids as plain ints, for the engine, the simulator and their tests,
-// which hold a kind as its radio-button id.
+// The kind ids as plain ints, for the simulator and the tests that script
+// it, which hold a kind as its radio-button id.
 inline constexpr std::int32_t KindFactoryData = KindId(ImageKind::FactoryData);
 inline constexpr std::int32_t KindUserData = KindId(ImageKind::UserData);
 inline constexpr std::int32_t KindSoftware = KindId(ImageKind::Software);
@@ -114,7 +111,6 @@ inline constexpr std::int32_t KindFullImage = KindId(ImageKind::FullImage);
 inline constexpr std::int32_t KindSoftwareDataLoader = KindId(ImageKind::SoftwareDataLoader);
 inline constexpr std::int32_t KindChip = KindId(ImageKind::Chip);
 inline constexpr std::int32_t KindFullX = KindId(ImageKind::FullX);
-constexpr int KindIndex(std::int32_t kindId) { return kindId - KindFactoryData; }
 
 // ---------------------------------------------------------------- version query
 inline constexpr int kVersionBufferSize = 6144;

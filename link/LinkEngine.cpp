@@ -1,48 +1,72 @@
 #include "LinkEngine.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "Frames.h"
 #include "PortAccess.h"
+#include "WorkerPriority.h"
 
 namespace tarven {
 
-LinkEngine::LinkEngine(const RunRequest& request, LinkClock& clock, PortHandle p, FrameTracer* frameTracer)
-    : mode(request.mode),
-      fileName(request.fileName),
-      imageKind(KindId(request.kind)),
-      accessLevel(request.level),
-      sendingFlag(request.mode == LinkMode::Upload ? 1 : 0),
-      tracer(frameTracer),
-      settings(PortSettingsFor(request.portIndex)),
-      port(std::move(p)),
-      versionBuffer(kVersionBufferSize, 0),
-      clock_(clock) {}
+namespace {
 
-LinkEngine::~LinkEngine() {
-    ClosePort(port);
-    wakeOnStop_.reset();
-    wake_.reset();
-    // A read-back cut off mid-way keeps what it received so far.
-    if (imageFile >= 0) ::close(imageFile);
+// A wait for bytes already flowing ends this much before they could all be in,
+// is not worth making under the minimum, and never lasts longer than the maximum.
+constexpr std::int64_t kFlowSlackUs = 1000;
+constexpr int kFlowWaitMinMs = 2;
+constexpr int kFlowWaitMaxMs = 1000;
+
+void SetWorkerPriority(LinkMode mode) {
+    const bool keepsPace = mode == LinkMode::VersionQuery || mode == LinkMode::Upload;
+    SetCurrentWorkerPriority(keepsPace ? WorkerPriority::Raised : WorkerPriority::Lowered);
 }
 
-int LinkEngine::CreateEvents() {
-    if (wake_) return 1;
+}  // namespace
+
+LinkEngine::LinkEngine(const RunRequest& request, LinkClock& clock, PortHandle p, FrameTracer* frameTracer,
+                       PortMap ports)
+    : request_(request),
+      tracer_(frameTracer),
+      clock_(clock),
+      settings_(PortSettingsFor(request.portIndex)),
+      ports_(std::move(ports)),
+      port_(std::move(p)) {}
+
+LinkEngine::~LinkEngine() {
+    ClosePort(port_);
+    wakeOnStop_.reset();
+    wake_.reset();
+}
+
+bool LinkEngine::CreateEvents(LinkNotifier* listener) {
+    if (wake_) return true;
     auto wake = std::make_unique<WakeEvent>();
     if (wake->Valid()) {
         wake_ = std::move(wake);
-        return 1;
+        return true;
     }
-    LinkNotifier* sink = LinkMessageSink();
-    sink->ShowMessageBox("Fails to create multi-thread for Kermit!", {});
-    return 0;
+    constexpr char kText[] = "Fails to create multi-thread for Kermit!";
+    if (listener) listener->ShowMessageBox(kText, {});
+    else std::fprintf(stderr, "%s\n", kText);
+    return false;
+}
+
+void LinkEngine::Run(std::stop_token stop, LinkNotifier* listener) {
+    listener_ = listener;
+    AttachStop(stop);
+    SetWorkerPriority(Mode());
+    switch (Mode()) {
+        case LinkMode::VersionQuery: RunVersionQuery(); break;
+        case LinkMode::Upload: RunUpload(); break;
+        default: RunReadBack(); break;
+    }
 }
 
 void LinkEngine::AttachStop(std::stop_token token) {
@@ -54,25 +78,23 @@ void LinkEngine::AttachStop(std::stop_token token) {
         stop_, std::function<void()>([wake] { wake->Signal(); }));
 }
 
-void LinkEngine::Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam) {
-    if (!notifyWindow) return;
-    if (message == WM_LINK_PROGRESS) {
-        // Other progress codes are not the worker's; nobody would act on them.
-        if (wParam == kProgressTotal) notifyWindow->OnLinkEvent(Progress{Progress::Step::Total, lParam});
-        if (wParam == kProgressPosition) notifyWindow->OnLinkEvent(Progress{Progress::Step::Position, lParam});
-    } else if (message == WM_LINK_EVENT && wParam == kEventVersionReady) {
-        VersionReady ready;
-        std::memcpy(ready.block.data(), versionBuffer.data(), ready.block.size());
-        notifyWindow->OnLinkEvent(ready);
-    } else if (message == WM_LINK_EVENT && wParam == kEventFinished) {
-        // The doubt is written before the finishing event, and only by this thread.
-        notifyWindow->OnLinkEvent(Finished{std::int32_t(lParam), uploadDoubt.load()});
-    }
+void LinkEngine::UsePort(PortHandle p, int portIndex) {
+    port_ = std::move(p);
+    settings_.portIndex = portIndex;
+}
+
+void LinkEngine::Report(const LinkEvent& event) {
+    if (listener_) listener_->OnLinkEvent(event);
 }
 
 void LinkEngine::ShowMessage(const std::string& text) {
-    LinkNotifier* target = notifyWindow ? notifyWindow : LinkMessageSink();
-    target->ShowMessageBox(text, stop_);
+    if (listener_) listener_->ShowMessageBox(text, stop_);
+    else std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void LinkEngine::FinishRun(const Finished& finished) {
+    Report(finished);
+    IdleUntilStopped();
 }
 
 void LinkEngine::YieldMs(int realMs) {
@@ -100,35 +122,51 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
     LinkClock& clock = clock_;
     const std::int64_t budgetUs = std::int64_t(timeout) * kTimeoutUnitMs * 1000;
     std::int64_t idleUs = 0;
+    std::int64_t flowWaitUs = 0;
     int gathered = 0;
     while (gathered < wanted && !StopRequested()) {
-        if (port) {
-            const int n = port->ReadQueued(destination + gathered, wanted - gathered);
+        if (port_) {
+            const int n = port_->ReadQueued(destination + gathered, wanted - gathered);
             deviceGone_.store(n == SerialPort::kGone, std::memory_order_relaxed);
             if (n > 0) {
                 gathered += n;
+                flowWaitUs = gathered < wanted ? AwaitFlow(wanted - gathered) : 0;
                 continue;
             }
         }
+        // A wait for flowing bytes after which none had come was idle line after all.
+        idleUs += std::exchange(flowWaitUs, 0);
         // Only time with nothing queued counts, and it adds up over the whole call.
         const std::int64_t leftUs = budgetUs - idleUs;
         const int slice = std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000));
         const std::int64_t before = clock.NowUs();
-        if (port)
-            port->WaitForInput(slice, wake_.get());
+        if (port_)
+            port_->WaitForInput(slice, wake_.get());
         else
             YieldMs(slice);
         idleUs += std::max<std::int64_t>(clock.NowUs() - before, 1);
         if (idleUs >= budgetUs) {
             // Bytes that arrived as the budget ran out still count.
-            if (port) {
-                const int n = port->ReadQueued(destination + gathered, wanted - gathered);
+            if (port_) {
+                const int n = port_->ReadQueued(destination + gathered, wanted - gathered);
                 if (n > 0) gathered += n;
             }
             break;
         }
     }
     return gathered;
+}
+
+std::int64_t LinkEngine::AwaitFlow(int missing) {
+    // Bytes are coming: rather than wake for every few the driver hands on,
+    // sleep until all but the last millisecond of them could have arrived at
+    // the line's speed. The wake event ends the sleep at once for a stop.
+    const std::int64_t wireUs = std::int64_t(missing) * 10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1);
+    const int sleepMs = int(std::min<std::int64_t>((wireUs - kFlowSlackUs) / 1000, kFlowWaitMaxMs));
+    if (sleepMs < kFlowWaitMinMs) return 0;
+    const std::int64_t before = clock_.NowUs();
+    YieldMs(sleepMs);
+    return clock_.NowUs() - before;
 }
 
 int LinkEngine::WritePort(const std::uint8_t* source, std::int32_t count) {
@@ -139,13 +177,13 @@ int LinkEngine::WritePort(const std::uint8_t* source, std::int32_t count) {
 }
 
 bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
-    if (!port) return false;
+    if (!port_) return false;
     LinkClock& clock = clock_;
     const std::int64_t limitUs = std::int64_t(kWriteWaitMs) * 1000;
     const std::int64_t start = clock.NowUs();
     int written = 0;
     while (written < count && !StopRequested()) {
-        const int n = port->WriteSome(source + written, count - written);
+        const int n = port_->WriteSome(source + written, count - written);
         if (n == SerialPort::kGone) deviceGone_.store(true, std::memory_order_relaxed);
         if (n > 0) {
             written += n;
@@ -153,18 +191,28 @@ bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
         }
         const std::int64_t leftUs = limitUs - (clock.NowUs() - start);
         if (leftUs <= 0) break;
-        port->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wake_.get());
+        port_->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wake_.get());
     }
+    NoteLineClear(start, written);
     return written == count;
 }
 
+void LinkEngine::NoteLineClear(std::int64_t writeStartUs, int bytes) {
+    // Ten bits a byte. A UART still holds what its queue reports when the
+    // write returns; a pseudo-terminal holds nothing, but whoever reads it at
+    // the line's pace takes the frame's bytes from the write's start on.
+    const std::int64_t byteUs = clock_.LinkUsOfReal(10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1));
+    const int queued = std::max(port_->OutputQueued(), 0);
+    lineClearUs_ = std::max(writeStartUs + bytes * byteUs, clock_.NowUs() + queued * byteUs);
+}
+
 void LinkEngine::DrainOutput() {
-    if (!port) return;
+    if (!port_) return;
     LinkClock& clock = clock_;
     const std::int64_t limitUs = std::int64_t(kOutputDrainWaitMs) * 1000;
     const std::int64_t start = clock.NowUs();
     while (!StopRequested()) {
-        const int queued = port->OutputQueued();
+        const int queued = port_->OutputQueued();
         if (queued == SerialPort::kGone) deviceGone_.store(true, std::memory_order_relaxed);
         if (queued <= 0) return;
         const std::int64_t leftUs = limitUs - (clock.NowUs() - start);
@@ -174,24 +222,27 @@ void LinkEngine::DrainOutput() {
 }
 
 void LinkEngine::PurgePort() {
-    if (!port) return;
+    if (!port_) return;
     DrainOutput();
-    port->Purge();
+    port_->Purge();
 }
 
 int LinkEngine::SetBaudRate(std::uint32_t baud) {
-    settings.baudRate = baud;
-    if (!port) return 0;
+    settings_.baudRate = baud;
+    if (!port_) return 0;
     // Bytes still queued would leave at the new speed, garbled for the receiver.
     DrainOutput();
-    port->Apply(settings);
-    return 0;
+    if (port_->Apply(settings_)) return 0;
+    std::string name = port_->Device();
+    if (name.rfind(R"(\\.\)", 0) == 0) name.erase(0, 4);  // Windows' device prefix
+    ShowMessage(name + ": the driver refused " + std::to_string(baud) + " baud; the transfer was stopped");
+    return -1;
 }
 
 int LinkEngine::SendCommand(std::uint16_t code) {
     const CommandFrame frame = EncodeCommandFrame(code);
     // Only frames that really went out are traced.
-    if (WriteFully(frame.data(), kCommandFrameSize) && tracer) tracer->Sent(frame.data(), frame.size());
+    if (WriteFully(frame.data(), kCommandFrameSize) && tracer_) tracer_->Sent(frame.data(), frame.size());
     return 0;
 }
 
@@ -202,35 +253,40 @@ std::int32_t LinkEngine::SendDataFrame(const std::uint8_t* payload, std::int32_t
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    if (WriteFully(frameOut_.data(), std::int32_t(frameOut_.size())) && tracer)
-        tracer->Sent(frameOut_.data(), frameOut_.size());
+    if (WriteFully(frameOut_.data(), std::int32_t(frameOut_.size())) && tracer_)
+        tracer_->Sent(frameOut_.data(), frameOut_.size());
     return 0;
 }
 
 std::int32_t LinkEngine::ReceiveFrame(std::span<std::uint8_t> destination, std::uint32_t* payloadLength,
                                       std::int32_t timeout) {
     auto report = [&](int result, std::uint32_t length = 0) {
-        if (tracer) tracer->Received(result, length);
+        if (tracer_) tracer_->Received(result, length);
         return result;
     };
-    std::uint8_t header[kFrameHeaderSize];
-    const int got = ReadPort(header, kFrameHeaderSize, timeout);
+    // 1. The header, whole, or a time-out; what arrived of it is dropped.
+    std::array<std::uint8_t, kFrameHeaderSize> headerBytes;
+    const int got = ReadPort(headerBytes.data(), kFrameHeaderSize, timeout);
     if (got < kFrameHeaderSize) return StopRequested() ? kRecvTimeout : report(kRecvTimeout);
-    if (!std::equal(kFrameMagic.begin(), kFrameMagic.end(), header)) return report(kRecvBadMagic);
-    const int code = header[8] << 8 | header[9];
-    if (code != kCodeDataMarker) return report(code);
-
-    const int bodyLength = header[10] << 8 | header[11];
+    // 2. What it is: no search for the magic, the 12 bytes are gone either way.
+    const FrameHeader header = DecodeFrameHeader(headerBytes);
+    if (header.kind == FrameHeader::Kind::BadMagic) return report(kRecvBadMagic);
+    if (header.kind == FrameHeader::Kind::Command) return report(header.code);
+    // 3. A data frame's body, with a budget of its own.
     try {
-        frameIn_.resize(std::size_t(bodyLength));
+        frameIn_.resize(header.bodyLength);
     } catch (const std::bad_alloc&) {
         return report(kRecvNoMemory);
     }
+    const auto bodyLength = std::int32_t(header.bodyLength);
     if (ReadPort(frameIn_.data(), bodyLength, timeout) < bodyLength) return report(kRecvShortFrame);
-    if (bodyLength < kCrcSize) return report(kRecvShortFrame);
-
-    const std::uint32_t n = std::uint32_t(bodyLength - kCrcSize);
-    if (ReadBigEndian32(frameIn_.data() + n) != Crc32(frameIn_.data(), std::int32_t(n))) return report(kRecvBadCrc, n);
+    // 4. Its CRC, then the payload for the caller.
+    switch (CheckDataBody(frameIn_)) {
+        case BodyCheck::Short: return report(kRecvShortFrame);
+        case BodyCheck::BadCrc: return report(kRecvBadCrc, std::uint32_t(header.bodyLength - kCrcSize));
+        case BodyCheck::Good: break;
+    }
+    const std::uint32_t n = std::uint32_t(header.bodyLength - kCrcSize);
     if (payloadLength) *payloadLength = n;
     if (destination.data()) {
         // Never past the caller's buffer: an oversize payload is refused whole.

@@ -1,5 +1,7 @@
-// The one live link run: its line settings, open port, worker and buffers,
-// the frame operations on the port, and the three exchanges with the receiver.
+// The engine of one link run: its line settings, open port, worker plumbing,
+// the frame operations on the port, and the three exchanges with the
+// receiver. What an exchange finds out (the version block, an upload's doubt,
+// a read-back's file) belongs to the exchange and leaves in its events.
 #pragma once
 
 #include <atomic>
@@ -13,8 +15,10 @@
 
 #include "LinkClock.h"
 #include "LinkConstants.h"
+#include "LinkEvents.h"
 #include "LinkNotifier.h"
-#include "LinkSession.h"
+#include "LinkRequest.h"
+#include "PortMap.h"
 #include "PortSettings.h"
 #include "SerialPort.h"
 #include "WakeEvent.h"
@@ -36,34 +40,39 @@ const char* UploadDoubtText(UploadDoubt doubt);
 class LinkEngine {
 public:
     // The one way to build an engine: from a run's request, on `clock`, over
-    // `port` (may be null: valid, the version query then searches for one).
-    // Tests and tools bring their own port (a fake, a device path).
-    LinkEngine(const RunRequest& request, LinkClock& clock, PortHandle port, FrameTracer* tracer = nullptr);
-    // Teardown: closes the port and the events, closes an image file still
-    // open (what a cut-off read-back received stays on disk).
+    // `port` (may be null: valid, the version query then searches `ports`
+    // for one). Tests and tools bring their own port (a fake, a device path).
+    LinkEngine(const RunRequest& request, LinkClock& clock, PortHandle port, FrameTracer* tracer = nullptr,
+               PortMap ports = PortMap::None());
+    // Teardown: closes the port and the events.
     ~LinkEngine();
     LinkEngine(const LinkEngine&) = delete;
     LinkEngine& operator=(const LinkEngine&) = delete;
 
     // ------------------------------------------------ what the request fixed
-    const LinkMode mode;
-    const std::string fileName;
-    const std::int32_t imageKind;  // a kind id, 11990..11996
-    const AccessLevel accessLevel;
-    const std::int32_t sendingFlag;  // 1 for an upload: the status line says "Sending"
-    FrameTracer* const tracer;       // not owned; may be null
+    LinkMode Mode() const { return request_.mode; }
+    const std::string& FileName() const { return request_.fileName; }
+    ImageKind Kind() const { return request_.kind; }
+    AccessLevel Level() const { return request_.level; }
 
-    // ------------------------------------------------ what the worker finds out
-    LinkNotifier* notifyWindow = nullptr;  // set by the worker entry
-    PortSettings settings;  // the speed may drop, the version query may move to another port
-    PortHandle port;
-    std::vector<std::uint8_t> versionBuffer;  // kVersionBufferSize bytes
-    // Written by the upload's worker before its finishing event is posted; read
-    // alongside a result 1. The first doubt of a run is kept.
-    std::atomic<UploadDoubt> uploadDoubt{UploadDoubt::None};
+    // ------------------------------------------------ the worker's body
+    // Creates the wake events; false (after a message box to `listener`, or
+    // to standard error without one) when the system refuses them.
+    bool CreateEvents(LinkNotifier* listener);
+    // Runs the mode's exchange on the calling thread, reporting to
+    // `listener` (may be null), until it ends or `stop` is requested.
+    void Run(std::stop_token stop, LinkNotifier* listener);
 
-    // 1 when the wake events exist, else 0 (after the message box).
-    int CreateEvents();
+    // ------------------------------------------------ the port
+    // The line's settings as they stand: the speed may drop during a run.
+    const PortSettings& Settings() const { return settings_; }
+    bool HasPort() const { return port_ != nullptr; }
+    // The run's copy of the port mapping, where the version query searches.
+    const PortMap& Ports() const { return ports_; }
+    // The version query's search: the port it found, and the index it stands for.
+    void UsePort(PortHandle port, int portIndex);
+    // The port, still open, for a next run on the same line; only once the worker has ended.
+    PortHandle TakePort() { return std::move(port_); }
 
     // ------------------------------------------------ port operations (worker thread)
     // Gathers up to `wanted` bytes; stops after `timeout` x 100 ms of idle line
@@ -71,10 +80,21 @@ public:
     int ReadPort(std::uint8_t* destination, std::int32_t wanted, std::int32_t timeout);
     // Writes all bytes, waiting at most 5 s for the driver; always returns 1.
     int WritePort(const std::uint8_t* source, std::int32_t count);
+    // WritePort's work: true when every byte went out.
+    bool WriteFully(const std::uint8_t* source, std::int32_t count);
+    // Link time at which the last byte written so far has left the line: an
+    // answer cannot start before it, so the receiver's own delay counts from here.
+    std::int64_t LineClearUs() const { return lineClearUs_; }
     // Discards pending input and output, once what was written is on the wire.
     void PurgePort();
-    // Stores the speed in the settings copy and applies it to an open port. Returns 0.
+    // Stores the speed in the settings and applies it to an open port. 0, or
+    // -1 when the driver refused it (after a message box naming the port and
+    // the speed): the line must not carry on at the old speed.
     int SetBaudRate(std::uint32_t baud);
+    // Waits, stop-aware and at most kOutputDrainWaitMs, until the driver has put
+    // every byte written so far on the wire: a write returns once the bytes are
+    // queued, and a purge or speed change would cut or garble the frame's tail.
+    void DrainOutput();
 
     // ------------------------------------------------ frames (worker thread)
     int SendCommand(std::uint16_t code);
@@ -90,67 +110,46 @@ public:
     void RunUpload();
     void RunReadBack();
 
-    // Waits, stop-aware and at most kOutputDrainWaitMs, until the driver has put
-    // every byte written so far on the wire: a write returns once the bytes are
-    // queued, and a purge or speed change would cut or garble the frame's tail.
-    void DrainOutput();
-
-    // WritePort's work: true when every byte went out.
-    bool WriteFully(const std::uint8_t* source, std::int32_t count);
-
+    // ------------------------------------------------ reporting and time (worker thread)
+    // Hands `event` to whoever watches the run; nothing without a watcher.
+    void Report(const LinkEvent& event);
+    // The worker's own message box; returns once closed, or at a stop.
+    void ShowMessage(const std::string& text);
+    // Reports the transfer's end, then waits to be stopped: the run is over
+    // once its watcher has seen the result.
+    void FinishRun(const Finished& finished);
     // Pauses `ms` of link time; returns early when the worker is told to stop.
     void Pause(int ms);
+    // Real-time yield for loops that must not burn a core whatever the clock's speed.
+    void YieldMs(int realMs);
     bool StopRequested() const { return stop_.stop_requested(); }
+    LinkClock& Clock() const { return clock_; }
     // True while the last read (or a write) found the device gone: adapter
     // pulled, other side hung up. Any thread may ask; the run itself carries
     // on regardless, as the exchanges expect.
     bool DeviceGone() const { return deviceGone_.load(std::memory_order_relaxed); }
 
-    // Worker plumbing.
+private:
     void AttachStop(std::stop_token token);
-    const WakeEvent* Wake() const { return wake_.get(); }
-    // The exchanges report in the design's numbers (WM_LINK_PROGRESS 6 and 5,
-    // WM_LINK_EVENT 1 and 7); this is the one place they become typed events.
-    void Post(unsigned message, std::intptr_t wParam, std::intptr_t lParam);
-    LinkClock& Clock() const { return clock_; }
-    void ShowMessage(const std::string& text);
-    // After a finishing event: nothing more to do until the worker is stopped.
+    void NoteLineClear(std::int64_t writeStartUs, int bytes);
+    // ReadPort's wait while `missing` bytes are still on their way; the link time it took.
+    std::int64_t AwaitFlow(int missing);
     void IdleUntilStopped();
 
-    // Real-time yield for loops that must not burn a core whatever the clock's speed.
-    void YieldMs(int realMs);
-
-    int imageFile = -1;  // the read-back's output file while it is open
-    // Why a read-back ended short when the line was not to blame, for tools
-    // that can say more than the window's texts: the errno of the output
-    // file's failed create or write, and whether the image outgrew the buffer.
-    // Written by the worker before its finishing event.
-    int imageFileErrno = 0;
-    bool imageTooLarge = false;
-
-private:
+    const RunRequest request_;
+    FrameTracer* const tracer_;  // not owned; may be null
     LinkClock& clock_;
+    PortSettings settings_;
+    const PortMap ports_;
+    PortHandle port_;
+    LinkNotifier* listener_ = nullptr;  // set when the worker starts; not owned
     std::stop_token stop_;
     std::atomic<bool> deviceGone_{false};
+    std::int64_t lineClearUs_ = 0;
     std::unique_ptr<WakeEvent> wake_;  // signalled when the worker must stop
     std::unique_ptr<std::stop_callback<std::function<void()>>> wakeOnStop_;
     std::vector<std::uint8_t> frameOut_;  // reused so a data frame costs no allocation
     std::vector<std::uint8_t> frameIn_;   // body of the frame being received
 };
-
-// The live run's engine, or null.
-LinkEngine* LiveLinkEngine();
-
-// Starts the worker of the live run; `window` receives its events (may be null).
-// 1 when a worker runs, 0 when none could be started or no run is live.
-int StartLinkWorker(LinkNotifier* window);
-// Stops the live run's worker wherever it is and waits for it (about 20 ms at
-// most). No worker: nothing.
-void TerminateLinkWorker();
-// True while the live run's worker is started and has not finished.
-bool LinkWorkerRunning();
-
-// The worker thread's body: stores the window, runs the mode's exchange.
-void LinkWorkerEntry(std::stop_token stop, LinkEngine& engine, LinkNotifier* window);
 
 }  // namespace tarven

@@ -1,6 +1,6 @@
 // What a run reports while it goes, as values: the worker builds one of these
 // where it reaches a step, and every watcher (the progress dialog, tarven-link,
-// a test) reads the same value instead of decoding message numbers again.
+// a test) reads the same value.
 #pragma once
 
 #include <array>
@@ -18,26 +18,40 @@ struct Progress {
     std::int64_t kb;
 };
 
-// The version exchange is complete. The block is the first 100 bytes of the
-// engine's version buffer, taken when the worker reported it: the query keeps
-// listening afterwards, so the buffer itself may change under a late reader.
+// The version exchange is complete. The block is the first 100 bytes the
+// receiver sent, taken when the worker reported it: the query keeps
+// listening afterwards, so later frames never change a block already handed on.
 struct VersionReady {
     std::array<std::uint8_t, kVersionBlockSize> block{};
 };
 
+// Why a transfer ended short when the receiver's answers were not to blame:
+// its file, or the PC's own port, let it down. Tools that can say more than
+// the window's texts read it.
+enum class RunFault : std::uint8_t {
+    None,
+    ImageUnreadable,   // the upload's image could not be opened or read whole
+    OutputNotCreated,  // the read-back's file could not be created
+    OutputNotWritten,  // the read-back's file refused bytes (disk full)
+    ImageTooLarge,     // the receiver sent more than the read-back buffer holds
+    SpeedRefused,      // the port's driver refused the speed the receiver asked for
+};
+
+struct RunFailure {
+    RunFault fault = RunFault::None;
+    int error = 0;  // the errno behind the fault, 0 when there is none
+    bool operator==(const RunFailure&) const = default;
+};
+
 // A transfer ended. result: kResultFailure, kResultSuccess or
-// kResultLengthMismatch. unconfirmed: beside a success, why the receiver's
-// copy is in doubt (None when every answer came in turn).
+// kResultLengthMismatch. doubt: beside a success, why the receiver's copy is
+// in doubt (None when every answer came in turn).
 struct Finished {
     std::int32_t result = kResultFailure;
-    UploadDoubt unconfirmed = UploadDoubt::None;
+    UploadDoubt doubt = UploadDoubt::None;
+    RunFailure failure;
 };
 
 using LinkEvent = std::variant<Progress, VersionReady, Finished>;
-
-// The window message that carries `event`: WM_LINK_PROGRESS or WM_LINK_EVENT.
-inline unsigned WindowMessageOf(const LinkEvent& event) {
-    return std::holds_alternative<Progress>(event) ? WM_LINK_PROGRESS : WM_LINK_EVENT;
-}
 
 }  // namespace tarven

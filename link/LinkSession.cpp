@@ -6,39 +6,26 @@
 #include "PortAccess.h"
 
 namespace tarven {
-namespace {
-
-std::atomic<LinkSession*> g_liveSession{nullptr};
-
-}  // namespace
-
-LinkSession* LiveLinkSession() { return g_liveSession.load(); }
-
-PortHandle OpenRequestPort(const RunRequest& request) { return OpenPort(PortSettingsFor(request.portIndex)); }
 
 LinkSession::LinkSession(const RunRequest& request, LinkClock& clock, PortHandle port, FrameTracer* tracer)
-    : request_(request), engine_(std::make_unique<LinkEngine>(request, clock, std::move(port), tracer)) {
-    g_liveSession.store(this);
-}
+    : engine_(std::make_unique<LinkEngine>(request, clock, std::move(port), tracer)) {}
 
-LinkSession::LinkSession(const RunRequest& request, LinkClock& clock)
-    : LinkSession(request, clock, OpenRequestPort(request)) {}
+LinkSession::LinkSession(const RunRequest& request, LinkClock& clock, PortMap ports)
+    : engine_(std::make_unique<LinkEngine>(request, clock, ports.Open(PortSettingsFor(request.portIndex)), nullptr,
+                                           ports)) {}
 
 LinkSession::~LinkSession() {
     Stop();
-    // The pointer goes first: nobody may reach an engine being torn down.
-    LinkSession* self = this;
-    g_liveSession.compare_exchange_strong(self, nullptr);
     engine_.reset();
 }
 
 bool LinkSession::Start(LinkNotifier* listener) {
-    if (!engine_->CreateEvents()) return false;
+    if (!engine_->CreateEvents(listener)) return false;
     Stop();  // one worker at a time
     finished_.store(false);
     try {
         worker_ = std::jthread([this, listener](std::stop_token stop) {
-            LinkWorkerEntry(stop, *engine_, listener);
+            engine_->Run(stop, listener);
             finished_.store(true);
         });
     } catch (const std::system_error&) {
@@ -56,5 +43,18 @@ void LinkSession::Stop() {
 }
 
 bool LinkSession::Running() const { return worker_.joinable() && !finished_.load(); }
+
+bool LinkSession::DeviceGone() const { return engine_->DeviceGone(); }
+
+PortHandle LinkSession::TakePort() {
+    Stop();
+    return engine_->TakePort();
+}
+
+SessionFactory LinkSessions(PortMap ports) {
+    return [ports](const RunRequest& request) -> std::unique_ptr<SessionControl> {
+        return std::make_unique<LinkSession>(request, LinkTime(), ports);
+    };
+}
 
 }  // namespace tarven

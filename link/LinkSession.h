@@ -1,17 +1,17 @@
 // One link run from its request to its teardown: the session builds the
-// engine, owns the worker thread, and is the live run of the process while it
-// exists. StartLinkWorker, TerminateLinkWorker and the live-engine pointer are
-// this object seen through the names the rest of the program knows.
+// engine and owns the worker thread. Whoever creates a session owns the run:
+// the progress dialog's model for the window, the command for tarven-link.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
-#include <string>
 #include <thread>
 
 #include "LinkClock.h"
-#include "LinkConstants.h"
 #include "LinkNotifier.h"
+#include "LinkRequest.h"
+#include "PortMap.h"
 #include "SerialPort.h"
 
 namespace tarven {
@@ -19,55 +19,61 @@ namespace tarven {
 class FrameTracer;
 class LinkEngine;
 
-// Everything a command decides about a run, and nothing the run finds out.
-struct RunRequest {
-    LinkMode mode = LinkMode::VersionQuery;
-    int portIndex = 0;     // 0..5 for COM1..COM6, at the normal line settings
-    std::string fileName;  // the image sent or written; also shown in the status line
-    ImageKind kind = ImageKind::FullImage;
-    AccessLevel level = AccessLevel::Standard;
+// What a front end needs of a run: start it, stop it, ask how it is doing.
+// LinkSession is the real one; tests put a scripted one in its place.
+class SessionControl {
+public:
+    virtual ~SessionControl() = default;
+    // Starts the one worker; `listener` (may be null) gets its events. False
+    // when none could be started (after the message box of a failed set-up).
+    virtual bool Start(LinkNotifier* listener) = 0;
+    // Stops the worker wherever it is and waits for it: about one wait slice.
+    // Without a worker, or called again, it does nothing.
+    virtual void Stop() = 0;
+    // True while the worker has been started and has not ended by itself.
+    virtual bool Running() const = 0;
+    // True while the port reports the device gone (adapter pulled).
+    virtual bool DeviceGone() const = 0;
 };
 
-// The port a request names, opened for its run; null when it cannot be opened.
-PortHandle OpenRequestPort(const RunRequest& request);
+// How a front end makes the session of a request.
+using SessionFactory = std::function<std::unique_ptr<SessionControl>(const RunRequest&)>;
 
-class LinkSession {
+class LinkSession final : public SessionControl {
 public:
     // Builds the engine over `port`, which the caller opened (or a fake, or
-    // none: the version query then searches for one). The session becomes the
-    // live run. `tracer` (not owned) sees every frame; may be null.
+    // none: the version query then searches for one). `tracer` (not owned)
+    // sees every frame; may be null.
     LinkSession(const RunRequest& request, LinkClock& clock, PortHandle port, FrameTracer* tracer = nullptr);
     // Opens the request's port itself, as the window's runs do.
-    LinkSession(const RunRequest& request, LinkClock& clock);
-    // Stops the worker first, then tears the engine down (closing the port);
-    // the live-engine pointer is empty afterwards.
-    ~LinkSession();
+    // Opens the request's port through `ports` itself, as the window's runs
+    // do; the version query searches them when it cannot.
+    LinkSession(const RunRequest& request, LinkClock& clock, PortMap ports);
+    // Stops the worker first, then tears the engine down (closing the port).
+    ~LinkSession() override;
     LinkSession(const LinkSession&) = delete;
     LinkSession& operator=(const LinkSession&) = delete;
 
-    // Starts the one worker; `listener` (may be null) gets its events. False
-    // when none could be started (after the message box of a failed set-up).
-    bool Start(LinkNotifier* listener);
-    // Stops the worker wherever it is and waits for it: about one wait slice.
-    // Without a worker, or called again, it does nothing.
-    void Stop();
-    // True while the worker has been started and has not ended by itself.
-    bool Running() const;
+    bool Start(LinkNotifier* listener) override;
+    void Stop() override;
+    bool Running() const override;
+    bool DeviceGone() const override;
 
-    const RunRequest& Request() const { return request_; }
-    // Worker state such as the port and the version buffer: the worker owns
-    // it until Stop() returns, apart from what its fields say may be read.
+    // The port, still open and at the speed the run left it, for a next run
+    // on the same line (tarven-link --verify). Stops the worker first.
+    PortHandle TakePort();
+
+    // The engine, for the design's names of the live run only: the worker
+    // owns it while it runs.
     LinkEngine& Engine() { return *engine_; }
-    const LinkEngine& Engine() const { return *engine_; }
 
 private:
-    RunRequest request_;
     std::unique_ptr<LinkEngine> engine_;
     std::jthread worker_;
     std::atomic<bool> finished_{true};
 };
 
-// The live run, or null. Only the user-interface thread creates and ends runs.
-LinkSession* LiveLinkSession();
+// The window's sessions: each opens the request's port through `ports`, on link time.
+SessionFactory LinkSessions(PortMap ports);
 
 }  // namespace tarven

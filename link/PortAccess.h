@@ -21,6 +21,7 @@ enum class PortState {
     NotATerminal,      // the path exists but is no serial device
     SystemConsole,     // the kernel's console runs on it: never a COM port
     OwnTerminal,       // the terminal this program itself runs in
+    SettingsRefused,   // the driver refused the line settings (a speed it cannot make)
     OtherError,
 };
 
@@ -33,11 +34,6 @@ struct PortStatus {
 // Opens a device path directly, exclusively, with the given settings.
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status = nullptr);
 
-// The runs' own way to a port, through the machine's mapping with the
-// devices put in place for the whole process.
-PortHandle OpenPort(PortSettings settings);
-void OverridePortDevice(int portIndex, const std::string& device);
-void ClearPortOverrides();
 // Discards output still queued for the line, then closes.
 void ClosePort(PortHandle& port);
 

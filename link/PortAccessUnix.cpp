@@ -64,8 +64,14 @@ PortHandle OpenConfigured(const std::string& device, const PortSettings& setting
                           const std::string& consoleList) {
     PortHandle port = UnixSerialPort::Open(device, status, consoleList);
     if (!port) return nullptr;
-    // Configuration failures pass unnoticed: the port is used regardless.
-    port->Apply(settings);
+    // A line the driver will not set up is never used at whatever speed it
+    // was left at: the receiver would see garbage.
+    if (!port->Apply(settings)) {
+        const int error = errno;
+        port.reset();
+        if (status) *status = PortStatus{PortState::SettingsRefused, device, error};
+        return nullptr;
+    }
     port->Purge();
     return port;
 }
@@ -142,6 +148,8 @@ std::string DescribePortState(const PortStatus& status) {
         case PortState::NotATerminal: return "not a serial device";
         case PortState::SystemConsole: return "the system console, never used as a COM port";
         case PortState::OwnTerminal: return "the terminal this program runs in, never used as a COM port";
+        case PortState::SettingsRefused:
+            return std::string("the driver refused the line settings (115200 baud, 8N1): ") + std::strerror(status.error);
         case PortState::OtherError: break;
     }
     return std::string("cannot be opened: ") + std::strerror(status.error);

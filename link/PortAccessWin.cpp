@@ -93,10 +93,15 @@ PortHandle PortMap::Open(const PortSettings& settings, PortStatus* status) const
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {
     PortHandle port = WinSerialPort::Open(DeviceName(device), status);
     if (!port) return nullptr;
-    // Configuration failures pass unnoticed: the port is used regardless.
-    auto& comPort = static_cast<WinSerialPort&>(*port);
-    port->Apply(settings);
-    comPort.ConfigureDriver();
+    // A line the driver will not set up is never used at whatever speed it
+    // was left at: the receiver would see garbage.
+    if (!port->Apply(settings)) {
+        const DWORD error = ::GetLastError();
+        port.reset();
+        if (status) *status = PortStatus{PortState::SettingsRefused, device, int(error)};
+        return nullptr;
+    }
+    static_cast<WinSerialPort&>(*port).ConfigureDriver();
     port->Purge();
     return port;
 }
@@ -114,6 +119,7 @@ std::string DescribePortState(const PortStatus& status) {
         case PortState::PermissionDenied:
             return "access denied: another program has the port open, or this account may not use it" + known;
         case PortState::NotATerminal: return "not a serial port";
+        case PortState::SettingsRefused: return "the driver refused the line settings (115200 baud, 8 data bits, no parity, 1 stop bit)" + known;
         case PortState::SystemConsole:
         case PortState::OwnTerminal:
         case PortState::OtherError: break;

@@ -27,6 +27,8 @@ public:
     static PortMap Machine();
     // Exactly these devices; an empty string maps nothing to its port.
     explicit PortMap(std::array<std::string, kPortCount> devices);
+    // No port at all: a run that was handed its port opens no other.
+    static PortMap None() { return PortMap(std::array<std::string, kPortCount>{}); }
 
     // Puts `device` in place of the mapping of one port (tarven-link
     // --device); an empty string restores the mapping. Indices outside 0..5

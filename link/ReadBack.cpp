@@ -1,42 +1,26 @@
 // Reads an image back from the receiver into a file of the working folder and
-// checks its length against the length the receiver announced.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// checks its length against the length the receiver announced. The file is
+// replaced only by a whole image; see ReadBackSink.
 #include <new>
 #include <optional>
 
 #include "Frames.h"
 #include "KindTable.h"
 #include "LinkEngine.h"
+#include "ReadBackSink.h"
 
 namespace tarven {
 namespace {
-
-// 0 when every byte was written, else the errno of the failed write.
-int WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd, bytes, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        bytes += n;
-        count -= std::size_t(n);
-    }
-    return 0;
-}
-
-std::int64_t FileLength(int fd) {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 ? std::int64_t(st.st_size) : -1;
-}
 
 // One read-back's state between frames. Each result of ReceiveFrame is
 // handled by the row of the switch in ReceiveImage() that names it.
 class ReadBackExchange {
 public:
+    // A read-back cut off mid-way leaves the file as it was; the sink keeps
+    // what it received so far beside it.
     explicit ReadBackExchange(LinkEngine& engine) : e_(engine) {}
+    ReadBackExchange(const ReadBackExchange&) = delete;
+    ReadBackExchange& operator=(const ReadBackExchange&) = delete;
     void Run();
 
 private:
@@ -47,9 +31,12 @@ private:
     void OnEnd();
     void OnShortFrame();
     void Finish(int result);
+    void FinishUnopened();
     std::uint32_t AnnouncedLength() const { return ReadBigEndian32(buffer_.data() + kReadBackBufferOffset); }
 
     LinkEngine& e_;
+    std::optional<ReadBackSink> sink_;  // while the image is being received
+    RunFailure failure_;
     std::vector<std::uint8_t> buffer_;
     std::size_t writePosition_ = kReadBackBufferOffset;
     std::int64_t received_ = 0;
@@ -61,25 +48,23 @@ private:
 void ReadBackExchange::Run() {
     // The chip kinds have no request code: refuse before the file is touched
     // and before anything goes on the line.
-    const std::optional<std::uint16_t> request = ReadBackRequest(e_.imageKind);
-    if (!request) {
-        e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        e_.IdleUntilStopped();
-        return;
-    }
+    const KindRules* rules = FindRules(e_.Kind());
+    const std::optional<std::uint16_t> request = rules ? rules->readBackRequest : std::nullopt;
+    if (!request) return FinishUnopened();
     if (!Prepare() || !AwaitReady(*request)) return;
     e_.Pause(kReadBackStartPauseMs);
     ReceiveImage();
 }
 
-// Opens the output file and the receive buffer; false when the run is over.
+// Creates the file the image arrives in and the receive buffer; false when
+// the run is over.
 bool ReadBackExchange::Prepare() {
-    e_.imageFile = ::open(e_.fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (e_.imageFile < 0) {
-        e_.imageFileErrno = errno;
-        e_.ShowMessage(e_.fileName + "create failed !");
-        e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-        e_.IdleUntilStopped();
+    sink_.emplace(e_.FileName());
+    if (const int error = sink_->CreateError(); error != 0) {
+        sink_.reset();
+        failure_ = {RunFault::OutputNotCreated, error};
+        e_.ShowMessage(e_.FileName() + "create failed !");
+        FinishUnopened();
         return false;
     }
     try {
@@ -131,8 +116,8 @@ void ReadBackExchange::ReceiveImage() {
                 OnShortFrame();
                 break;
             case kRecvTooLarge:
-                // The image does not fit the buffer: the file keeps what fitted.
-                e_.imageTooLarge = true;
+                // The image does not fit the buffer: what fitted is kept beside the file.
+                failure_ = {RunFault::ImageTooLarge, 0};
                 Finish(kResultLengthMismatch);
                 break;
             default:
@@ -154,17 +139,17 @@ void ReadBackExchange::OnDataFrame(std::uint32_t n) {
     if (blocks_ == 0) {
         // Without a whole length header nothing received can be checked.
         if (n < std::uint32_t(kLengthHeaderSize)) return Finish(kResultLengthMismatch);
-        writeError = WriteAll(e_.imageFile, payload + kLengthHeaderSize, n - kLengthHeaderSize);
-        e_.Post(WM_LINK_PROGRESS, kProgressTotal, std::intptr_t(AnnouncedLength() / 1024));
+        writeError = sink_->Write(payload + kLengthHeaderSize, n - kLengthHeaderSize);
+        e_.Report(Progress{Progress::Step::Total, AnnouncedLength() / 1024});
     } else {
-        writeError = WriteAll(e_.imageFile, payload, n);
+        writeError = sink_->Write(payload, n);
     }
     // A file that could not take the bytes (disk full) is never a success.
     if (writeError != 0) {
-        e_.imageFileErrno = writeError;
+        failure_ = {RunFault::OutputNotWritten, writeError};
         return Finish(kResultLengthMismatch);
     }
-    e_.Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(received_ / 1024));
+    e_.Report(Progress{Progress::Step::Position, received_ / 1024});
     ++blocks_;
 }
 
@@ -173,7 +158,7 @@ void ReadBackExchange::OnEnd() {
     // An end code before any data frame leaves nothing to compare with.
     if (blocks_ == 0) return Finish(kResultLengthMismatch);
     e_.Pause(kReadBackEndPauseMs);
-    const bool complete = FileLength(e_.imageFile) == std::int64_t(AnnouncedLength());
+    const bool complete = sink_->Written() == std::int64_t(AnnouncedLength());
     Finish(complete ? kResultSuccess : kResultLengthMismatch);
 }
 
@@ -188,17 +173,33 @@ void ReadBackExchange::OnShortFrame() {
     } else {
         e_.SendCommand(kCodeSpeedChange);
         e_.Pause(kReadBackSlowdownPauseMs);
-        e_.SetBaudRate(kBaudSlow);
+        if (e_.SetBaudRate(kBaudSlow) != 0) {
+            failure_ = {RunFault::SpeedRefused, 0};
+            Finish(kResultFailure);
+        }
     }
 }
 
+// Only a whole image replaces the file; a replacement that fails (the rename,
+// or a write the file system owned up to only at the close) is a failure too.
 void ReadBackExchange::Finish(int result) {
-    ::close(e_.imageFile);
-    e_.imageFile = -1;
+    if (result == kResultSuccess) {
+        if (const int error = sink_->Commit(); error != 0) {
+            failure_ = {RunFault::OutputNotWritten, error};
+            result = kResultLengthMismatch;
+        }
+    }
+    if (result != kResultSuccess) sink_->KeepPartial();
+    sink_.reset();
     buffer_ = {};
     done_ = true;
-    e_.Post(WM_LINK_EVENT, kEventFinished, result);
-    e_.IdleUntilStopped();
+    e_.FinishRun(Finished{result, UploadDoubt::None, failure_});
+}
+
+// Ends a run that never had its file open.
+void ReadBackExchange::FinishUnopened() {
+    done_ = true;
+    e_.FinishRun(Finished{kResultFailure, UploadDoubt::None, failure_});
 }
 
 }  // namespace

@@ -15,8 +15,17 @@ constexpr DWORD kDriverQueueBytes = 16384;
 // A read asks only for bytes already queued, so it completes at once; one the
 // driver still holds after a slice is taken back, so a stop never waits on it.
 constexpr DWORD kReadCompletionWaitMs = kWaitSliceMs;
-// How often a wait for input looks at the driver's input queue.
+// How often a wait for input looks at the driver's input queue, on a handle
+// whose driver cannot signal an arriving byte (WaitCommEvent refused).
 constexpr int kInputPollMs = 1;
+// Longest wait for the driver to hand back a cancelled transfer. The
+// documentation promises the cancelled request completes; a driver wedged by
+// a pulled adapter may never, and Annuler must still return.
+constexpr DWORD kCancelWaitMs = 1000;
+// Characters a driver accepts in its record: SetCommState refuses a record
+// whose XonChar equals XoffChar, even with XON/XOFF off.
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
 
 // What a pulled USB adapter answers: the handle stays, the device does not.
 bool IsGoneError(DWORD error) {
@@ -35,6 +44,11 @@ bool IsGoneError(DWORD error) {
 HANDLE ManualResetEvent() { return ::CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
 }  // namespace
+
+const CommCalls& SystemCommCalls() {
+    static const CommCalls calls{::GetCommState, ::SetCommState};
+    return calls;
+}
 
 PortState PortStateFromWinError(DWORD error) {
     switch (error) {
@@ -79,27 +93,33 @@ PortHandle WinSerialPort::Open(const std::string& device, PortStatus* status) {
     return port;
 }
 
-PortHandle WinSerialPort::Adopt(HANDLE handle, std::string device) {
-    HANDLE readEvent = ManualResetEvent();
-    HANDLE writeEvent = ManualResetEvent();
-    if (!readEvent || !writeEvent) {
-        if (readEvent) ::CloseHandle(readEvent);
-        if (writeEvent) ::CloseHandle(writeEvent);
+PortHandle WinSerialPort::Adopt(HANDLE handle, std::string device, const CommCalls& calls) {
+    HANDLE events[3] = {ManualResetEvent(), ManualResetEvent(), ManualResetEvent()};
+    if (!events[0] || !events[1] || !events[2]) {
+        for (HANDLE event : events)
+            if (event) ::CloseHandle(event);
         ::CloseHandle(handle);
         return nullptr;
     }
-    return PortHandle(new WinSerialPort(handle, std::move(device), readEvent, writeEvent));
+    return PortHandle(new WinSerialPort(handle, std::move(device), calls, events[0], events[1], events[2]));
 }
 
-WinSerialPort::WinSerialPort(HANDLE handle, std::string device, HANDLE readEvent, HANDLE writeEvent)
-    : handle_(handle), device_(std::move(device)), readEvent_(readEvent), writeEvent_(writeEvent),
-      readBuffer_(kDriverQueueBytes), writeBuffer_(kDriverQueueBytes) {}
+WinSerialPort::WinSerialPort(HANDLE handle, std::string device, const CommCalls& calls, HANDLE readEvent,
+                             HANDLE writeEvent, HANDLE arrivalEvent)
+    : handle_(handle), device_(std::move(device)), calls_(calls), readEvent_(readEvent), writeEvent_(writeEvent),
+      arrivalEvent_(arrivalEvent), io_(std::make_unique<InFlight>()) {
+    io_->readBuffer.resize(kDriverQueueBytes);
+    io_->writeBuffer.resize(kDriverQueueBytes);
+}
 
 WinSerialPort::~WinSerialPort() {
     DiscardOutput();
+    if (io_) FinishPending(io_->arrival, arrivalPending_);
     ::CloseHandle(handle_);
+    if (wedged_) return;  // the driver may still write into the records and signal their events
     ::CloseHandle(readEvent_);
     ::CloseHandle(writeEvent_);
+    ::CloseHandle(arrivalEvent_);
 }
 
 void WinSerialPort::ConfigureDriver() {
@@ -112,6 +132,7 @@ void WinSerialPort::ConfigureDriver() {
 }
 
 int WinSerialPort::InputQueued() {
+    if (wedged_) return kGone;
     DWORD errors = 0;
     COMSTAT state{};
     // Also clears the line's error state (framing, overrun, parity): the
@@ -126,65 +147,117 @@ int WinSerialPort::InputQueued() {
 
 void WinSerialPort::FinishPending(OVERLAPPED& record, bool& pending) {
     if (!pending) return;
-    ::CancelIoEx(handle_, &record);
-    DWORD done = 0;
-    ::GetOverlappedResult(handle_, &record, &done, TRUE);
     pending = false;
+    if (wedged_) return;
+    ::CancelIoEx(handle_, &record);
+    if (::WaitForSingleObject(record.hEvent, kCancelWaitMs) == WAIT_OBJECT_0) {
+        DWORD done = 0;
+        ::GetOverlappedResult(handle_, &record, &done, FALSE);
+        return;
+    }
+    // The driver still holds the transfer and its buffer. The port is given
+    // up: every call reports the device gone, and what the driver may still
+    // write into is never freed (see Wedge()).
+    Wedge();
+}
+
+void WinSerialPort::Wedge() {
+    wedged_ = true;
+    gone_ = true;
+    // Deliberately leaked, with the events: a wedged driver may still
+    // complete into the records and buffers, and signal the events, later.
+    (void)io_.release();
 }
 
 int WinSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     if (maxBytes <= 0) return 0;
+    if (wedged_) return kGone;
     const int queued = InputQueued();
     if (queued == kGone) return kGone;
-    const DWORD wanted = DWORD(std::min({queued, maxBytes, int(readBuffer_.size())}));
+    const DWORD wanted = DWORD(std::min({queued, maxBytes, int(io_->readBuffer.size())}));
     if (wanted == 0) return 0;
     ::ResetEvent(readEvent_);
-    readRecord_ = OVERLAPPED{};
-    readRecord_.hEvent = readEvent_;
+    io_->read = OVERLAPPED{};
+    io_->read.hEvent = readEvent_;
     DWORD got = 0;
-    if (!::ReadFile(handle_, readBuffer_.data(), wanted, &got, &readRecord_)) {
+    if (!::ReadFile(handle_, io_->readBuffer.data(), wanted, &got, &io_->read)) {
         const DWORD error = ::GetLastError();
         if (error != ERROR_IO_PENDING) {
             InputQueued();
             return IsGoneError(error) ? kGone : 0;
         }
         ::WaitForSingleObject(readEvent_, kReadCompletionWaitMs);
-        if (!::GetOverlappedResult(handle_, &readRecord_, &got, FALSE)) {
+        if (!::GetOverlappedResult(handle_, &io_->read, &got, FALSE)) {
             // Still in the driver's hands: take it back before the buffer is
             // used again; whatever it gathered until then still counts.
             bool pending = true;
-            FinishPending(readRecord_, pending);
-            got = DWORD(readRecord_.InternalHigh);
+            FinishPending(io_->read, pending);
+            if (wedged_) return kGone;
+            got = DWORD(io_->read.InternalHigh);
             InputQueued();
         }
     }
     got = std::min(got, wanted);
-    if (got) std::memcpy(destination, readBuffer_.data(), got);
+    if (got) std::memcpy(destination, io_->readBuffer.data(), got);
     return int(got);
+}
+
+bool WinSerialPort::ArmArrivalWait() {
+    if (arrivalUnsupported_) return false;
+    if (arrivalPending_) return true;
+    if (io_->arrivalMask == 0 && !::SetCommMask(handle_, EV_RXCHAR)) {
+        arrivalUnsupported_ = true;
+        return false;
+    }
+    ::ResetEvent(arrivalEvent_);
+    io_->arrival = OVERLAPPED{};
+    io_->arrival.hEvent = arrivalEvent_;
+    io_->arrivalMask = EV_RXCHAR;
+    if (::WaitCommEvent(handle_, &io_->arrivalMask, &io_->arrival)) {
+        // Answered at once: collected like a pending one.
+        ::SetEvent(arrivalEvent_);
+    } else if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
+        if (IsGoneError(error)) gone_ = true;
+        else arrivalUnsupported_ = true;
+        return false;
+    }
+    arrivalPending_ = true;
+    return true;
 }
 
 void WinSerialPort::WaitForInput(int maxMs, const WakeEvent* wake) {
     if (maxMs <= 0) return;
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
-    for (;;) {
-        if (InputQueued() > 0) return;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0) return;
-        // A vanished device sleeps out the slice (still waking for a stop) so the caller never spins.
-        const int step = gone_ ? int(left) : std::min(kInputPollMs, int(left));
-        if (wake) {
-            if (wake->Wait(step)) return;
-        } else {
-            ::Sleep(DWORD(step));
+    HANDLE handles[2] = {arrivalEvent_, nullptr};
+    DWORD count = 1;
+    if (wake && wake->Valid()) handles[count++] = reinterpret_cast<HANDLE>(wake->Native());
+    if (!wedged_ && InputQueued() > 0) return;
+    // A vanished device sleeps out the slice (still waking for a stop) so the caller never spins.
+    if (wedged_ || gone_ || !ArmArrivalWait()) {
+        using Clock = std::chrono::steady_clock;
+        const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0) return;
+            const int step = wedged_ || gone_ ? int(left) : std::min(kInputPollMs, int(left));
+            if (wake ? wake->Wait(step) : (::Sleep(DWORD(step)), false)) return;
+            if (!wedged_ && InputQueued() > 0) return;
         }
+    }
+    // A byte that came while the wait was being armed raised no event.
+    if (InputQueued() > 0) return;
+    // The driver wakes us for the next byte, the stop event for a stop; the
+    // wait stays armed across slices, so a quiet line costs no wake-ups of its own.
+    if (::WaitForMultipleObjects(count, handles, FALSE, DWORD(maxMs)) == WAIT_OBJECT_0) {
+        DWORD unused = 0;
+        ::GetOverlappedResult(handle_, &io_->arrival, &unused, FALSE);
+        arrivalPending_ = false;
     }
 }
 
 bool WinSerialPort::WriteSettled() {
-    if (!writePending_) return true;
+    if (!writePending_ || wedged_) return true;
     DWORD sent = 0;
-    if (!::GetOverlappedResult(handle_, &writeRecord_, &sent, FALSE) && ::GetLastError() == ERROR_IO_INCOMPLETE)
+    if (!::GetOverlappedResult(handle_, &io_->write, &sent, FALSE) && ::GetLastError() == ERROR_IO_INCOMPLETE)
         return false;
     // Done, or failed: a failed write is abandoned, as every write failure is.
     writePending_ = false;
@@ -193,15 +266,16 @@ bool WinSerialPort::WriteSettled() {
 
 int WinSerialPort::WriteSome(const std::uint8_t* source, int count) {
     if (count <= 0) return 0;
+    if (wedged_) return kGone;
     // One write in flight at a time: the driver takes the next once it has this one.
     if (!WriteSettled()) return 0;
-    const DWORD n = DWORD(std::min<std::size_t>(std::size_t(count), writeBuffer_.size()));
-    std::memcpy(writeBuffer_.data(), source, n);
+    const DWORD n = DWORD(std::min<std::size_t>(std::size_t(count), io_->writeBuffer.size()));
+    std::memcpy(io_->writeBuffer.data(), source, n);
     ::ResetEvent(writeEvent_);
-    writeRecord_ = OVERLAPPED{};
-    writeRecord_.hEvent = writeEvent_;
+    io_->write = OVERLAPPED{};
+    io_->write.hEvent = writeEvent_;
     DWORD sent = 0;
-    if (::WriteFile(handle_, writeBuffer_.data(), n, &sent, &writeRecord_)) {
+    if (::WriteFile(handle_, io_->writeBuffer.data(), n, &sent, &io_->write)) {
         InputQueued();  // clears an error state the write may have left
         return int(sent);
     }
@@ -225,10 +299,11 @@ void WinSerialPort::WaitForOutput(int maxMs, const WakeEvent* wake) {
 
 void WinSerialPort::Purge() {
     // Leaves a write in flight alone; only what waits in the queues goes.
-    ::PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (!wedged_) ::PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
 int WinSerialPort::OutputQueued() {
+    if (wedged_) return kGone;
     DWORD errors = 0;
     COMSTAT state{};
     const bool known = ::ClearCommError(handle_, &errors, &state) != 0;
@@ -241,27 +316,47 @@ int WinSerialPort::OutputQueued() {
 }
 
 void WinSerialPort::DiscardOutput() {
+    if (wedged_) return;
     ::PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
-    FinishPending(writeRecord_, writePending_);
+    FinishPending(io_->write, writePending_);
 }
 
-DCB DriverRecord(const PortSettings& settings) {
-    // Every field the settings do not name stays zero: no flow control of any
-    // kind, no special characters.
-    DCB dcb;
-    std::memset(&dcb, 0, sizeof dcb);
+DCB DriverRecord(const DCB& found, const PortSettings& settings) {
+    // The driver's own record keeps what the settings do not name (its
+    // XonLim and XoffLim, which it checks against its queues); everything
+    // that could hold the line back is off.
+    DCB dcb = found;
     dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = settings.baudRate;
-    dcb.fBinary = 1;
     dcb.ByteSize = settings.byteSize;
     dcb.Parity = settings.parity;
     dcb.StopBits = settings.stopBits;
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = 0;
+    dcb.XonChar = kXon;
+    dcb.XoffChar = kXoff;
+    dcb.wReserved = 0;
     return dcb;
 }
 
 bool WinSerialPort::Apply(const PortSettings& settings) {
-    DCB dcb = DriverRecord(settings);
-    const bool ok = ::SetCommState(handle_, &dcb) != 0;
+    if (wedged_) return false;
+    DCB found{};
+    found.DCBlength = sizeof found;
+    if (!calls_.getCommState(handle_, &found)) return false;
+    DCB dcb = DriverRecord(found, settings);
+    const bool ok = calls_.setCommState(handle_, &dcb) != 0;
     // DTR and RTS stay low, as the receiver's cable expects.
     ::EscapeCommFunction(handle_, CLRDTR);
     ::EscapeCommFunction(handle_, CLRRTS);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,20 @@
 
 namespace tarven {
 
-// The driver's 28-byte record for `settings`, as SetCommState takes it.
-DCB DriverRecord(const PortSettings& settings);
+// The comm calls whose answers depend on the driver. Wine takes any record;
+// Windows' own drivers refuse some (SetCommState fails when XonChar equals
+// XoffChar, or for a speed the chip cannot make), so tests put a driver's
+// refusals in place of the real calls.
+struct CommCalls {
+    BOOL(WINAPI* getCommState)(HANDLE, LPDCB);
+    BOOL(WINAPI* setCommState)(HANDLE, LPDCB);
+};
+const CommCalls& SystemCommCalls();
+
+// The record the line gets: the driver's own, `found`, with the line
+// settings over it, every kind of flow control off, DTR and RTS held low,
+// and XON/XOFF characters a driver accepts although XON/XOFF stays off.
+DCB DriverRecord(const DCB& found, const PortSettings& settings);
 
 class WinSerialPort final : public SerialPort {
 public:
@@ -36,33 +49,56 @@ public:
     std::string Device() const override { return device_; }
 
     // Takes over a handle opened for overlapped I/O. Tests hand it a named
-    // pipe, which holds writes back as a busy COM port does.
-    static PortHandle Adopt(HANDLE handle, std::string device);
+    // pipe, which holds writes back as a busy COM port does, and comm calls
+    // of their own.
+    static PortHandle Adopt(HANDLE handle, std::string device, const CommCalls& calls = SystemCommCalls());
 
     // The driver set-up every open applies: queue sizes and time-outs under
     // which a read of queued bytes completes at once.
     void ConfigureDriver();
 
 private:
-    WinSerialPort(HANDLE handle, std::string device, HANDLE readEvent, HANDLE writeEvent);
+    WinSerialPort(HANDLE handle, std::string device, const CommCalls& calls, HANDLE readEvent, HANDLE writeEvent,
+                  HANDLE arrivalEvent);
     // Bytes waiting in the input queue, or kGone when the driver no longer answers.
     int InputQueued();
     // True when no write of ours is still in the driver's hands.
     bool WriteSettled();
+    // Takes a transfer back from the driver, waiting a bounded time; a driver
+    // that never gives it back (a pulled adapter wedged) leaves the port gone.
     void FinishPending(OVERLAPPED& record, bool& pending);
+    // Keeps one wait for an arriving byte in the driver's hands; false when
+    // the driver has no such wait (then the queue is looked at in slices).
+    bool ArmArrivalWait();
+
+    // A transfer the driver will not hand back: the port is given up.
+    void Wedge();
+
+    // What the driver works on while a transfer is in flight: the records and
+    // the port's own buffers (one the driver still fills or drains must
+    // outlive the caller's). They live apart from the port, so a port given
+    // up can leave them to a wedged driver.
+    struct InFlight {
+        OVERLAPPED read{};
+        OVERLAPPED write{};
+        OVERLAPPED arrival{};
+        DWORD arrivalMask = 0;
+        std::vector<std::uint8_t> readBuffer;
+        std::vector<std::uint8_t> writeBuffer;
+    };
 
     HANDLE handle_;
     std::string device_;
+    const CommCalls& calls_;
     HANDLE readEvent_;
     HANDLE writeEvent_;
-    OVERLAPPED readRecord_{};
-    OVERLAPPED writeRecord_{};
-    // Overlapped transfers work on buffers of the port's own: one the driver
-    // still fills or drains must outlive the caller's.
-    std::vector<std::uint8_t> readBuffer_;
-    std::vector<std::uint8_t> writeBuffer_;
+    HANDLE arrivalEvent_;
+    std::unique_ptr<InFlight> io_;
     bool writePending_ = false;
+    bool arrivalPending_ = false;
+    bool arrivalUnsupported_ = false;
     bool gone_ = false;
+    bool wedged_ = false;  // given up: every call reports the device gone
 };
 
 // The one place where a Windows error from opening a port becomes our own state.

@@ -1,15 +1,13 @@
 // Sends one image file to the receiver: the whole file is read first, then a
 // start command chosen by kind and access level, then 4,096-byte blocks each
 // acknowledged by the receiver, then the end code.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "Frames.h"
+#include "ImageFile.h"
 #include "KindTable.h"
 #include "LinkEngine.h"
 
@@ -18,33 +16,28 @@ namespace {
 
 // Reads the image into a zero-filled buffer of the fixed upload size, so the
 // first block of a short image carries zeros after it, never stale memory.
-// A file that does not fit is refused like one that cannot be opened.
-bool ReadImage(const std::string& name, std::vector<std::uint8_t>& image, std::int32_t& length) {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kUploadBufferSize;
-    if (ok) {
-        try {
-            image.assign(kUploadBufferSize, 0);
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
+// A file that does not fit is refused like one that cannot be opened, and so
+// is a FIFO or a device named like an image, without waiting on it.
+// 0, or the errno of what failed (EFBIG for a file too large).
+int ReadImage(const std::string& name, std::vector<std::uint8_t>& image, std::int32_t& length) {
+    length = 0;
+    const ImageFile file = OpenImage(name);
+    if (!file.IsOpen()) return file.Error();
+    if (file.Size() > kUploadBufferSize) return EFBIG;
+    try {
+        image.assign(kUploadBufferSize, 0);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
     }
-    std::size_t got = 0;
-    while (ok && got < std::size_t(st.st_size)) {
-        const ssize_t n = ::read(fd, image.data() + got, std::size_t(st.st_size) - got);
-        if (n <= 0) ok = false;
-        else got += std::size_t(n);
-    }
-    ::close(fd);
-    length = std::int32_t(got);
-    return ok;
+    if (const int error = file.ReadFully(0, image.data(), std::size_t(file.Size())); error != 0) return error;
+    length = std::int32_t(file.Size());
+    return 0;
 }
 
 // How long, after the end is answered, the PC listens for a reply nobody asked
-// for: twice the slowest answer of this run, so a slow receiver's last word is
-// still heard, and never longer than the PC waits for any answer.
+// for: twice the receiver's slowest answer of this run (counted from the end
+// of the frame it answered), so a slow receiver's last word is still heard,
+// and never longer than the PC waits for any answer.
 std::int32_t StrayListenTimeout(std::int64_t slowestReplyUs) {
     const std::int64_t unitUs = std::int64_t(kTimeoutUnitMs) * 1000;
     const std::int64_t units = (2 * slowestReplyUs + unitUs - 1) / unitUs;
@@ -63,22 +56,27 @@ private:
     void SendStart();
     void OnAck();
     void OnLineFault();
+    // The first doubt of a run is the one reported.
     void Doubt(UploadDoubt why) {
-        if (e_.uploadDoubt.load() == UploadDoubt::None) e_.uploadDoubt.store(why);
+        if (doubt_ == UploadDoubt::None) doubt_ = why;
     }
+    // An answer's time counts from the moment the frame has left the line,
+    // so the receiver's own delay is measured, not the frame's time on the wire.
     void SendBlock(std::int32_t size) {
         e_.SendDataFrame(block_.data(), size);
-        sentAtUs_ = e_.Clock().NowUs();
+        sentAtUs_ = e_.LineClearUs();
     }
     void SendCode(std::uint16_t code) {
         e_.SendCommand(code);
-        sentAtUs_ = e_.Clock().NowUs();
+        sentAtUs_ = e_.LineClearUs();
     }
     bool ListenForStrayReply();
     void Finish(int result);
     void Abort();
 
     LinkEngine& e_;
+    UploadDoubt doubt_ = UploadDoubt::None;
+    RunFailure failure_;
     std::vector<std::uint8_t> image_;
     std::vector<std::uint8_t> block_;
     std::int32_t length_ = 0;
@@ -95,12 +93,13 @@ private:
 };
 
 bool UploadExchange::Prepare() {
-    if (!ReadImage(e_.fileName, image_, length_)) {
-        e_.ShowMessage(e_.fileName + "File Open Error");
+    if (const int error = ReadImage(e_.FileName(), image_, length_); error != 0) {
+        failure_ = {RunFault::ImageUnreadable, error};
+        e_.ShowMessage(e_.FileName() + "File Open Error");
         Finish(kResultFailure);
         return false;
     }
-    e_.Post(WM_LINK_PROGRESS, kProgressTotal, length_ / 1024);
+    e_.Report(Progress{Progress::Step::Total, length_ / 1024});
     try {
         block_.assign(kFirstBlockSize, 0);
     } catch (const std::bad_alloc&) {
@@ -111,13 +110,15 @@ bool UploadExchange::Prepare() {
 }
 
 void UploadExchange::SendStart() {
-    if (UploadHasPreamble(e_.imageKind)) {
+    // A kind outside the table starts like the chip kinds.
+    const KindRules* rules = FindRules(e_.Kind());
+    if (rules && rules->preamble) {
         e_.SendCommand(kCodeUploadPreamble);
         while (!e_.StopRequested() && e_.ReceiveFrame({}, nullptr, kPreambleTimeout) != kCodeStandBy) {
         }
     }
     if (e_.StopRequested()) return;
-    e_.SendCommand(UploadStartCode(e_.imageKind, e_.accessLevel));
+    e_.SendCommand(rules ? rules->StartCodeAt(e_.Level()) : std::uint16_t{kCodeChipStart});
     e_.Pause(kStartCodePauseMs);
     if (e_.StopRequested()) return;
     e_.PurgePort();
@@ -128,7 +129,6 @@ void UploadExchange::SendStart() {
 }
 
 void UploadExchange::Run() {
-    e_.uploadDoubt.store(UploadDoubt::None);
     if (!Prepare()) return;
     SendStart();
     while (!done_ && !e_.StopRequested()) {
@@ -145,7 +145,11 @@ void UploadExchange::Run() {
                 break;
             case kCodeSpeedChange:
                 Doubt(UploadDoubt::BlockResent);
-                e_.SetBaudRate(kBaudSlow);
+                if (e_.SetBaudRate(kBaudSlow) != 0) {
+                    failure_ = {RunFault::SpeedRefused, 0};
+                    Finish(kResultFailure);
+                    break;
+                }
                 e_.Pause(kSpeedChangePauseMs);
                 SendBlock(lastBlockSize_);
                 break;
@@ -179,11 +183,11 @@ void UploadExchange::OnAck() {
         source_ += std::size_t(size);
         lastBlockSize_ = size;
         e_.Pause(kBlockPauseMs);
-        e_.Post(WM_LINK_PROGRESS, kProgressPosition, std::intptr_t(acknowledged_ / 1024));
+        e_.Report(Progress{Progress::Step::Position, acknowledged_ / 1024});
     } else {
         SendCode(kCodeEndOfImage);
         endCounter_ = 1;
-        e_.Post(WM_LINK_PROGRESS, kProgressPosition, length_ / 1024);
+        e_.Report(Progress{Progress::Step::Position, length_ / 1024});
     }
 }
 
@@ -210,7 +214,7 @@ void UploadExchange::OnLineFault() {
 // ahead and the copy may differ. Nothing is written; the PC only listens.
 // False when the run was stopped meanwhile.
 bool UploadExchange::ListenForStrayReply() {
-    if (e_.uploadDoubt.load() != UploadDoubt::None) return true;
+    if (doubt_ != UploadDoubt::None) return true;
     const int result = e_.ReceiveFrame({}, nullptr, StrayListenTimeout(slowestReplyUs_));
     if (e_.StopRequested()) return false;
     if (result != kRecvTimeout) Doubt(UploadDoubt::StrayReply);
@@ -221,8 +225,7 @@ void UploadExchange::Finish(int result) {
     image_ = {};
     block_ = {};
     done_ = true;
-    e_.Post(WM_LINK_EVENT, kEventFinished, result);
-    e_.IdleUntilStopped();
+    e_.FinishRun(Finished{result, doubt_, failure_});
 }
 
 void UploadExchange::Abort() {
@@ -231,8 +234,7 @@ void UploadExchange::Abort() {
     block_ = {};
     done_ = true;
     e_.SetBaudRate(kBaudNormal);
-    e_.Post(WM_LINK_EVENT, kEventFinished, kResultFailure);
-    e_.IdleUntilStopped();
+    e_.FinishRun(Finished{kResultFailure, doubt_, failure_});
 }
 
 }  // namespace

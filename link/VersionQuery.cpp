@@ -3,6 +3,8 @@
 // down once the block is ready, or the technician cancels.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "LinkEngine.h"
 #include "PortAccess.h"
@@ -14,72 +16,77 @@ namespace {
 // so a search for a missing adapter never burns a core.
 constexpr int kPortSearchYieldMs = 5;
 
-}  // namespace
-
 // The chosen port first, then COM1 and COM2 as fallbacks, round after round
 // until one opens or the run is stopped. False only when stopped.
-static bool AcquireVersionPort(LinkEngine& engine) {
-    const int chosen = engine.settings.portIndex;
+bool AcquireVersionPort(LinkEngine& engine) {
+    if (engine.HasPort()) return true;
+    const int chosen = engine.Settings().portIndex;
     while (!engine.StopRequested()) {
-        engine.settings.portIndex = chosen;
-        if (engine.port) return true;
-        if ((engine.port = OpenPort(engine.settings))) return true;
-        for (int fallback : {0, 1}) {
-            if (fallback == chosen) continue;
-            engine.settings.portIndex = fallback;
-            if ((engine.port = OpenPort(engine.settings))) return true;
+        const int candidates[] = {chosen, 0, 1};
+        for (std::size_t i = 0; i < std::size(candidates); ++i) {
+            const int index = candidates[i];
+            if (i > 0 && index == chosen) continue;
+            PortSettings settings = engine.Settings();
+            settings.portIndex = index;
+            if (PortHandle port = engine.Ports().Open(settings)) {
+                engine.UsePort(std::move(port), index);
+                return true;
+            }
         }
         engine.YieldMs(kPortSearchYieldMs);
     }
     return false;
 }
 
-void LinkEngine::RunVersionQuery() {
-    if (!AcquireVersionPort(*this)) return;
+// One version query's state: the buffer the receiver's frames fill.
+class VersionExchange {
+public:
+    explicit VersionExchange(LinkEngine& engine) : e_(engine) {}
+    void Run();
 
-    Post(WM_LINK_PROGRESS, kProgressTotal, kVersionTotal);
-    SendCommand(kCodeVersionRequest);
-    Post(WM_LINK_PROGRESS, kProgressPosition, kVersionRequested);
-    std::fill(versionBuffer.begin(), versionBuffer.end(), 0);
-    std::size_t writeOffset = 0;
+private:
+    void OnDataFrame(std::uint32_t length);
+    void OnEnd();
+
+    LinkEngine& e_;
+    std::vector<std::uint8_t> version_ = std::vector<std::uint8_t>(kVersionBufferSize, 0);
+    std::size_t writeOffset_ = 0;
     // Room for the largest payload a frame can carry, so no data frame is ever
     // refused unacknowledged: a receiver waits for the acknowledgement and
     // would send the same frame again and again.
-    std::vector<std::uint8_t> receiveBuffer(kMaxPayload);
+    std::vector<std::uint8_t> receive_ = std::vector<std::uint8_t>(kMaxPayload);
+};
 
-    while (!StopRequested()) {
+void VersionExchange::Run() {
+    if (!AcquireVersionPort(e_)) return;
+
+    e_.Report(Progress{Progress::Step::Total, kVersionTotal});
+    e_.SendCommand(kCodeVersionRequest);
+    e_.Report(Progress{Progress::Step::Position, kVersionRequested});
+
+    while (!e_.StopRequested()) {
         std::uint32_t length = 0;
-        const int result = ReceiveFrame(receiveBuffer, &length, kVersionRecvTimeout);
-        if (StopRequested()) break;
+        const int result = e_.ReceiveFrame(receive_, &length, kVersionRecvTimeout);
+        if (e_.StopRequested()) break;
         switch (result) {
-            case kRecvDataFrame: {
-                // What does not fit the version buffer is dropped, yet acknowledged:
-                // only the first 100 bytes are ever shown.
-                const std::size_t room = versionBuffer.size() - writeOffset;
-                const std::size_t take = std::min<std::size_t>(length, room);
-                if (take) std::memcpy(versionBuffer.data() + writeOffset, receiveBuffer.data(), take);
-                writeOffset += take;
-                SendCommand(kCodeAck);
-                Post(WM_LINK_PROGRESS, kProgressPosition, kVersionTotal);
+            case kRecvDataFrame:
+                OnDataFrame(length);
                 break;
-            }
             case kCodeVersionEnd:
             case kCodeVersionEndAlt:
-                SendCommand(kCodeAck);
-                Post(WM_LINK_PROGRESS, kProgressPosition, kVersionTotal);
-                Post(WM_LINK_EVENT, kEventVersionReady, 0);
+                OnEnd();
                 break;
             case kCodeStandBy:
-                Pause(kVersionBusyPauseMs);
+                e_.Pause(kVersionBusyPauseMs);
                 break;
             case kRecvTimeout:
-                SendCommand(kCodeVersionRequest);
+                e_.SendCommand(kCodeVersionRequest);
                 break;
             case kRecvShortFrame:
             case kRecvBadCrc:
-                Pause(kVersionBadFramePauseMs);
-                PurgePort();
-                SendCommand(kCodeRepeat);
+                e_.Pause(kVersionBadFramePauseMs);
+                e_.PurgePort();
+                e_.SendCommand(kCodeRepeat);
                 break;
             default:
                 // Bad magic, no memory and codes this exchange does not know
@@ -88,5 +95,27 @@ void LinkEngine::RunVersionQuery() {
         }
     }
 }
+
+void VersionExchange::OnDataFrame(std::uint32_t length) {
+    // What does not fit the version buffer is dropped, yet acknowledged:
+    // only the first 100 bytes are ever shown.
+    const std::size_t take = std::min<std::size_t>(length, version_.size() - writeOffset_);
+    if (take) std::memcpy(version_.data() + writeOffset_, receive_.data(), take);
+    writeOffset_ += take;
+    e_.SendCommand(kCodeAck);
+    e_.Report(Progress{Progress::Step::Position, kVersionTotal});
+}
+
+void VersionExchange::OnEnd() {
+    e_.SendCommand(kCodeAck);
+    e_.Report(Progress{Progress::Step::Position, kVersionTotal});
+    VersionReady ready;
+    std::copy_n(version_.begin(), ready.block.size(), ready.block.begin());
+    e_.Report(ready);
+}
+
+}  // namespace
+
+void LinkEngine::RunVersionQuery() { VersionExchange(*this).Run(); }
 
 }  // namespace tarven

@@ -232,7 +232,9 @@ std::optional<SimLine::Received> SimLine::NextFrame(std::int64_t now) {
         switch (frame.kind) {
             case ParsedFrame::Kind::Command: record.kind = FrameKind::Command; break;
             case ParsedFrame::Kind::Data: record.kind = FrameKind::Data; break;
-            case ParsedFrame::Kind::BadCrc: record.kind = FrameKind::BadCrc; break;
+            // A body too short for its CRC is a data frame the receiver cannot use either.
+            case ParsedFrame::Kind::BadCrc:
+            case ParsedFrame::Kind::Short: record.kind = FrameKind::BadCrc; break;
             case ParsedFrame::Kind::BadMagic: record.kind = FrameKind::BadMagic; break;
         }
         const bool isData = record.kind == FrameKind::Data || record.kind == FrameKind::BadCrc;

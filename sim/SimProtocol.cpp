@@ -59,6 +59,7 @@ void SimProtocol::Dispatch(const ParsedFrame& frame) {
             return;
         case ParsedFrame::Kind::Data:
         case ParsedFrame::Kind::BadCrc:
+        case ParsedFrame::Kind::Short:
             line_.Anomaly("data frame outside an upload");
             return;
         case ParsedFrame::Kind::Command:
@@ -101,6 +102,7 @@ bool SimProtocol::DispatchUpload(const ParsedFrame& frame, const SimOptions& o) 
     switch (frame.kind) {
         case ParsedFrame::Kind::Data:
         case ParsedFrame::Kind::BadCrc:
+        case ParsedFrame::Kind::Short:
             OnUploadData(frame, o);
             return true;
         case ParsedFrame::Kind::BadMagic:
@@ -293,7 +295,7 @@ bool SimProtocol::PlayUploadFault(int block, const UploadOptions& u) {
 void SimProtocol::OnUploadData(const ParsedFrame& frame, const SimOptions& o) {
     const UploadOptions& u = o.upload;
     const int block = uploadBlock_;
-    if (frame.kind == ParsedFrame::Kind::BadCrc) {
+    if (frame.kind != ParsedFrame::Kind::Data) {
         shared_.WithUpload([](UploadRecord& r) { ++r.refusedFrames; });
         ReplyCommand(kCodeRepeat);
         return;

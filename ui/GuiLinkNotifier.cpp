@@ -7,23 +7,29 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "DesignFacade.h"
 #include "LinkConstants.h"
 #include "MessageHook.h"
 
 namespace tarven {
 
 LinkMessageEvent::LinkMessageEvent(const LinkEvent& event)
-    : QEvent(static_cast<QEvent::Type>(WindowMessageOf(event))), event_(event) {}
+    : QEvent(static_cast<QEvent::Type>(DesignMessageOf(event).message)), event_(event) {}
+
+bool IsLinkMessage(const QEvent* e) {
+    const auto type = static_cast<unsigned>(e->type());
+    return type == WM_LINK_EVENT || type == WM_LINK_PROGRESS;
+}
 
 void PostLinkEvent(QObject* target, const LinkEvent& event) {
     QCoreApplication::postEvent(target, new LinkMessageEvent(event));
 }
 
-void ShowMessageFromAnyThread(const QString& text, std::stop_token stop) {
+void ShowMessageFromAnyThread(const MessageRoad& road, const QString& text, std::stop_token stop) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return;
     if (QThread::currentThread() == app->thread()) {
-        ShowMessage(nullptr, text);
+        road.Show(nullptr, text);
         return;
     }
     // Queued, never a blocking call: the user-interface thread may be the one
@@ -35,22 +41,14 @@ void ShowMessageFromAnyThread(const QString& text, std::stop_token stop) {
     std::future<void> done = closed->get_future();
     QMetaObject::invokeMethod(
         app,
-        [text, closed, stop] {
-            if (!stop.stop_requested()) ShowMessage(nullptr, text);
+        [&road, text, closed, stop] {
+            if (!stop.stop_requested()) road.Show(nullptr, text);
             closed->set_value();
         },
         Qt::QueuedConnection);
     while (done.wait_for(std::chrono::milliseconds(kWaitSliceMs)) != std::future_status::ready) {
         if (stop.stop_requested()) return;
     }
-}
-
-void GuiMessageSink::OnLinkEvent(const LinkEvent&) {
-    // Outside a run no dialog listens for progress.
-}
-
-void GuiMessageSink::ShowMessageBox(const std::string& text, std::stop_token stop) {
-    ShowMessageFromAnyThread(QString::fromStdString(text), stop);
 }
 
 }  // namespace tarven

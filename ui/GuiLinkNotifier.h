@@ -1,7 +1,7 @@
 // How the link worker reaches the window: its events become Qt events
-// numbered WM_LINK_EVENT and WM_LINK_PROGRESS, and its message boxes are shown on the
-// user-interface thread while the worker waits, without ever blocking a
-// stop.
+// numbered as the design's WM_LINK_EVENT and WM_LINK_PROGRESS, and its
+// message boxes are shown on the user-interface thread while the worker
+// waits, without ever blocking a stop.
 #pragma once
 
 #include <stop_token>
@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "LinkNotifier.h"
+#include "MessageHook.h"
 
 class QObject;
 
@@ -28,19 +29,15 @@ private:
 
 // Queues the event for `target`; thread-safe, never waits.
 void PostLinkEvent(QObject* target, const LinkEvent& event);
+// True for the Qt events PostLinkEvent queues.
+bool IsLinkMessage(const QEvent* e);
 
-// Shows `text` through ShowMessage on the user-interface thread and returns
+// Shows `text` through `road` on the user-interface thread and returns
 // once OK was pressed, or as soon as `stop` is requested (a box already up
 // stays until the user closes it, but the caller is free; one not yet shown
 // never comes up). Called on the user-interface thread itself, it simply
 // shows the box.
-void ShowMessageFromAnyThread(const QString& text, std::stop_token stop);
-
-// Messages that arise outside a run (a worker that cannot be set up).
-class GuiMessageSink : public LinkNotifier {
-public:
-    void OnLinkEvent(const LinkEvent& event) override;
-    void ShowMessageBox(const std::string& text, std::stop_token stop) override;
-};
+// `road` must outlive any box still queued: it is the program's.
+void ShowMessageFromAnyThread(const MessageRoad& road, const QString& text, std::stop_token stop);
 
 }  // namespace tarven

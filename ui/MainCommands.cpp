@@ -13,7 +13,7 @@
 namespace tarven {
 
 TransferOutcome MainDialog::RunTransfer(const RunRequest& request) {
-    TransferDialog dialog(request, this);
+    TransferDialog dialog(program_, request, sessions_, this);
     dialog.exec();
     return dialog.Outcome();
 }

@@ -30,9 +30,13 @@ int SelectedRow(const QListWidget* list) {
 }  // namespace
 
 MainDialog::MainDialog(UiProgram& program, const PortMap& ports, QWidget* parent)
+    : MainDialog(program, ports, LinkSessions(ports), parent) {}
+
+MainDialog::MainDialog(UiProgram& program, const PortMap& ports, SessionFactory sessions, QWidget* parent)
     : QDialog(parent),
       program_(program),
       ui_(std::make_unique<Ui::MainDialog>()),
+      sessions_(std::move(sessions)),
       model_(*this, files_, program.State(), ProbeThrough(ports)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

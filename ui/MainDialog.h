@@ -10,6 +10,7 @@
 
 #include "ImageFiles.h"
 #include "LinkConstants.h"
+#include "LinkSession.h"
 #include "MainWindowModel.h"
 #include "MainWindowView.h"
 #include "SystemFileSystem.h"
@@ -28,8 +29,10 @@ class MainDialog : public QDialog, private MainWindowView {
 
 public:
     // `program` outlives the window: the state and message road of the
-    // program's run. `ports` are the ones the window lists and probes.
+    // program's run. `ports` are the ones the window lists and probes, and
+    // the ones its runs open; `sessions` makes the link session of each run.
     MainDialog(UiProgram& program, const PortMap& ports, QWidget* parent = nullptr);
+    MainDialog(UiProgram& program, const PortMap& ports, SessionFactory sessions, QWidget* parent = nullptr);
     ~MainDialog() override;
 
     MainWindowModel& Model() { return model_; }
@@ -68,6 +71,7 @@ private:
     std::unique_ptr<Ui::MainDialog> ui_;
     std::array<QRadioButton*, kKindCount> kindButtons_{};
     LocalImageFiles files_{SystemFileSystem()};
+    SessionFactory sessions_;
     MainWindowModel model_;
 };
 

@@ -26,9 +26,4 @@ private:
     MessageHook hook_;
 };
 
-// The progress dialog's and the link worker's boxes, which do not take the
-// window's road yet.
-void ShowMessage(QWidget* parent, const QString& text);
-MessageHook SetMessageHook(MessageHook hook);
-
 }  // namespace tarven

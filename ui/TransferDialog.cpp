@@ -39,8 +39,12 @@ QString WrapOnTwoLines(const QString& line, const QFontMetrics& metrics, int wid
 
 }  // namespace
 
-TransferDialog::TransferDialog(const RunRequest& request, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TransferDialog>()), model_(*this, request) {
+TransferDialog::TransferDialog(UiProgram& program, const RunRequest& request, SessionFactory sessions,
+                               QWidget* parent)
+    : QDialog(parent),
+      program_(program),
+      ui_(std::make_unique<Ui::TransferDialog>()),
+      model_(*this, request, std::move(sessions)) {
     ui_->setupUi(this);
     // A title bar but no close box: the run ends through "Annuler".
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -63,8 +67,7 @@ void TransferDialog::showEvent(QShowEvent* e) {
 }
 
 bool TransferDialog::event(QEvent* e) {
-    const auto type = static_cast<unsigned>(e->type());
-    if (type != WM_LINK_EVENT && type != WM_LINK_PROGRESS) return QDialog::event(e);
+    if (!IsLinkMessage(e)) return QDialog::event(e);
     if (const auto* message = dynamic_cast<const LinkMessageEvent*>(e)) model_.OnLinkEvent(message->Event());
     return true;
 }
@@ -103,7 +106,9 @@ void TransferDialog::SetBarPosition(int position) { ui_->progressBar->setValue(p
 
 void TransferDialog::ShowCounter(const std::string& text) { ui_->labelCounter->setText(QString::fromStdString(text)); }
 
-void TransferDialog::ShowMessage(const std::string& text) { ::tarven::ShowMessage(this, QString::fromStdString(text)); }
+void TransferDialog::ShowMessage(const std::string& text) {
+    program_.Messages().Show(this, QString::fromStdString(text));
+}
 
 void TransferDialog::ShowStatus(const std::string& composed, bool keepWhole) {
     const QString text = QFile::decodeName(QByteArray::fromStdString(composed));
@@ -136,7 +141,7 @@ QString TransferDialog::CounterText() const { return ui_->labelCounter->text(); 
 void TransferDialog::OnLinkEvent(const LinkEvent& event) { PostLinkEvent(this, event); }
 
 void TransferDialog::ShowMessageBox(const std::string& text, std::stop_token stop) {
-    ShowMessageFromAnyThread(QString::fromStdString(text), stop);
+    ShowMessageFromAnyThread(program_.Messages(), QString::fromStdString(text), stop);
 }
 
 }  // namespace tarven

@@ -10,6 +10,7 @@
 #include "LinkNotifier.h"
 #include "LinkSession.h"
 #include "TransferModel.h"
+#include "UiProgram.h"
 
 namespace Ui {
 class TransferDialog;
@@ -21,13 +22,14 @@ class TransferDialog : public QDialog, public TransferView, public LinkNotifier 
     Q_OBJECT
 
 public:
-    TransferDialog(const RunRequest& request, QWidget* parent);
+    // `sessions` makes the run's session once the dialog is up; `program`
+    // is the program's, whose road the dialog's and the worker's boxes take.
+    TransferDialog(UiProgram& program, const RunRequest& request, SessionFactory sessions, QWidget* parent);
     ~TransferDialog() override;
 
     const TransferOutcome& Outcome() const { return model_.Outcome(); }
 
-    // LinkNotifier: called by the worker thread; queued as WM_LINK_EVENT or
-    // WM_LINK_PROGRESS for the window's thread.
+    // LinkNotifier: called by the worker thread; queued for the window's thread.
     void OnLinkEvent(const LinkEvent& event) override;
     void ShowMessageBox(const std::string& text, std::stop_token stop) override;
 
@@ -54,6 +56,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    UiProgram& program_;
     std::unique_ptr<Ui::TransferDialog> ui_;
     TransferModel model_;
     bool shown_ = false;

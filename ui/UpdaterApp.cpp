@@ -1,6 +1,5 @@
 #include "UpdaterApp.h"
 
-#include "LinkNotifier.h"
 #include "MainDialog.h"
 
 // The resources live in a static library; registering them by hand keeps the
@@ -19,11 +18,9 @@ UpdaterApp::UpdaterApp(int& argc, char** argv, UiProgram& program, PortMap ports
     : app_(argc, argv), program_(program), ports_(std::move(ports)) {
     QApplication::setApplicationName(QStringLiteral("tarven-updater"));
     QApplication::setWindowIcon(ApplicationIcon());
-    // A worker that cannot be set up reports through the window's message box.
-    SetLinkMessageSink(&messageSink_);
 }
 
-UpdaterApp::~UpdaterApp() { SetLinkMessageSink(nullptr); }
+UpdaterApp::~UpdaterApp() = default;
 
 int UpdaterApp::Run() {
     MainDialog window(program_, ports_);

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "GuiLinkNotifier.h"
 #include "PortMap.h"
 #include "UiProgram.h"
 
@@ -30,7 +29,6 @@ private:
     QApplication app_;
     UiProgram& program_;
     PortMap ports_;
-    GuiMessageSink messageSink_;
 };
 
 }  // namespace tarven

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "DesignFacade.h"
 #include "ResourceIds.h"
 #include "WinMessageBox.h"
 #include "WinText.h"
@@ -14,14 +15,6 @@ namespace tarven::win {
 namespace {
 
 constexpr UINT_PTR kCloseDelayTimer = 1;
-
-// The design's wParam of each message; the event itself rides in lParam.
-WPARAM DesignCode(const LinkEvent& event) {
-    if (const auto* progress = std::get_if<Progress>(&event)) {
-        return progress->step == Progress::Step::Total ? kProgressTotal : kProgressPosition;
-    }
-    return std::holds_alternative<VersionReady>(event) ? kEventVersionReady : kEventFinished;
-}
 
 }  // namespace
 
@@ -70,9 +63,11 @@ void ProgressWindow::DropQueuedEvents() {
     }
 }
 
+// The design's message and wParam; the event itself rides in lParam.
 void ProgressWindow::OnLinkEvent(const LinkEvent& event) {
     auto copy = std::make_unique<LinkEvent>(event);
-    if (PostMessageW(Handle(), WindowMessageOf(event), DesignCode(event), reinterpret_cast<LPARAM>(copy.get()))) {
+    const DesignMessage design = DesignMessageOf(event);
+    if (PostMessageW(Handle(), design.message, static_cast<WPARAM>(design.wParam), reinterpret_cast<LPARAM>(copy.get()))) {
         copy.release();
     }
 }

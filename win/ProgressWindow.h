@@ -1,6 +1,7 @@
 // The progress dialog (template 404) over TransferModel. The worker's events
-// reach it as real window messages, WM_LINK_PROGRESS and WM_LINK_EVENT,
-// posted from the worker thread; the model decides what each one shows.
+// reach it as real window messages, the design's WM_LINK_PROGRESS and
+// WM_LINK_EVENT, posted from the worker thread; the model decides what each
+// one shows.
 #pragma once
 
 #include "LinkNotifier.h"
@@ -12,7 +13,7 @@ namespace tarven::win {
 
 class ProgressWindow : public WinDialog, public TransferView, public LinkNotifier {
 public:
-    explicit ProgressWindow(const RunRequest& request) : model_(*this, request) {}
+    ProgressWindow(const RunRequest& request, SessionFactory sessions) : model_(*this, request, std::move(sessions)) {}
     // Runs the dialog modally over `owner` and returns how the run ended.
     TransferOutcome Run(HWND owner);
 

@@ -62,8 +62,12 @@ struct FakeMainView : MainWindowView {
     void EnableControl(MainControl control, bool on) override { enabled[control] = on; }
     void FocusField(MainField field) override { focused = field; }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    // When set, a run plays out here (on a real engine, say) instead of taking `outcomes`.
+    std::function<TransferOutcome(const RunRequest&)> runner;
+
     TransferOutcome RunTransfer(const RunRequest& request) override {
         runs.push_back(request);
+        if (runner) return runner(request);
         return Take(outcomes).value_or(TransferOutcome{kResultFailure, true});
     }
     std::optional<AccessLevel> AskPassword() override { return Take(passwords); }

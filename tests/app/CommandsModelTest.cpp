@@ -4,9 +4,16 @@
 
 #include <sys/stat.h>
 
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
 #include "AppTestSupport.h"
 #include "CommandOutcomes.h"
 #include "PasswordModel.h"
+#include "LinkSession.h"
+#include "ScriptedPort.h"
 
 namespace tarven {
 namespace {
@@ -198,6 +205,77 @@ TEST(ReadBack, ExistingFileCanBeRenamedOrTheReadBackDropped) {
     EXPECT_EQ(w.view.runs[0].mode, LinkMode::ReadBack);
     EXPECT_EQ(w.view.runs[0].fileName, "copy.bin");
     EXPECT_EQ(w.view.messages, Names{"\nTransfer Error!, Please try again!\n"});
+}
+
+std::string FileText(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Hands on the result of the run's finishing event.
+class FinishWatch final : public LinkNotifier {
+public:
+    void OnLinkEvent(const LinkEvent& event) override {
+        if (const auto* finished = std::get_if<tarven::Finished>(&event)) {
+            std::lock_guard lock(mutex_);
+            result_ = finished->result;
+            changed_.notify_all();
+        }
+    }
+    void ShowMessageBox(const std::string&, std::stop_token) override {}
+    std::optional<int> Wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return result_.has_value(); });
+        return result_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<int> result_;
+};
+
+// The window's request played out on the real engine, against a receiver
+// that announces one byte more than the 4,096 it sends.
+TransferOutcome ReadBackFromShortReceiver(const RunRequest& request) {
+    bool ended = false;
+    auto port = std::make_unique<test::ScriptedPort>([&](const ParsedFrame& f, test::ScriptedPort& p) {
+        if (f.kind != ParsedFrame::Kind::Command) return;
+        if (f.code == 32) {
+            std::vector<std::uint8_t> payload(4 + 4096, 'n');
+            WriteBigEndian32(payload.data(), 4097);
+            p.QueueCommand(kCodeReadBackReady);
+            p.QueueData(payload);
+        } else if (f.code == kCodeAck && !ended) {
+            ended = true;
+            p.QueueCommand(kCodeEndOfImage);
+        }
+    });
+    LinkTime().SetSpeedUp(1000);
+    FinishWatch watch;
+    std::optional<int> result;
+    {
+        LinkSession session(request, LinkTime(), std::move(port));
+        if (session.Start(&watch)) result = watch.Wait();
+    }
+    LinkTime().SetSpeedUp(1);
+    return result ? Finished(*result) : TransferOutcome{};
+}
+
+TEST(ReadBack, AFailedReadBackAfterOverwriteLeavesTheOldFileAsItWas) {
+    TempFolder folder;
+    folder.File("Def_Data.bin", 30000, 100, "the copy already on disk");
+    const std::string old = FileText("Def_Data.bin");
+    Window w;
+    w.model.OnKindChanged(ImageKind::FactoryData);
+    w.view.overwrites.push_back({});  // "réécriture"
+    w.view.runner = ReadBackFromShortReceiver;
+    w.model.OnReadBack();
+    ASSERT_EQ(w.view.runs.size(), 1u);
+    EXPECT_EQ(w.view.runs[0].fileName, "Def_Data.bin");
+    EXPECT_EQ(w.view.messages, Names{"\nTransfer Error!, Please try again!\n"});
+    EXPECT_TRUE(FileText("Def_Data.bin") == old) << "the old file must stay byte for byte";
+    EXPECT_TRUE(FileText("Def_Data.bin.partial") == std::string(4096, 'n')) << "what arrived is kept beside it";
 }
 
 TEST(ReadBack, NothingIsReceivedIntoAPipe) {

@@ -2,12 +2,11 @@
 // show, and what a run leaves for the command that ran it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "LinkEngine.h"
+#include "ScriptedSession.h"
 #include "TransferModel.h"
 
 namespace tarven::test {
@@ -35,17 +34,14 @@ struct NoRelay : LinkNotifier {
     void ShowMessageBox(const std::string&, std::stop_token) override {}
 };
 
-// A dialog's model whose worker is played by `starter`, on ports that never open.
+// A dialog's model whose session is played by a script: no port is opened.
 class TransferModelTest : public ::testing::Test {
 protected:
-    void SetUp() override { ::setenv("TARVEN_COM1", "/nonexistent/tarven-port", 1); }
-    void TearDown() override {
-        TransferModel::SetWorkerStarter({});
-        ::unsetenv("TARVEN_COM1");
-    }
-    TransferModel& Open(const RunRequest& request, TransferModel::WorkerStarter starter = [](LinkNotifier*) { return 1; }) {
-        TransferModel::SetWorkerStarter(std::move(starter));
-        model.emplace(view, request);
+    TransferModel& Open(const RunRequest& request, ScriptedSessions::Script script = [](LinkNotifier*, const RunRequest&) {
+        return true;
+    }) {
+        sessions = ScriptedSessions(std::move(script));
+        model.emplace(view, request, sessions.Factory());
         model->Start(relay);
         return *model;
     }
@@ -54,6 +50,7 @@ protected:
 
     FakeTransferView view;
     NoRelay relay;
+    ScriptedSessions sessions;
     std::optional<TransferModel> model;
 };
 
@@ -94,22 +91,20 @@ TEST_F(TransferModelTest, TotalOutlivesTheRunThatAnnouncedIt) {
 }
 
 TEST_F(TransferModelTest, ResultsLeftForTheCaller) {
-    std::string built;
-    TransferModel& finished = Open(RunRequest{.mode = LinkMode::Upload, .fileName = "main.bin", .kind = ImageKind::Software},
-                                   [&built](LinkNotifier*) {
-                                       const LinkEngine* e = LiveLinkEngine();
-                                       built = e->fileName + " " + std::to_string(e->imageKind) + " " + std::to_string(e->sendingFlag);
-                                       return 1;
-                                   });
-    EXPECT_EQ(built, "main.bin 11992 1") << "the run is built from the request";
-    finished.OnLinkEvent(Finished{kResultSuccess, UploadDoubt::EndUnanswered});
+    TransferModel& finished = Open(RunRequest{.mode = LinkMode::Upload, .fileName = "main.bin", .kind = ImageKind::Software});
+    ASSERT_EQ(sessions.Started().size(), 1u);
+    EXPECT_EQ(sessions.Started()[0].fileName, "main.bin") << "the run is built from the request";
+    EXPECT_EQ(sessions.Started()[0].kind, ImageKind::Software);
+    const RunFailure unreadable{RunFault::ImageUnreadable, 2};
+    finished.OnLinkEvent(Finished{kResultSuccess, UploadDoubt::EndUnanswered, unreadable});
     finished.OnLinkEvent(Finished{kResultFailure});  // after the close: not acted on
     EXPECT_EQ(view.ended, true);
     EXPECT_EQ(finished.Outcome().runResult, kResultSuccess);
     EXPECT_EQ(finished.Outcome().uploadDoubt, UploadDoubt::EndUnanswered);
+    EXPECT_EQ(finished.Outcome().failure, unreadable);
     EXPECT_FALSE(finished.Outcome().versionReady);
     EXPECT_FALSE(finished.Outcome().cancelled);
-    EXPECT_EQ(LiveLinkEngine(), nullptr);
+    EXPECT_EQ(sessions.Alive(), 0);
 
     view = {};
     TransferModel& cancelled = Open(RunRequest{.mode = LinkMode::ReadBack});
@@ -118,7 +113,7 @@ TEST_F(TransferModelTest, ResultsLeftForTheCaller) {
     EXPECT_EQ(view.ended, false);
     EXPECT_EQ(cancelled.Outcome().runResult, kResultFailure);
     EXPECT_TRUE(cancelled.Outcome().cancelled);
-    EXPECT_EQ(LiveLinkEngine(), nullptr);
+    EXPECT_EQ(sessions.Alive(), 0);
 }
 
 TEST_F(TransferModelTest, VersionBlockClosesOnlyAfterTheDelay) {
@@ -130,19 +125,19 @@ TEST_F(TransferModelTest, VersionBlockClosesOnlyAfterTheDelay) {
     run.OnCancel();  // ignored while the full bar is on show
     run.OnLinkEvent(Finished{kResultLengthMismatch});
     EXPECT_EQ(view.ended, std::nullopt);
-    EXPECT_NE(LiveLinkEngine(), nullptr);
+    EXPECT_EQ(sessions.Alive(), 1);
     run.OnCloseDelayOver();
     EXPECT_EQ(view.ended, true);
     EXPECT_TRUE(run.Outcome().versionReady);
     EXPECT_EQ(run.Outcome().versionBlock, ready.block);
     EXPECT_EQ(run.Outcome().runResult, kResultFailure);
-    EXPECT_EQ(LiveLinkEngine(), nullptr);
+    EXPECT_EQ(sessions.Alive(), 0);
 }
 
-TEST_F(TransferModelTest, WorkerThatCannotStartIsReportedAndLeavesNoEngine) {
-    TransferModel& run = Open(RunRequest{}, [](LinkNotifier*) { return 0; });
+TEST_F(TransferModelTest, WorkerThatCannotStartIsReportedAndLeavesNoSession) {
+    TransferModel& run = Open(RunRequest{}, [](LinkNotifier*, const RunRequest&) { return false; });
     EXPECT_EQ(view.messages, std::vector<std::string>{"Fail to create Multi-Thread!"});
-    EXPECT_EQ(LiveLinkEngine(), nullptr);
+    EXPECT_EQ(sessions.Alive(), 0);
     EXPECT_EQ(view.ended, std::nullopt) << "the dialog waits for \"Annuler\"";
     run.OnCancel();
     EXPECT_EQ(view.ended, false);

@@ -279,7 +279,9 @@ TEST_F(LinkProgram, ReadBackFailuresEndWithOne) {
     Ran ran = Link({"--device", sim.DevicePath(), "readback", "--kind", "fdd", "--output", "short.bin"});
     EXPECT_EQ(ran.status, 1);
     EXPECT_TRUE(Contains(ran.err, "incomplete")) << ran.err;
-    EXPECT_EQ(Read("short.bin").size(), 7999u);
+    EXPECT_TRUE(Contains(ran.err, "what arrived is kept in short.bin.partial")) << ran.err;
+    EXPECT_FALSE(Exists("short.bin"));
+    EXPECT_EQ(Read("short.bin.partial").size(), 7999u);
 
     ran = Link({"--device", sim.DevicePath(), "readback", "--kind", "fdd", "--output", "no/such/folder.bin"});
     EXPECT_EQ(ran.status, 1);

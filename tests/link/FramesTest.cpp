@@ -141,6 +141,13 @@ TEST(ReceiveFrame, ReportsShortBodiesAndLengthFieldsBelowFour) {
         auto frame = Header(0x00, 0x30, 0, length);
         frame.resize(frame.size() + std::size_t(length), 0);
         EXPECT_EQ(Receive(frame).result, kRecvShortFrame) << "length field " << length;
+        // The receiver's side and the traces read it the same way, and go on after it.
+        FrameParser parser;
+        parser.Feed(frame.data(), frame.size());
+        const auto parsed = parser.Next();
+        ASSERT_TRUE(parsed) << length;
+        EXPECT_EQ(parsed->kind, ParsedFrame::Kind::Short) << "length field " << length;
+        EXPECT_EQ(parser.Pending(), 0u) << length;
     }
     auto truncated = DataFrame(Bytes({1, 2, 3, 4, 5, 6}));
     truncated.pop_back();

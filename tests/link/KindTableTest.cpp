@@ -64,11 +64,9 @@ TEST(KindTable, EveryKindFollowsItsRules) {
     }
     for (const char* bad : {"", "11997", "11989", "soft", "0x2ed6", " 11990"}) EXPECT_FALSE(ParseKind(bad)) << bad;
     EXPECT_EQ(ParseKind("Software"), ImageKind::Software);
-    // An engine handed an id outside the table starts like the chip kinds.
-    for (const std::int32_t id : {11989, 11997, 0}) {
-        EXPECT_EQ(UploadStartCode(id, AccessLevel::Service), kCodeChipStart) << id;
-        EXPECT_FALSE(UploadHasPreamble(id) || ReadBackRequest(id)) << id;
-    }
+    // A kind made from a number outside the table has no row.
+    for (const std::int32_t id : {11989, 11997, 0}) EXPECT_EQ(FindRules(ImageKind(id)), nullptr) << id;
+    EXPECT_EQ(FindRules(ImageKind::Chip), &Rules(ImageKind::Chip));
 }
 
 TEST(ServicePasswords, OnlyTheThreePasswordsAsTypedInAnyLetterCase) {

@@ -84,7 +84,7 @@ TEST(PortAccess, OpensExclusivelyAgainstRootToo) {
     EXPECT_TRUE(ports.CanOpen(0));
     {
         LinkEngine engine(UploadOn(0), LinkTime(), ports.Open(OnPort(0)));
-        ASSERT_TRUE(engine.port);
+        ASSERT_TRUE(engine.HasPort());
         EXPECT_FALSE(ports.CanOpen(0));
         EXPECT_EQ(ports.Describe(0).state, PortState::Busy);
         EXPECT_FALSE(ports.Open(OnPort(0)));
@@ -108,9 +108,9 @@ TEST(PortAccess, SetBaudRateAppliesToTheOpenLineOrOnlyTheCopy) {
     EXPECT_EQ(pty.Speed(), B57600);
 
     LinkEngine portless(UploadOn(3), LinkTime(), ports.Open(OnPort(3)));
-    ASSERT_FALSE(portless.port);
+    ASSERT_FALSE(portless.HasPort());
     portless.SetBaudRate(kBaudSlow);
-    EXPECT_EQ(portless.settings.baudRate, kBaudSlow);
+    EXPECT_EQ(portless.Settings().baudRate, kBaudSlow);
 }
 
 TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
@@ -123,7 +123,7 @@ TEST(PortAccess, ClosingPutsBackTheTerminalSettingsFoundAtOpen) {
     ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &cooked), 0);
     {
         LinkEngine engine(UploadOn(0), LinkTime(), ComOneOn(pty.path).Open(OnPort(0)));
-        ASSERT_TRUE(engine.port);
+        ASSERT_TRUE(engine.HasPort());
         engine.SetBaudRate(kBaudSlow);
         termios during{};
         ::tcgetattr(pty.slave, &during);

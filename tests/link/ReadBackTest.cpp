@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <thread>
 
 #include "RunHarness.h"
@@ -89,14 +91,16 @@ class ReadBack : public ::testing::Test {
 protected:
     void SetUp() override {
         LinkTime().SetSpeedUp(kFastClock);
-        char dir[] = "/tmp/tarven-readback-XXXXXX";
-        folder = ::mkdtemp(dir);
+        std::random_device random;
+        for (std::filesystem::path path; folder.empty();) {
+            path = std::filesystem::temp_directory_path() / ("tarven-readback-" + std::to_string(random()));
+            if (std::filesystem::create_directory(path)) folder = path.string();
+        }
         file = folder + "/Def_Data.bin";
     }
     void TearDown() override {
         if (run) run->Stop();
-        ::unlink(file.c_str());
-        ::rmdir(folder.c_str());
+        std::filesystem::remove_all(folder);
         LinkTime().SetSpeedUp(1);
     }
     void Start(std::int32_t kind, ScriptedPort::Reaction reaction) {
@@ -108,12 +112,18 @@ protected:
     }
     std::intptr_t RunToEnd(std::int32_t kind, Server& server) {
         Start(kind, server.Reaction());
-        EXPECT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+        EXPECT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
         return run->notifier.FinishResult();
     }
-    std::vector<std::uint8_t> FileBytes() const {
-        std::ifstream in(file, std::ios::binary);
+    std::vector<std::uint8_t> FileBytes(const std::string& name = {}) const {
+        std::ifstream in(name.empty() ? file : name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     std::string folder, file;
@@ -126,8 +136,8 @@ TEST_F(ReadBack, AMegabyteArrivesWholeWithKilobyteProgress) {
     EXPECT_EQ(RunToEnd(KindFactoryData, server), kResultSuccess);
     EXPECT_EQ(FileBytes(), server.image);
     EXPECT_EQ(port->Commands().front(), 32);
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1024});
-    const auto positions = run->notifier.Progress(kProgressPosition);
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{1024});
+    const auto positions = run->notifier.Progress(Ev::Position);
     ASSERT_EQ(positions.size(), 256u);
     EXPECT_EQ(positions.front(), 4);
     EXPECT_EQ(positions.back(), (1048576 + 4) / 1024);
@@ -139,7 +149,7 @@ TEST_F(ReadBack, AHeaderOnlyFirstPayloadWritesNothingForIt) {
     EXPECT_EQ(RunToEnd(KindUserData, server), kResultSuccess);
     EXPECT_EQ(FileBytes(), server.image);
     EXPECT_EQ(port->Commands().front(), 51);
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition).front(), 0);
+    EXPECT_EQ(run->notifier.Progress(Ev::Position).front(), 0);
 }
 
 TEST_F(ReadBack, TheOtherEndCodeEndsTheSameWay) {
@@ -149,10 +159,11 @@ TEST_F(ReadBack, TheOtherEndCodeEndsTheSameWay) {
     EXPECT_EQ(FileBytes(), server.image);
 }
 
-TEST_F(ReadBack, AFileShortOfTheAnnouncedLengthIsReportedAndKept) {
+TEST_F(ReadBack, AnImageShortOfTheAnnouncedLengthIsReportedAndKeptAsPartial) {
     Server server{Image(8191), 8192};
     EXPECT_EQ(RunToEnd(KindFactoryData, server), kResultLengthMismatch);
-    EXPECT_EQ(FileBytes(), server.image);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"Def_Data.bin.partial"});
+    EXPECT_EQ(FileBytes(file + ".partial"), server.image);
 }
 
 TEST_F(ReadBack, AnAcknowledgementAnsweredWithARepeatIsSentAgain) {
@@ -187,7 +198,7 @@ TEST_F(ReadBack, SixShortFramesInARowSlowTheLineDown) {
         return true;
     };
     Start(KindFactoryData, server.Reaction());
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     const auto commands = port->Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), kCodeRepeat), 5);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), kCodeSpeedChange), 1);
@@ -220,13 +231,32 @@ TEST_F(ReadBack, TheSoftwareKindsStaySilentUntilFiftySecondsOfSilence) {
     EXPECT_GE(times.front() - start, 50'000'000);
 }
 
-TEST_F(ReadBack, AnExistingFileIsEmptiedAtTheStart) {
+TEST_F(ReadBack, AStoppedRunLeavesAnExistingFileAsItWasAndNothingBeside) {
     std::ofstream(file) << "old contents";
     Start(KindFactoryData, [](const ParsedFrame&, ScriptedPort&) {});
     for (int i = 0; i < 2000 && port->Commands().empty(); ++i) std::this_thread::sleep_for(1ms);
     run->Stop();
-    EXPECT_TRUE(FileBytes().empty());
+    EXPECT_EQ(FileBytes(), std::vector<std::uint8_t>({'o', 'l', 'd', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't', 's'}));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"Def_Data.bin"}) << "a temporary that received nothing is removed";
 }
+
+#ifndef _WIN32
+TEST_F(ReadBack, AWholeImageReplacesTheFileALinkNamesAndKeepsItsPermissionBits) {
+    const std::string real = folder + "/real.bin";
+    std::ofstream(real) << "old";
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("real.bin", file.c_str()), 0);
+    Server server{Image(5000), 5000};
+    EXPECT_EQ(RunToEnd(KindFactoryData, server), kResultSuccess);
+    EXPECT_EQ(FileBytes(real), server.image);
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link itself stays";
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"Def_Data.bin", "real.bin"}));
+}
+#endif
 
 TEST_F(ReadBack, NothingVerifiableIsNeverASuccess) {
     // An end code before any data frame.
@@ -236,7 +266,7 @@ TEST_F(ReadBack, NothingVerifiableIsNeverASuccess) {
             p.QueueCommand(kCodeEndOfImage);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultLengthMismatch);
     run->Stop();
 
@@ -249,7 +279,7 @@ TEST_F(ReadBack, NothingVerifiableIsNeverASuccess) {
             p.QueueCommand(kCodeEndOfImage);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultLengthMismatch);
 }
 
@@ -263,15 +293,15 @@ TEST_F(ReadBack, AnImageLargerThanTheBufferStopsWithoutOverrun) {
             p.QueueData(payload);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultLengthMismatch);
-    EXPECT_EQ(FileBytes().size(), 43u * 60000 - 4) << "the file keeps every payload that fitted";
+    EXPECT_EQ(FileBytes(file + ".partial").size(), 43u * 60000 - 4) << "every payload that fitted is kept";
 }
 
 TEST_F(ReadBack, TheChipKindsAreRefusedWithoutTouchingTheFileOrTheLine) {
     std::ofstream(file) << "keep";
     Start(KindChip, [](const ParsedFrame&, ScriptedPort&) {});
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultFailure);
     EXPECT_TRUE(port->Written().empty());
     EXPECT_EQ(FileBytes().size(), 4u);
@@ -284,7 +314,7 @@ TEST_F(ReadBack, AFileThatCannotBeCreatedIsReported) {
         RunRequest{.mode = LinkMode::ReadBack, .fileName = folder + "/missing/x.bin", .kind = ImageKind::FactoryData},
         std::move(owned));
     ASSERT_TRUE(run->Start());
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultFailure);
     EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{folder + "/missing/x.bincreate failed !"});
     EXPECT_TRUE(port->Written().empty());

@@ -1,11 +1,12 @@
 // Runs one link exchange on a worker the way the progress dialog does, and
-// records what the worker reported, in the numbers of the window messages.
+// records what the worker reported.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "LinkEngine.h"
@@ -13,19 +14,20 @@
 
 namespace tarven::test {
 
+// What the worker reported, one row per event: which step, and its number
+// (KB for progress, the result for a finished transfer, 0 for a version block).
+enum class Ev : std::uint8_t { Total, Position, VersionReady, Finished };
 struct Posted {
-    unsigned message;
-    std::intptr_t wParam, lParam;
+    Ev what;
+    std::intptr_t value;
     bool operator==(const Posted&) const = default;
 };
 
-// The window message, wParam and lParam an event stands for.
 inline Posted PostedOf(const LinkEvent& event) {
     if (const auto* p = std::get_if<Progress>(&event))
-        return {WM_LINK_PROGRESS, p->step == Progress::Step::Total ? kProgressTotal : kProgressPosition,
-                std::intptr_t(p->kb)};
-    if (std::holds_alternative<VersionReady>(event)) return {WM_LINK_EVENT, kEventVersionReady, 0};
-    return {WM_LINK_EVENT, kEventFinished, std::get<Finished>(event).result};
+        return {p->step == Progress::Step::Total ? Ev::Total : Ev::Position, std::intptr_t(p->kb)};
+    if (std::holds_alternative<VersionReady>(event)) return {Ev::VersionReady, 0};
+    return {Ev::Finished, std::get<Finished>(event).result};
 }
 
 class RecordingNotifier final : public LinkNotifier {
@@ -52,24 +54,36 @@ public:
         std::lock_guard lock(mutex_);
         return boxes_;
     }
-    // Waits for a WM_LINK_EVENT with this wParam; false on time-out.
-    bool WaitForEvent(int wParam, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    // Waits for an event of this kind; false on time-out.
+    bool WaitForEvent(Ev what, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, limit, [&] {
             for (const auto& p : posted_)
-                if (p.message == WM_LINK_EVENT && p.wParam == wParam) return true;
+                if (p.what == what) return true;
             return false;
         });
     }
     std::intptr_t FinishResult() const {
-        for (const auto& p : Messages())
-            if (p.message == WM_LINK_EVENT && p.wParam == kEventFinished) return p.lParam;
-        return -1;
+        const std::optional<Finished> finished = FinishedEvent();
+        return finished ? finished->result : -1;
     }
-    std::vector<std::intptr_t> Progress(int wParam) const {
+    // The first finishing event, with its doubt and failure.
+    std::optional<Finished> FinishedEvent() const {
+        for (const auto& e : Events())
+            if (const auto* f = std::get_if<Finished>(&e)) return *f;
+        return std::nullopt;
+    }
+    // The block of the latest version event, if one came.
+    std::optional<VersionReady> LastVersion() const {
+        std::optional<VersionReady> last;
+        for (const auto& e : Events())
+            if (const auto* v = std::get_if<VersionReady>(&e)) last = *v;
+        return last;
+    }
+    std::vector<std::intptr_t> Progress(Ev which) const {
         std::vector<std::intptr_t> values;
         for (const auto& p : Messages())
-            if (p.message == WM_LINK_PROGRESS && p.wParam == wParam) values.push_back(p.lParam);
+            if (p.what == which) values.push_back(p.value);
         return values;
     }
 
@@ -89,7 +103,7 @@ public:
         : session_(std::make_unique<LinkSession>(request, LinkTime(), std::move(port))) {}
     LiveRun(LinkMode mode, PortHandle port) : LiveRun(RunRequest{.mode = mode}, std::move(port)) {}
     ~LiveRun() { Stop(); }
-    LinkEngine& Engine() { return session_->Engine(); }
+    LinkSession& Session() { return *session_; }
     bool Start() { return session_->Start(&notifier); }
     void Stop() { session_.reset(); }
     RecordingNotifier notifier;

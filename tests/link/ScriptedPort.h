@@ -153,11 +153,17 @@ public:
     bool Apply(const PortSettings& settings) override {
         std::lock_guard lock(mutex_);
         queuedAtApplies_.push_back(QueuedLocked());
+        // As a driver does for a speed its chip cannot make: the line stays as it was.
+        if (settings.baudRate == refusedSpeed_) return false;
         speed_ = settings.baudRate;
         speeds_.push_back(settings.baudRate);
         return true;
     }
     std::string Device() const override { return "scripted"; }
+    void RefuseSpeed(std::uint32_t baud) {
+        std::lock_guard lock(mutex_);
+        refusedSpeed_ = baud;
+    }
 
 private:
     // Ten bits a byte; a line that never moves holds its bytes for good.
@@ -186,6 +192,7 @@ private:
     std::vector<std::uint32_t> speeds_, frameSpeeds_;
     std::vector<std::int64_t> frameTimesUs_;
     std::uint32_t speed_ = 0;
+    std::uint32_t refusedSpeed_ = 0;  // a speed Apply refuses; 0: none
     FrameParser parser_;
     int purges_ = 0;
     bool blockWrites_ = false;

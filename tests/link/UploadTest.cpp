@@ -2,6 +2,10 @@
 // kind and level, the receiver's repeat, speed-change and abort answers.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <thread>
@@ -11,6 +15,8 @@
 
 namespace tarven::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::vector<std::uint8_t> Image(std::size_t size) {
     std::vector<std::uint8_t> image(size);
@@ -61,6 +67,7 @@ protected:
     // Runs the upload to its finishing event and returns the posted result.
     std::intptr_t Run(std::int32_t kind, int level, Receiver& receiver, const std::string& name = {}) {
         auto owned = std::make_unique<ScriptedPort>(receiver.Reaction());
+        owned->RefuseSpeed(refusedSpeed);
         port = owned.get();
         run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload,
                                                    .fileName = name.empty() ? file : name,
@@ -68,7 +75,7 @@ protected:
                                                    .level = AccessLevel(level)},
                                         std::move(owned));
         EXPECT_TRUE(run->Start());
-        EXPECT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+        EXPECT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
         return run->notifier.FinishResult();
     }
     // The image the receiver could rebuild from the payloads it got, each block once.
@@ -82,6 +89,7 @@ protected:
     }
 
     std::string file;
+    std::uint32_t refusedSpeed = 0;  // a speed the port's driver refuses
     ScriptedPort* port = nullptr;
     std::unique_ptr<LiveRun> run;
 };
@@ -97,8 +105,8 @@ TEST_F(Upload, AnImageOfOneBlockGoesInOneFrameThenTheEndCode) {
     ASSERT_EQ(payloads[0].size(), 4100u);
     EXPECT_EQ(ReadBigEndian32(payloads[0].data()), 4096u);
     EXPECT_EQ(Rebuilt(payloads), image);
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{4});
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition), std::vector<std::intptr_t>{4});
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{4});
+    EXPECT_EQ(run->notifier.Progress(Ev::Position), std::vector<std::intptr_t>{4});
 }
 
 TEST_F(Upload, OneByteMoreTakesASecondFrameOfOneByte) {
@@ -125,8 +133,8 @@ TEST_F(Upload, AMegabyteGoesInTwoHundredFiftySixFramesWithKilobytePositions) {
     std::vector<std::intptr_t> expected;
     for (int k = 1; k < 256; ++k) expected.push_back((4100 + 4096 * (k - 1)) / 1024);
     expected.push_back(1024);
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition), expected);
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1024});
+    EXPECT_EQ(run->notifier.Progress(Ev::Position), expected);
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{1024});
 }
 
 TEST_F(Upload, AShortChipImageSkipsThePreambleAndPadsItsBlockWithZeros) {
@@ -141,7 +149,7 @@ TEST_F(Upload, AShortChipImageSkipsThePreambleAndPadsItsBlockWithZeros) {
     EXPECT_EQ(ReadBigEndian32(payloads[0].data()), 1500u);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), payloads[0].begin() + 4));
     EXPECT_TRUE(std::all_of(payloads[0].begin() + 4 + 1500, payloads[0].end(), [](auto b) { return b == 0; }));
-    EXPECT_EQ(run->notifier.Progress(kProgressTotal), std::vector<std::intptr_t>{1});
+    EXPECT_EQ(run->notifier.Progress(Ev::Total), std::vector<std::intptr_t>{1});
 }
 
 TEST_F(Upload, StartCodesFollowKindAndAccessLevel) {
@@ -185,7 +193,25 @@ TEST_F(Upload, ASpeedChangeResendsTheSameBlockAtTheSlowerSpeed) {
     EXPECT_EQ(port->Speeds().back(), kBaudSlow);
     const auto speeds = port->FrameSpeeds();
     EXPECT_EQ(speeds.back(), kBaudSlow) << "later frames go at 57,600 baud";
-    EXPECT_EQ(run->Engine().settings.baudRate, kBaudSlow);
+    EXPECT_EQ(run->Session().Engine().Settings().baudRate, kBaudSlow);
+}
+
+// A driver that cannot make 57,600 baud must not leave the upload going on
+// at 115,200 while the receiver listens at the slower speed.
+TEST_F(Upload, ASpeedTheDriverRefusesEndsTheRunNamingThePortAndSpeed) {
+    WriteImage(Image(5 * 4096));
+    Receiver receiver;
+    receiver.onBlock = [&](int block, ScriptedPort& p) {
+        if (block != 2) return false;
+        p.QueueCommand(kCodeSpeedChange);
+        return true;
+    };
+    refusedSpeed = kBaudSlow;
+    EXPECT_EQ(Run(KindSoftware, 0, receiver), kResultFailure);
+    EXPECT_EQ(run->notifier.FinishedEvent()->failure.fault, RunFault::SpeedRefused);
+    EXPECT_EQ(run->notifier.Boxes(),
+              std::vector<std::string>{"scripted: the driver refused 57600 baud; the transfer was stopped"});
+    EXPECT_EQ(port->Payloads().size(), 3u) << "nothing more goes out at the old speed";
 }
 
 TEST_F(Upload, ARepeatRequestResendsTheBlockWithoutAdvancing) {
@@ -201,7 +227,7 @@ TEST_F(Upload, ARepeatRequestResendsTheBlockWithoutAdvancing) {
     const auto payloads = port->Payloads();
     ASSERT_EQ(payloads.size(), 4u);
     EXPECT_EQ(payloads[1], payloads[2]);
-    EXPECT_EQ(run->notifier.Progress(kProgressPosition), (std::vector<std::intptr_t>{4, 8, 12}));
+    EXPECT_EQ(run->notifier.Progress(Ev::Position), (std::vector<std::intptr_t>{4, 8, 12}));
 }
 
 TEST_F(Upload, AnAbortAnswerAbortsAndRestoresTheNormalSpeed) {
@@ -276,7 +302,7 @@ TEST_F(Upload, SilenceWhileBlocksGoOutAsksForARepeat) {
     run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software},
                                     std::move(owned));
     ASSERT_TRUE(run->Start());
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished));
     EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess);
     EXPECT_EQ(port->Commands(), (std::vector<std::uint16_t>{18, 55, 1, 19}));
 }
@@ -358,9 +384,9 @@ TEST_F(Upload, ASuccessTheReceiverMayNotHoldIsFlaggedUnconfirmed) {
         run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software},
                                         std::move(owned));
         ASSERT_TRUE(run->Start()) << c.name;
-        ASSERT_TRUE(run->notifier.WaitForEvent(kEventFinished)) << c.name;
+        ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished)) << c.name;
         EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess) << c.name;
-        EXPECT_EQ(run->Engine().uploadDoubt.load(), c.expected) << c.name;
+        EXPECT_EQ(run->notifier.FinishedEvent()->doubt, c.expected) << c.name;
         EXPECT_EQ(std::string(UploadDoubtText(c.expected)).empty(), c.expected == UploadDoubt::None) << c.name;
         run->Stop();
         run.reset();
@@ -373,6 +399,30 @@ TEST_F(Upload, AFileThatCannotBeReadSendsNothing) {
     EXPECT_TRUE(port->Written().empty());
     EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{"/nonexistent/main.binFile Open Error"});
 }
+
+#ifndef _WIN32
+TEST_F(Upload, AFifoNamedLikeAnImageIsRefusedWithoutWaitingForAWriter) {
+    const std::string fifo = file + ".bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto owned = std::make_unique<ScriptedPort>();
+    port = owned.get();
+    run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = fifo, .kind = ImageKind::Software},
+                                    std::move(owned));
+    ASSERT_TRUE(run->Start());
+    const bool finished = run->notifier.WaitForEvent(Ev::Finished, 5s);
+    if (!finished) {
+        // A writer lets the stuck open return, so the test can end.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        run->Stop();
+        ::close(writer);
+    }
+    ::unlink(fifo.c_str());
+    ASSERT_TRUE(finished) << "the upload waits for a writer on the FIFO";
+    EXPECT_EQ(run->notifier.FinishResult(), kResultFailure);
+    EXPECT_TRUE(port->Written().empty());
+    EXPECT_EQ(run->notifier.Boxes(), std::vector<std::string>{fifo + "File Open Error"});
+}
+#endif
 
 TEST_F(Upload, AFileLargerThanTheImageBufferIsRefusedBeforeAnythingIsSent) {
     WriteImage(Image(kUploadBufferSize + 1));

@@ -51,7 +51,10 @@ protected:
         run = std::make_unique<LiveRun>(LinkMode::VersionQuery, std::move(owned));
         ASSERT_TRUE(run->Start());
     }
-    std::vector<std::uint8_t> Block() { return {run->Engine().versionBuffer.begin(), run->Engine().versionBuffer.begin() + kVersionBlockSize}; }
+    std::vector<std::uint8_t> Block() {
+        const auto ready = run->notifier.LastVersion();
+        return ready ? std::vector<std::uint8_t>(ready->block.begin(), ready->block.end()) : std::vector<std::uint8_t>{};
+    }
 
     ScriptedPort* port = nullptr;
     std::unique_ptr<LiveRun> run;
@@ -66,22 +69,22 @@ TEST_F(VersionQuery, CollectsABlockSplitOverFramesThenReportsItReady) {
         p.QueueData({stream.begin() + 40, stream.end()});
         p.QueueCommand(kCodeVersionEnd);
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady));
     EXPECT_EQ(Block(), std::vector<std::uint8_t>(stream.begin(), stream.begin() + 100));
     EXPECT_EQ(First(port->Commands(), 4), (std::vector<std::uint16_t>{16, 0, 0, 0}));
-    EXPECT_EQ(First(run->notifier.Messages(), 6), (std::vector<Posted>{{WM_LINK_PROGRESS, 6, 100},
-                                                             {WM_LINK_PROGRESS, 5, 50},
-                                                             {WM_LINK_PROGRESS, 5, 100},
-                                                             {WM_LINK_PROGRESS, 5, 100},
-                                                             {WM_LINK_PROGRESS, 5, 100},
-                                                             {WM_LINK_EVENT, 1, 0}}));
+    EXPECT_EQ(First(run->notifier.Messages(), 6), (std::vector<Posted>{{Ev::Total, 100},
+                                                             {Ev::Position, 50},
+                                                             {Ev::Position, 100},
+                                                             {Ev::Position, 100},
+                                                             {Ev::Position, 100},
+                                                             {Ev::VersionReady, 0}}));
 }
 
 TEST_F(VersionQuery, AnEndCodeWithoutDataGivesAnAllZeroBlock) {
     Start([](const ParsedFrame& f, ScriptedPort& p) {
         if (f.code == kCodeVersionRequest) p.QueueCommand(kCodeVersionEndAlt);
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady));
     EXPECT_EQ(Block(), std::vector<std::uint8_t>(kVersionBlockSize, 0));
 }
 
@@ -96,7 +99,7 @@ TEST_F(VersionQuery, AStandByPausesSevenSecondsWithoutRepeatingTheRequest) {
             p.QueueCommand(kCodeVersionEnd);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady));
     EXPECT_EQ(First(port->Commands(), 4), (std::vector<std::uint16_t>{16, 16, 0, 0}));
     const auto times = port->FrameTimesUs();
     // 7 s of pause, then a 2 s silent receive before the request goes out again.
@@ -111,9 +114,9 @@ TEST_F(VersionQuery, ASilentReceiverGetsOneRequestPerTimeOut) {
             p.QueueCommand(kCodeVersionEnd);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady));
     EXPECT_EQ(First(port->Commands(), 5), (std::vector<std::uint16_t>{16, 16, 16, 0, 0}));
-    const auto positions = First(run->notifier.Progress(kProgressPosition), 3);
+    const auto positions = First(run->notifier.Progress(Ev::Position), 3);
     EXPECT_EQ(positions, (std::vector<std::intptr_t>{50, 100, 100})) << "the bar stays at 50 while nobody answers";
 }
 
@@ -125,12 +128,12 @@ TEST_F(VersionQuery, ASecondEndCodeIsAcknowledgedAndReportedAgain) {
         p.QueueCommand(kCodeVersionEnd);
         p.QueueCommand(kCodeVersionEnd);
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady));
     for (int i = 0; i < 1000 && port->Commands().size() < 4; ++i) std::this_thread::sleep_for(1ms);
     EXPECT_EQ(First(port->Commands(), 4), (std::vector<std::uint16_t>{16, 0, 0, 0}));
     run->Stop();
     int ready = 0;
-    for (const auto& m : run->notifier.Messages()) ready += m.message == WM_LINK_EVENT && m.wParam == kEventVersionReady;
+    for (const auto& m : run->notifier.Messages()) ready += m.what == Ev::VersionReady;
     EXPECT_EQ(ready, 2);
 }
 
@@ -146,7 +149,7 @@ TEST_F(VersionQuery, ACorruptFrameIsDroppedAndRepeatRequested) {
             p.QueueCommand(kCodeVersionEnd);
         }
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady));
     EXPECT_EQ(First(port->Commands(), 4), (std::vector<std::uint16_t>{16, 1, 0, 0}));
     EXPECT_EQ(Block(), VersionBlock("HW-1", "SW-2"));
     EXPECT_GE(port->Purges(), 1);
@@ -160,12 +163,8 @@ TEST_F(VersionQuery, DataBeyondTheVersionBufferIsDroppedNeverOverrun) {
         p.QueueData(std::vector<std::uint8_t>(7000, 0x33));  // larger than the receive buffer: ignored
         p.QueueCommand(kCodeVersionEnd);
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady));
-    const auto& buffer = run->Engine().versionBuffer;
-    ASSERT_EQ(buffer.size(), std::size_t(kVersionBufferSize));
-    EXPECT_EQ(buffer[3999], 0x11);
-    EXPECT_EQ(buffer[4000], 0x22);
-    EXPECT_EQ(buffer[kVersionBufferSize - 1], 0x22);
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady));
+    EXPECT_EQ(Block(), std::vector<std::uint8_t>(kVersionBlockSize, 0x11)) << "the block is the first frame's start";
     EXPECT_EQ(First(port->Commands(), 4), (std::vector<std::uint16_t>{16, 0, 0, 0}));
 }
 
@@ -177,9 +176,9 @@ TEST_F(VersionQuery, APayloadLargerThanTheBufferIsCutAndAcknowledged) {
         if (f.code == kCodeVersionRequest) p.QueueData(std::vector<std::uint8_t>(kVersionBufferSize + 900, 0x33));
         if (f.code == kCodeAck && !std::exchange(*acknowledged, true)) p.QueueCommand(kCodeVersionEnd);
     });
-    ASSERT_TRUE(run->notifier.WaitForEvent(kEventVersionReady, std::chrono::seconds(5)));
+    ASSERT_TRUE(run->notifier.WaitForEvent(Ev::VersionReady, std::chrono::seconds(5)));
     EXPECT_EQ(First(port->Commands(), 2), (std::vector<std::uint16_t>{16, 0}));
-    EXPECT_EQ(run->Engine().versionBuffer, std::vector<std::uint8_t>(kVersionBufferSize, 0x33));
+    EXPECT_EQ(Block(), std::vector<std::uint8_t>(kVersionBlockSize, 0x33));
 }
 
 // With the chosen port held elsewhere the search falls back to COM2.
@@ -193,17 +192,16 @@ TEST(VersionQueryPortSearch, FallsBackToComTwoAndKeepsItsIndex) {
         ::cfmakeraw(&tio);
         ::tcsetattr(s, TCSANOW, &tio);
     }
-    ::setenv("TARVEN_COM1", ::ttyname(s1), 1);
-    ::setenv("TARVEN_COM2", ::ttyname(s2), 1);
+    const PortMap ports({::ttyname(s1), ::ttyname(s2), "", "", "", ""});
     // Another program holds COM1.
-    PortHandle holder = OpenPort(DefaultPortSettings());
+    PortHandle holder = ports.Open(DefaultPortSettings());
     ASSERT_TRUE(holder);
 
     RecordingNotifier notifier;
-    auto session = std::make_unique<LinkSession>(RunRequest{}, LinkTime());
-    LinkEngine* engine = &session->Engine();
-    EXPECT_FALSE(engine->port);
-    ASSERT_EQ(StartLinkWorker(&notifier), 1);
+    auto session = std::make_unique<LinkSession>(RunRequest{}, LinkTime(), ports);
+    const LinkEngine& engine = session->Engine();
+    EXPECT_FALSE(engine.HasPort());
+    ASSERT_TRUE(session->Start(&notifier));
     ::fcntl(m2, F_SETFL, ::fcntl(m2, F_GETFL) | O_NONBLOCK);
     std::uint8_t got[12] = {};
     int n = 0;
@@ -212,14 +210,12 @@ TEST(VersionQueryPortSearch, FallsBackToComTwoAndKeepsItsIndex) {
         if (r > 0) n += int(r);
         else std::this_thread::sleep_for(1ms);
     }
-    TerminateLinkWorker();
+    session->Stop();
     ASSERT_EQ(n, 12);
     EXPECT_EQ(got[9], kCodeVersionRequest);
-    EXPECT_EQ(engine->settings.portIndex, 1);
+    EXPECT_EQ(engine.Settings().portIndex, 1);
     session.reset();
     holder.reset();
-    ::unsetenv("TARVEN_COM1");
-    ::unsetenv("TARVEN_COM2");
     for (int fd : {m1, s1, m2, s2}) ::close(fd);
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "DesignFacade.h"
 #include "RunHarness.h"
 #include "ScriptedPort.h"
 
@@ -19,16 +20,16 @@ bool WaitForFrames(const ScriptedPort& port, std::size_t count) {
     return port.Frames().size() >= count;
 }
 
-std::chrono::milliseconds TimeToTerminate() {
+std::chrono::milliseconds TimeToStop(LinkSession& session) {
     const auto start = std::chrono::steady_clock::now();
-    TerminateLinkWorker();
+    session.Stop();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
 // Generous against a loaded machine; the worker normally stops within a few ms.
 constexpr auto kPromptStop = 200ms;
 
-TEST(TerminateLinkWorker, StopsAWorkerInTheMiddleOfASevenSecondPause) {
+TEST(StoppingTheWorker, StopsAWorkerInTheMiddleOfASevenSecondPause) {
     auto owned = std::make_unique<ScriptedPort>([](const ParsedFrame& f, ScriptedPort& port) {
         if (f.code == kCodeVersionRequest) port.QueueCommand(kCodeStandBy);
     });
@@ -37,10 +38,10 @@ TEST(TerminateLinkWorker, StopsAWorkerInTheMiddleOfASevenSecondPause) {
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitForFrames(port, 1));
     std::this_thread::sleep_for(50ms);
-    EXPECT_LT(TimeToTerminate(), kPromptStop);
+    EXPECT_LT(TimeToStop(run.Session()), kPromptStop);
 }
 
-TEST(TerminateLinkWorker, StopsAReadWithAFiveHundredSecondBudget) {
+TEST(StoppingTheWorker, StopsAReadWithAFiveHundredSecondBudget) {
     auto owned = std::make_unique<ScriptedPort>();  // never answers the preamble
     ScriptedPort& port = *owned;
     char name[] = "/tmp/tarven-worker-XXXXXX";
@@ -52,33 +53,33 @@ TEST(TerminateLinkWorker, StopsAReadWithAFiveHundredSecondBudget) {
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitForFrames(port, 1));
     std::this_thread::sleep_for(50ms);
-    EXPECT_LT(TimeToTerminate(), kPromptStop);
+    EXPECT_LT(TimeToStop(run.Session()), kPromptStop);
     EXPECT_EQ(port.Commands(), std::vector<std::uint16_t>{kCodeUploadPreamble});
     ::unlink(name);
 }
 
-TEST(TerminateLinkWorker, StopsAWriteTheDriverWillNotTake) {
+TEST(StoppingTheWorker, StopsAWriteTheDriverWillNotTake) {
     auto owned = std::make_unique<ScriptedPort>();
     owned->BlockWrites(true);
     LiveRun run(LinkMode::VersionQuery, std::move(owned));
     ASSERT_TRUE(run.Start());
     std::this_thread::sleep_for(50ms);  // inside the 5 s write wait by now
-    EXPECT_TRUE(LinkWorkerRunning());
-    EXPECT_LT(TimeToTerminate(), kPromptStop);
-    EXPECT_FALSE(LinkWorkerRunning());
+    EXPECT_TRUE(run.Session().Running());
+    EXPECT_LT(TimeToStop(run.Session()), kPromptStop);
+    EXPECT_FALSE(run.Session().Running());
 }
 
-TEST(TerminateLinkWorker, DoesNothingWithoutAWorkerOrWhenCalledTwice) {
-    TerminateLinkWorker();
+TEST(StoppingTheWorker, DoesNothingWithoutAWorkerOrWhenCalledTwice) {
     auto owned = std::make_unique<ScriptedPort>();
     LiveRun run(LinkMode::VersionQuery, std::move(owned));
+    run.Session().Stop();
     ASSERT_TRUE(run.Start());
-    TerminateLinkWorker();
-    TerminateLinkWorker();
-    EXPECT_FALSE(LinkWorkerRunning());
+    run.Session().Stop();
+    run.Session().Stop();
+    EXPECT_FALSE(run.Session().Running());
 }
 
-TEST(Teardown, ClosesThePortAndClearsTheLiveEnginePointer) {
+TEST(Teardown, ClosesThePort) {
     bool closed = false;
     auto owned = std::make_unique<ScriptedPort>();
     owned->SetClosedFlag(&closed);
@@ -88,11 +89,11 @@ TEST(Teardown, ClosesThePortAndClearsTheLiveEnginePointer) {
     std::this_thread::sleep_for(20ms);
     run.Stop();
     EXPECT_TRUE(closed);
-    EXPECT_EQ(LiveLinkEngine(), nullptr);
     ::unlink("/tmp/tarven-teardown-test.bin");
 }
 
-TEST(StartLinkWorker, NeedsALiveEngineAndRunsWithoutAWindow) {
+// The design's names reach a session only while it is made live.
+TEST(DesignFacade, StartsAndStopsOnlyTheLiveRunAndRunsWithoutAWindow) {
     ASSERT_EQ(LiveLinkEngine(), nullptr);
     EXPECT_EQ(StartLinkWorker(nullptr), 0);
 
@@ -101,13 +102,26 @@ TEST(StartLinkWorker, NeedsALiveEngineAndRunsWithoutAWindow) {
     });
     ScriptedPort& port = *owned;
     auto session = std::make_unique<LinkSession>(RunRequest{}, LinkTime(), std::move(owned));
-    ASSERT_EQ(LiveLinkEngine(), &session->Engine());
-    ASSERT_EQ(StartLinkWorker(nullptr), 1);
-    ASSERT_TRUE(WaitForFrames(port, 2));  // the request and the acknowledgement of the end code
-    TerminateLinkWorker();
-    EXPECT_EQ(session->Engine().notifyWindow, nullptr);
-    session.reset();
+    {
+        const LiveLinkRun live(*session);
+        ASSERT_EQ(LiveLinkEngine(), &session->Engine());
+        ASSERT_EQ(StartLinkWorker(nullptr), 1);
+        ASSERT_TRUE(WaitForFrames(port, 2));  // the request and the acknowledgement of the end code
+        TerminateLinkWorker();
+        EXPECT_FALSE(LinkWorkerRunning());
+    }
     EXPECT_EQ(LiveLinkEngine(), nullptr);
+}
+
+// The numbers the window adapters post, the design's own.
+TEST(DesignFacade, EachEventBecomesTheDesignsMessage) {
+    const std::pair<LinkEvent, DesignMessage> cases[] = {
+        {Progress{Progress::Step::Total, 1024}, {1231, 6, 1024}},
+        {Progress{Progress::Step::Position, 12}, {1231, 5, 12}},
+        {VersionReady{}, {1230, 1, 0}},
+        {Finished{kResultLengthMismatch, UploadDoubt::StrayReply}, {1230, 7, 2}},
+    };
+    for (const auto& [event, message] : cases) EXPECT_EQ(DesignMessageOf(event), message) << message.wParam;
 }
 
 TEST(StartLinkWorker, RunsTheReadBackForAnyModeButOneAndTwo) {

@@ -21,7 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// TerminateLinkWorker promises about 20 ms; the rest is room for a loaded machine.
+// A stop promises about 20 ms; the rest is room for a loaded machine.
 constexpr double kPromptStopMs = 200.0;
 
 // Blocks 1, 2, ... m in order; the last may be cut short where `cutAllowed`.
@@ -37,10 +37,9 @@ bool IsPrefixOfBlocks(const std::vector<int>& sequence, bool cutAllowed = false)
 double StopAndTearDown(LiveTransfer& run, const std::string& where) {
     const double ms = run.Stop();
     EXPECT_LT(ms, kPromptStopMs) << where;
-    EXPECT_FALSE(LinkWorkerRunning()) << where;
+    EXPECT_FALSE(run.Running()) << where;
     const std::string device = run.Sim().DevicePath();
     run.TearDown();
-    EXPECT_EQ(LiveLinkEngine(), nullptr) << where;
     // The port is closed and its lock released: the device opens again at once.
     PortStatus status;
     PortHandle again = OpenDevice(device, DefaultPortSettings(), &status);
@@ -88,7 +87,7 @@ TEST(CancelSoak, StoppingAtRandomMomentsIsPromptAndReleasesTheDevice) {
 
             // What the far side or the file holds is whole blocks, in order on a clean line.
             if (transfer == Transfer::ReadBack) {
-                std::ifstream in(run.File(), std::ios::binary);
+                std::ifstream in(run.Arrived(), std::ios::binary);
                 const Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
                 const auto blocks = SliceSequence(got, ImageSlices(image));
                 EXPECT_TRUE(blocks.empty() || blocks.back() > 0) << where << ": " << Describe(blocks);
@@ -108,7 +107,7 @@ TEST(CancelSoak, StoppingAtRandomMomentsIsPromptAndReleasesTheDevice) {
         LinkTime().SetSpeedUp(1.0);
     }
     std::ostringstream line;
-    line << "cancel at random moments: " << runs << " runs, slowest TerminateLinkWorker " << slowest << " ms; states:";
+    line << "cancel at random moments: " << runs << " runs, slowest stop " << slowest << " ms; states:";
     for (const auto& [phase, count] : phases) line << " [" << phase << " x" << count << ']';
     Note(line.str());
 }

@@ -49,7 +49,7 @@ TEST_F(KnownLimits, FourUnansweredEndCodesCountAsSuccessWithTheReceiverGone) {
     LiveTransfer run(Transfer::Upload, o, image, KindSoftware);
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.notifier.WaitForFinish(RealOf(60000)), kResultSuccess);
-    EXPECT_EQ(run.Engine()->uploadDoubt.load(), UploadDoubt::EndUnanswered);
+    EXPECT_EQ(run.notifier.Doubt(), UploadDoubt::EndUnanswered);
     ASSERT_TRUE(run.Sim().Vanished());
     const auto uploads = run.Sim().Uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -84,7 +84,7 @@ TEST_F(KnownLimits, ABlockLostToSilenceIsSkippedAndTheUploadSucceeds) {
     LiveTransfer run(Transfer::Upload, o, image, KindSoftware);
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.notifier.WaitForFinish(RealOf(90000)), kResultSuccess);
-    EXPECT_EQ(run.Engine()->uploadDoubt.load(), UploadDoubt::AckAfterRepeat);
+    EXPECT_EQ(run.notifier.Doubt(), UploadDoubt::AckAfterRepeat);
     const auto uploads = run.Sim().Uploads();
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_FALSE(uploads[0].complete);
@@ -115,7 +115,7 @@ TEST_F(KnownLimits, AReadBackStoresABlockTwiceWhenItsAcknowledgementIsLost) {
         ASSERT_TRUE(run.Start());
         EXPECT_EQ(run.notifier.WaitForFinish(RealOf(60000)), kResultLengthMismatch) << "lost ack " << c.lostAck;
         run.TearDown();
-        EXPECT_EQ(SliceSequence(FileBytes(run.File()), ImageSlices(image), UploadPayloads(image)[0]), c.file)
+        EXPECT_EQ(SliceSequence(FileBytes(run.Arrived()), ImageSlices(image), UploadPayloads(image)[0]), c.file)
             << "lost ack " << c.lostAck;
     }
 }

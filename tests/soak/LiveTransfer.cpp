@@ -22,32 +22,36 @@ LiveTransfer::LiveTransfer(Transfer transfer, const sim::SimOptions& options, co
     }
     sim_ = std::make_unique<sim::SimReceiver>(options);
     if (transfer == Transfer::ReadBack) sim_->SetReadBackImage(image);
-    OverridePortDevice(0, sim_->DevicePath());
     const RunRequest request{.mode = transfer == Transfer::Upload ? LinkMode::Upload : LinkMode::ReadBack,
                              .fileName = file_,
                              .kind = ImageKind(kind)};
-    session_ = std::make_unique<LinkSession>(request, LinkTime(), OpenRequestPort(request), &log);
+    session_ = std::make_unique<LinkSession>(request, LinkTime(),
+                                             OpenDevice(sim_->DevicePath(), PortSettingsFor(request.portIndex)), &log);
 }
 
 LiveTransfer::~LiveTransfer() {
     TearDown();
     sim_.reset();
     ::unlink(file_.c_str());
+    ::unlink((file_ + ".partial").c_str());
     ::rmdir(dir_.c_str());
 }
 
-bool LiveTransfer::Start() { return StartLinkWorker(&notifier) == 1; }
+std::string LiveTransfer::Arrived() const {
+    return ::access(file_.c_str(), F_OK) == 0 ? file_ : file_ + ".partial";
+}
+
+bool LiveTransfer::Start() { return session_ && session_->Start(&notifier); }
 
 double LiveTransfer::Stop() {
     const auto start = std::chrono::steady_clock::now();
-    TerminateLinkWorker();
+    if (session_) session_->Stop();
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 void LiveTransfer::TearDown() {
     if (!session_) return;
     session_.reset();
-    ClearPortOverrides();
 }
 
 std::string LiveTransfer::Phase() const {

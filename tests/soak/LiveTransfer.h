@@ -25,16 +25,20 @@ public:
     LiveTransfer(const LiveTransfer&) = delete;
     LiveTransfer& operator=(const LiveTransfer&) = delete;
 
-    bool Opened() const { return session_ && session_->Engine().port != nullptr; }
+    bool Opened() const { return session_ && session_->Engine().HasPort(); }
     bool Start();
-    // TerminateLinkWorker, timed: its real milliseconds.
+    // Stops the worker, timed: its real milliseconds.
     double Stop();
+    bool Running() const { return session_ && session_->Running(); }
+    bool DeviceGone() const { return session_ && session_->DeviceGone(); }
     // Deletes the engine (closing its port and file) and drops the COM1 mapping.
     void TearDown();
 
     sim::SimReceiver& Sim() { return *sim_; }
-    LinkEngine* Engine() { return session_ ? &session_->Engine() : nullptr; }
     const std::string& File() const { return file_; }
+    // What a read-back received: the file once a whole image took its place,
+    // else what the run kept beside it.
+    std::string Arrived() const;
     Transfer Kind() const { return transfer_; }
     // Where the run is, from the frames the engine has sent and received so far.
     std::string Phase() const;

@@ -178,7 +178,7 @@ void PrintMatrix(std::ostream& out) {
     out << std::left << std::setw(27) << "all" << std::right << std::setw(5) << runs;
     for (int o = 0; o < int(Outcome::Count); ++o) out << std::setw(11) << totals[o];
     out << std::setw(9) << seconds << std::setw(10) << "" << std::setw(7) << early << '\n';
-    out << "(secs: real time of the runs; stop-ms: slowest TerminateLinkWorker; early: counted as identical,\n"
+    out << "(secs: real time of the runs; stop-ms: slowest stop of a worker; early: counted as identical,\n"
            " but result 1 came before the receiver had taken the end code, an acknowledgement meant for an\n"
            " earlier block taken for the end code's; slow-s: link seconds of the slowest run that ended on its own)\n";
 

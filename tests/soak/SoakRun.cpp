@@ -91,7 +91,7 @@ Setup SetupOf(Transfer transfer, std::uint64_t seed, std::mt19937_64& rng) {
 std::uint16_t ExpectedStartCode(std::int32_t kind) {
     static constexpr std::uint16_t kLevel0StartCodes[] = {30, 49, 55, 18, 34};
     if (kind > KindSoftwareDataLoader) return kCodeChipStart;
-    return kLevel0StartCodes[std::size_t(KindIndex(kind))];
+    return kLevel0StartCodes[std::size_t(kind - KindFactoryData)];
 }
 
 Bytes ReadFile(const std::string& path) {
@@ -178,13 +178,12 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
         bool pcAsking = PcQuietMs(run.log, start) * timing.speedUp < window;
 
         report.stopMs = run.Stop();
-        if (transfer == Transfer::Upload && run.Engine()) report.doubt = run.Engine()->uploadDoubt.load();
-        if (LinkWorkerRunning()) report.problems.push_back("worker still running after TerminateLinkWorker");
+        if (transfer == Transfer::Upload) report.doubt = run.notifier.Doubt();
+        if (run.Running()) report.problems.push_back("worker still running after its stop");
         run.TearDown();
-        if (LiveLinkEngine() != nullptr) report.problems.push_back("the live engine outlived its teardown");
         if (!run.notifier.Boxes().empty()) report.problems.push_back("message box: " + run.notifier.Boxes().front());
 
-        const std::string file = run.File();
+        const std::string file = run.Arrived();
         auto uploadDelivered = [&] {
             const auto uploads = sim.Uploads();
             if (uploads.empty()) return false;

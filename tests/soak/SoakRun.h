@@ -59,7 +59,7 @@ struct RunReport {
     std::string detail;                 // what the far side got, for the log
     std::string timeline;               // both sides' frames, kept for failing runs only
     double seconds = 0;                 // real time from start to finish (or watchdog)
-    double stopMs = 0;                  // TerminateLinkWorker's own time
+    double stopMs = 0;                  // the worker's stop, its own time
     double speedUp = 1;                 // the link clock's speed in this run
     // Upload: result 1 came while the last frames were still on their way;
     // the receiver got the whole image only after the PC had called it done.

@@ -28,7 +28,10 @@ void SoakNotifier::OnLinkEvent(const LinkEvent& event) {
     const auto* finished = std::get_if<Finished>(&event);
     if (!finished) return;
     std::lock_guard lock(mutex_);
-    if (result_ < 0) result_ = finished->result;
+    if (result_ < 0) {
+        result_ = finished->result;
+        doubt_ = finished->doubt;
+    }
     changed_.notify_all();
 }
 
@@ -46,6 +49,11 @@ int SoakNotifier::WaitForFinish(std::chrono::milliseconds limit) {
 int SoakNotifier::Result() const {
     std::lock_guard lock(mutex_);
     return result_;
+}
+
+UploadDoubt SoakNotifier::Doubt() const {
+    std::lock_guard lock(mutex_);
+    return doubt_;
 }
 
 std::vector<std::string> SoakNotifier::Boxes() const {

@@ -32,12 +32,15 @@ public:
     // The finishing event's result, or -1 when none arrives within `limit`.
     int WaitForFinish(std::chrono::milliseconds limit);
     int Result() const;
+    // The finishing event's doubt; None until it came.
+    UploadDoubt Doubt() const;
     std::vector<std::string> Boxes() const;
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     int result_ = -1;
+    UploadDoubt doubt_ = UploadDoubt::None;
     std::vector<std::string> boxes_;
 };
 

@@ -9,6 +9,7 @@
 
 #include "LinkClock.h"
 #include "LinkEngine.h"
+#include "LinkSession.h"
 #include "PortAccess.h"
 
 namespace tarven::soak {
@@ -33,20 +34,20 @@ VerifyVerdict VerifyByReadBack(sim::SimReceiver& sim, const Bytes& image, std::i
 
     const double before = LinkTime().SpeedUp();
     LinkTime().SetSpeedUp(linkSpeedUp);
-    OverridePortDevice(0, sim.DevicePath());
     SoakNotifier notifier;
-    auto session =
-        std::make_unique<LinkSession>(RunRequest{.mode = LinkMode::ReadBack, .fileName = file, .kind = ImageKind(kind)}, LinkTime());
+    const PortMap ports({sim.DevicePath(), "", "", "", "", ""});
+    auto session = std::make_unique<LinkSession>(
+        RunRequest{.mode = LinkMode::ReadBack, .fileName = file, .kind = ImageKind(kind)}, LinkTime(), ports);
     int result = -1;
-    if (session->Engine().port && StartLinkWorker(&notifier) == 1)
+    if (session->Engine().HasPort() && session->Start(&notifier))
         result = notifier.WaitForFinish(std::chrono::milliseconds(LinkTime().RealMs(boundLinkMs) + 1000));
     session.reset();
-    ClearPortOverrides();
     LinkTime().SetSpeedUp(before);
 
     std::ifstream in(file, std::ios::binary);
     const Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ::unlink(file.c_str());
+    ::unlink((file + ".partial").c_str());
     if (result != kResultSuccess) return VerifyVerdict::NotDone;
     return got == image ? VerifyVerdict::Identical : VerifyVerdict::Different;
 }

@@ -52,7 +52,7 @@ TEST(VanishSoak, TheWorkerIdlesWhileTheDeviceIsGoneAndStillStops) {
                 bool sawGone = false;
                 for (int i = 0; i < 20; ++i) {
                     std::this_thread::sleep_for(50ms);
-                    sawGone = sawGone || run.Engine()->DeviceGone();
+                    sawGone = sawGone || run.DeviceGone();
                 }
                 const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
                 const double share = (ThreadCpuSeconds(worker) - cpu0) / wall;

@@ -73,7 +73,6 @@ int main(int argc, char** argv) {
     options.version.hardware = "HW-DEMO-2";
     options.version.software = "SW 2.41 DEMO";
     sim::SimReceiver receiver(options);
-    ::setenv("TARVEN_COM1", receiver.DevicePath().c_str(), 1);
 
     // /var/tmp is usually quieter than /tmp, which the folder browser shows.
     const QString work = "/var/tmp/tarven-tour-" + QString::number(::getpid());

@@ -14,7 +14,6 @@
 
 #include "AboutDialog.h"
 #include "DialogTemplate.h"
-#include "LinkEngine.h"
 #include "MainDialog.h"
 #include "PasswordDialog.h"
 #include "UiTestSupport.h"
@@ -78,7 +77,7 @@ TEST(MainWindowView, ControlsDrawTheModelAndForwardKindsAndSelections) {
 TEST(MainWindowView, AClickOnTheHighlightedPortEntryChoosesIt) {
     TempFolder folder;
     test::Pty com2;
-    test::MappedPorts ports({{1, com2.Device()}});
+    const PortMap ports = test::PortsOn({{1, com2.Device()}});
     const std::function<void(QListWidget*)> clicks[] = {
         [](QListWidget* list) {
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
@@ -88,19 +87,14 @@ TEST(MainWindowView, AClickOnTheHighlightedPortEntryChoosesIt) {
         [](QListWidget* list) { QTest::keyClick(list, Qt::Key_Return); },
     };
     // The port a run is handed is the one the technician chose.
-    auto portOfARun = [](MainDialog& window) {
-        int portIndex = -1;
-        test::FakeWorker worker([&portIndex](LinkNotifier* run, LinkEngine* engine) {
-            portIndex = engine->settings.portIndex;
-            run->OnLinkEvent(Finished{kResultFailure});
-            return 1;
-        });
+    const test::ScriptedSessions sessions(test::FinishingRun(kResultFailure));
+    auto portOfARun = [&sessions](MainDialog& window) {
         test::ClickControl(&window, 11970);
-        return portIndex;
+        return sessions.Started().empty() ? -1 : sessions.Started().back().portIndex;
     };
     for (const auto& click : clicks) {
         UiProgram program;
-        MainDialog window(program, ports.Map());
+        MainDialog window(program, ports, sessions.Factory());
         window.show();
         auto* list = FindControlAs<QListWidget>(&window, 11973);
         ASSERT_EQ(list->currentRow(), 0);

@@ -21,16 +21,17 @@
 namespace tarven {
 namespace {
 
-using test::FakeWorker;
 using test::Messages;
 using test::WhenModal;
 
 // A dialog of an upload or read-back, its events delivered as the window's
 // thread receives them.
 struct UploadDialog {
+    UiProgram program;
     TransferDialog dialog;
     UploadDialog(const std::string& fileName, bool sending)
-        : dialog(RunRequest{.mode = sending ? LinkMode::Upload : LinkMode::ReadBack, .fileName = fileName}, nullptr) {}
+        : dialog(program, RunRequest{.mode = sending ? LinkMode::Upload : LinkMode::ReadBack, .fileName = fileName},
+                 test::ScriptedSessions().Factory(), nullptr) {}
     void Deliver(const LinkEvent& event) {
         LinkMessageEvent message(event);
         QCoreApplication::sendEvent(&dialog, &message);
@@ -102,13 +103,14 @@ TEST(TransferDialogProgress, StatusLineShowsANameTheBufferHoldsWholeAndShortensA
 struct ModalRun {
     TransferOutcome outcome;
     bool engineLeft = true;
-    ModalRun(FakeWorker::Script script, LinkMode mode, std::function<void(TransferDialog*)> whileOpen = {}) {
-        FakeWorker worker(std::move(script));
-        TransferDialog dialog(RunRequest{.mode = mode}, nullptr);
+    ModalRun(test::ScriptedSessions::Script script, LinkMode mode, std::function<void(TransferDialog*)> whileOpen = {}) {
+        const test::ScriptedSessions sessions(std::move(script));
+        UiProgram program;
+        TransferDialog dialog(program, RunRequest{.mode = mode}, sessions.Factory(), nullptr);
         if (whileOpen) WhenModal<TransferDialog>(whileOpen);
         dialog.exec();
         outcome = dialog.Outcome();
-        engineLeft = LiveLinkEngine() != nullptr;
+        engineLeft = sessions.Alive() > 0;
     }
 };
 
@@ -117,14 +119,14 @@ TEST(TransferDialogRun, WorkerEventsAndTheCancelButtonReachTheModel) {
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i + 1);
     QElapsedTimer clock;
     clock.start();
-    const ModalRun version(FakeWorker::VersionBlock(block), LinkMode::VersionQuery);
+    const ModalRun version(test::VersionBlockRun(block), LinkMode::VersionQuery);
     EXPECT_GE(clock.elapsed(), 200) << "the window stays up a moment after a version block";
     EXPECT_TRUE(std::equal(block.begin(), block.end(), version.outcome.versionBlock.begin()));
     EXPECT_FALSE(version.engineLeft);
 
-    const ModalRun finished(FakeWorker::Finishing(2), LinkMode::ReadBack);
+    const ModalRun finished(test::FinishingRun(2), LinkMode::ReadBack);
     EXPECT_EQ(finished.outcome.runResult, 2);
-    const ModalRun cancelled(FakeWorker::Silent(), LinkMode::Upload, [](TransferDialog* d) { test::ClickControl(d, 2); });
+    const ModalRun cancelled(test::SilentRun(), LinkMode::Upload, [](TransferDialog* d) { test::ClickControl(d, 2); });
     EXPECT_TRUE(cancelled.outcome.cancelled);
     EXPECT_FALSE(cancelled.engineLeft);
 }
@@ -132,7 +134,7 @@ TEST(TransferDialogRun, WorkerEventsAndTheCancelButtonReachTheModel) {
 TEST(WorkerMessageBoxes, ShownOnTheWindowThreadAndNeverBlockAStop) {
     Messages messages;
     std::stop_source running;
-    std::thread asking([&] { ShowMessageFromAnyThread(QStringLiteral("from the worker"), running.get_token()); });
+    std::thread asking([&] { ShowMessageFromAnyThread(messages.program.Messages(), QStringLiteral("from the worker"), running.get_token()); });
     EXPECT_TRUE(test::SpinUntil([&] { return !messages.texts.isEmpty(); }));
     asking.join();
     EXPECT_EQ(messages.texts, QStringList{"from the worker"});
@@ -141,7 +143,7 @@ TEST(WorkerMessageBoxes, ShownOnTheWindowThreadAndNeverBlockAStop) {
     // busy (here: joining it) and has not shown the box yet.
     std::stop_source stopping;
     auto done = std::async(std::launch::async, [&] {
-        ShowMessageFromAnyThread(QStringLiteral("late"), stopping.get_token());
+        ShowMessageFromAnyThread(messages.program.Messages(), QStringLiteral("late"), stopping.get_token());
     });
     stopping.request_stop();
     EXPECT_EQ(done.wait_for(std::chrono::seconds(2)), std::future_status::ready);

@@ -48,59 +48,35 @@ Messages::Messages() {
         if (onMessage) onMessage(text);
     };
     program.Messages().SetHook(collect);
-    savedProcessHook_ = SetMessageHook(collect);
 }
 
-Messages::~Messages() { SetMessageHook(savedProcessHook_); }
-
-FakeWorker::FakeWorker(Script script) {
-    saved_ = TransferModel::SetWorkerStarter([this, script](LinkNotifier* window) {
-        LinkEngine* engine = LiveLinkEngine();
-        runs.push_back({int(engine->mode), engine->fileName, engine->imageKind, engine->accessLevel, engine->sendingFlag});
-        return script(window, engine);
-    });
-}
-
-FakeWorker::~FakeWorker() { TransferModel::SetWorkerStarter(saved_); }
-
-FakeWorker::Script FakeWorker::Finishing(int result) {
-    return [result](LinkNotifier* window, LinkEngine*) {
+ScriptedSessions::Script FinishingRun(int result) {
+    return [result](LinkNotifier* window, const RunRequest&) {
         window->OnLinkEvent(Progress{Progress::Step::Total, 64});
         window->OnLinkEvent(Progress{Progress::Step::Position, 64});
         window->OnLinkEvent(Finished{result});
-        return 1;
+        return true;
     };
 }
 
-FakeWorker::Script FakeWorker::Silent() {
-    return [](LinkNotifier*, LinkEngine*) { return 1; };
+ScriptedSessions::Script SilentRun() {
+    return [](LinkNotifier*, const RunRequest&) { return true; };
 }
 
-FakeWorker::Script FakeWorker::VersionBlock(const std::vector<std::uint8_t>& block) {
-    return [block](LinkNotifier* window, LinkEngine*) {
+ScriptedSessions::Script VersionBlockRun(const std::vector<std::uint8_t>& block) {
+    return [block](LinkNotifier* window, const RunRequest&) {
         VersionReady ready;
         std::copy_n(block.begin(), std::min(block.size(), ready.block.size()), ready.block.begin());
         window->OnLinkEvent(Progress{Progress::Step::Total, kVersionTotal});
         window->OnLinkEvent(ready);
-        return 1;
+        return true;
     };
 }
 
-MappedPorts::MappedPorts(const std::map<int, std::string>& devices) : map_(NoPorts()) {
-    Reset();
-    for (const auto& [index, device] : devices) {
-        map_.Override(index, device);
-        setenv(("TARVEN_COM" + std::to_string(index + 1)).c_str(), device.c_str(), 1);
-    }
-}
-
-MappedPorts::~MappedPorts() { Reset(); }
-
-tarven::PortMap NoPorts() { return tarven::PortMap(std::array<std::string, kPortCount>{}); }
-
-void MappedPorts::Reset() {
-    for (int i = 1; i <= kPortCount; ++i)
-        setenv(("TARVEN_COM" + std::to_string(i)).c_str(), ("/nonexistent/tarven-test-com" + std::to_string(i)).c_str(), 1);
+tarven::PortMap PortsOn(const std::map<int, std::string>& devices) {
+    tarven::PortMap ports = NoPorts();
+    for (const auto& [index, device] : devices) ports.Override(index, device);
+    return ports;
 }
 
 Pty::Pty() {

@@ -17,6 +17,7 @@
 #include "LinkNotifier.h"
 #include "MessageHook.h"
 #include "PortMap.h"
+#include "ScriptedSession.h"
 #include "TransferDialog.h"
 #include "UiProgram.h"
 
@@ -46,64 +47,28 @@ private:
     QString saved_;
 };
 
-// A program whose message boxes, of every window it is handed to, only
+// A program whose message boxes, in every window it is handed to, only
 // collect their texts.
 class Messages {
 public:
     Messages();
-    ~Messages();
+    Messages(const Messages&) = delete;
+    Messages& operator=(const Messages&) = delete;
     UiProgram program;
     QStringList texts;
     // Called with each text as its box would be shown.
     std::function<void(const QString&)> onMessage;
-
-private:
-    MessageHook savedProcessHook_;
 };
 
-// What a run was handed when its worker was started.
-struct StartedRun {
-    int mode = 0;
-    std::string fileName;
-    std::int32_t imageKind = 0;
-    AccessLevel accessLevel = AccessLevel(-1);
-    std::int32_t sendingFlag = -1;
-};
+// Scripts for a run played by ScriptedSessions, for the common endings.
+ScriptedSessions::Script FinishingRun(int result);  // a transfer ending with Finished{result}
+ScriptedSessions::Script SilentRun();               // a worker that reports nothing
+ScriptedSessions::Script VersionBlockRun(const std::vector<std::uint8_t>& block);
 
-// Takes the link worker's place: when a TransferDialog starts its run, the
-// script is called with the dialog to report to and the live engine, and its
-// return value is what starting the worker returned.
-class FakeWorker {
-public:
-    using Script = std::function<int(LinkNotifier*, LinkEngine*)>;
-    explicit FakeWorker(Script script);
-    ~FakeWorker();
-    std::vector<StartedRun> runs;
-
-    // Scripts for the common endings.
-    static Script Finishing(int result);  // a transfer ending with Finished{result}
-    static Script Silent();               // a worker that reports nothing
-    static Script VersionBlock(const std::vector<std::uint8_t>& block);
-
-private:
-    TransferModel::WorkerStarter saved_;
-};
-
-// COM1..COM6 for this test, as its windows are handed them; unnamed ports
-// have no device. The runs' own way to a port sees the same devices.
-class MappedPorts {
-public:
-    explicit MappedPorts(const std::map<int, std::string>& devices);
-    ~MappedPorts();
-    const tarven::PortMap& Map() const { return map_; }
-    static void Reset();  // the runs' ports all mapped to paths that do not exist
-
-private:
-    tarven::PortMap map_;
-};
-
-// No port at all.
-tarven::PortMap NoPorts();
+// COM1..COM6 as a test hands them to its windows: these devices, and no
+// device for the ports not named, so nothing reaches a port of the machine.
+tarven::PortMap PortsOn(const std::map<int, std::string>& devices);
+inline tarven::PortMap NoPorts() { return tarven::PortMap::None(); }
 
 // A pseudo-terminal whose slave side ProbePort can open.
 class Pty {

@@ -8,8 +8,6 @@ int main(int argc, char** argv) {
     // No screen is needed, and listing the tests at build time runs this too,
     // where ctest's environment does not apply.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // No test may touch a serial device of the machine it runs on.
-    tarven::test::MappedPorts::Reset();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -17,25 +17,63 @@
 namespace tarven {
 namespace {
 
-TEST(WinPortSettings, DriverRecordCarriesTheLineSettingsAndNothingElse) {
-    PortSettings s;
+// What a strict driver does with a record: it hands out its own (with
+// flow control on and limits of its own), and refuses one whose XON and XOFF
+// characters are equal or whose speed its chip cannot make (here 57,600).
+struct StrictDriver {
+    static inline DCB applied{};
+    static inline int refusals = 0;
+    static BOOL WINAPI Get(HANDLE, LPDCB dcb) {
+        DCB own{};
+        own.DCBlength = sizeof own;
+        own.BaudRate = 9600;
+        own.fOutX = own.fInX = own.fOutxCtsFlow = 1;
+        own.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        own.fDtrControl = DTR_CONTROL_HANDSHAKE;
+        own.XonLim = 2048;
+        own.XoffLim = 512;
+        *dcb = own;
+        return TRUE;
+    }
+    static BOOL WINAPI Set(HANDLE, LPDCB dcb) {
+        if (dcb->XonChar == dcb->XoffChar || dcb->BaudRate == 57600) {
+            ++refusals;
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        applied = *dcb;
+        return TRUE;
+    }
+    static constexpr CommCalls kCalls{Get, Set};
+};
+
+TEST(WinPortSettings, TheRecordAStrictDriverTakesAndASpeedItRefuses) {
+    HANDLE events = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);  // any handle: the fake ignores it
+    PortHandle port = WinSerialPort::Adopt(events, "\\\\.\\COM7", StrictDriver::kCalls);
+    ASSERT_TRUE(port);
+    PortSettings s = DefaultPortSettings();
     s.portIndex = 5;
-    s.baudRate = 57600;
-    s.byteSize = 7;
-    s.parity = 2;
-    s.stopBits = 2;
-    const DCB dcb = DriverRecord(s);
+    ASSERT_TRUE(port->Apply(s)) << "refused " << StrictDriver::refusals << " time(s)";
+    const DCB& dcb = StrictDriver::applied;
     EXPECT_EQ(dcb.DCBlength, 28u);
-    EXPECT_EQ(dcb.BaudRate, 57600u);
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
     EXPECT_EQ(dcb.fBinary, 1u);
-    EXPECT_EQ(dcb.ByteSize, 7);
-    EXPECT_EQ(dcb.Parity, 2);
-    EXPECT_EQ(dcb.StopBits, 2);
-    // No flow control of any kind, and the port index stays out of the driver's reserved word.
-    EXPECT_EQ(dcb.fParity | dcb.fOutxCtsFlow | dcb.fOutxDsrFlow | dcb.fDtrControl | dcb.fDsrSensitivity, 0u);
-    EXPECT_EQ(dcb.fOutX | dcb.fInX | dcb.fErrorChar | dcb.fNull | dcb.fRtsControl | dcb.fAbortOnError, 0u);
+    // No flow control of any kind, DTR and RTS low, and the port index stays out of the driver's reserved word.
+    EXPECT_EQ(dcb.fParity | dcb.fOutxCtsFlow | dcb.fOutxDsrFlow | dcb.fDsrSensitivity, 0u);
+    EXPECT_EQ(dcb.fOutX | dcb.fInX | dcb.fErrorChar | dcb.fNull | dcb.fAbortOnError, 0u);
+    EXPECT_EQ(dcb.fDtrControl, unsigned(DTR_CONTROL_DISABLE));
+    EXPECT_EQ(dcb.fRtsControl, unsigned(RTS_CONTROL_DISABLE));
     EXPECT_EQ(dcb.wReserved, 0);
-    EXPECT_EQ(dcb.XonChar | dcb.XoffChar | dcb.ErrorChar | dcb.EofChar | dcb.EvtChar, 0);
+    EXPECT_EQ(dcb.XonChar, 0x11);
+    EXPECT_EQ(dcb.XoffChar, 0x13);
+    EXPECT_EQ(dcb.XonLim, 2048) << "the driver's own limits stay";
+
+    s.baudRate = 57600;
+    EXPECT_FALSE(port->Apply(s)) << "a refused speed is reported, never taken as set";
+    EXPECT_EQ(StrictDriver::applied.BaudRate, 115200u);
 }
 
 TEST(WinPorts, ComNamesAndDeviceOverrides) {
