@@ -124,13 +124,15 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
     std::int64_t idleUs = 0;
     std::int64_t flowWaitUs = 0;
     int gathered = 0;
+    std::chrono::steady_clock::time_point firstBytes{};
     while (gathered < wanted && !StopRequested()) {
         if (port_) {
             const int n = port_->ReadQueued(destination + gathered, wanted - gathered);
             deviceGone_.store(n == SerialPort::kGone, std::memory_order_relaxed);
             if (n > 0) {
+                if (gathered == 0) firstBytes = std::chrono::steady_clock::now();
                 gathered += n;
-                flowWaitUs = gathered < wanted ? AwaitFlow(wanted - gathered) : 0;
+                flowWaitUs = gathered < wanted ? AwaitFlow(gathered, wanted - gathered, firstBytes) : 0;
                 continue;
             }
         }
@@ -157,11 +159,16 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
     return gathered;
 }
 
-std::int64_t LinkEngine::AwaitFlow(int missing) {
+std::int64_t LinkEngine::AwaitFlow(int gathered, int missing, std::chrono::steady_clock::time_point firstBytes) {
     // Bytes are coming: rather than wake for every few the driver hands on,
     // sleep until all but the last millisecond of them could have arrived at
     // the line's speed. The wake event ends the sleep at once for a stop.
-    const std::int64_t wireUs = std::int64_t(missing) * 10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1);
+    // Bytes that came faster than twice the line's pace come from no paced
+    // line (a pseudo-terminal with nobody pacing it): the rest is read at once.
+    const std::int64_t byteUs = 10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1);
+    const auto sinceFirst = std::chrono::steady_clock::now() - firstBytes;
+    if (std::chrono::duration_cast<std::chrono::microseconds>(sinceFirst).count() * 2 < gathered * byteUs) return 0;
+    const std::int64_t wireUs = std::int64_t(missing) * byteUs;
     const int sleepMs = int(std::min<std::int64_t>((wireUs - kFlowSlackUs) / 1000, kFlowWaitMaxMs));
     if (sleepMs < kFlowWaitMinMs) return 0;
     const std::int64_t before = clock_.NowUs();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -132,8 +133,9 @@ public:
 private:
     void AttachStop(std::stop_token token);
     void NoteLineClear(std::int64_t writeStartUs, int bytes);
-    // ReadPort's wait while `missing` bytes are still on their way; the link time it took.
-    std::int64_t AwaitFlow(int missing);
+    // ReadPort's wait while `missing` bytes are still on their way, after
+    // `gathered` arrived since `firstBytes`; the link time it took.
+    std::int64_t AwaitFlow(int gathered, int missing, std::chrono::steady_clock::time_point firstBytes);
     void IdleUntilStopped();
 
     const RunRequest request_;
