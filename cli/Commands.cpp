@@ -166,6 +166,7 @@ RunSetup SetupFor(const Options& options, LinkMode mode, int portIndex, const st
     setup.level = level;
     setup.timeoutSeconds = EffectiveTimeoutSeconds(options);
     setup.timeoutRestartsOnProgress = mode != LinkMode::VersionQuery;
+    setup.jsonTrace = options.traceJson;
     return setup;
 }
 

@@ -77,7 +77,7 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
     }
     const std::string device = port ? port->Device() : std::string();
     JsonTrace json;
-    FrameTracer* frames = tracer && JsonTraceChosen() ? static_cast<FrameTracer*>(&json) : tracer;
+    FrameTracer* frames = tracer && setup.jsonTrace ? static_cast<FrameTracer*>(&json) : tracer;
     LinkSession session(setup, LinkTime(), std::move(port), frames);
     if (!session.Start(&notifier)) {
         outcome.messageBoxes = notifier.Boxes();

@@ -36,6 +36,8 @@ struct RunSetup : RunRequest {
     // When set, the port comes back here after the run instead of being
     // closed, so a read-back can follow on the same open line.
     PortHandle* keepPort = nullptr;
+    // --trace=json: the traced frames go out as JSON lines (TraceJson.h).
+    bool jsonTrace = false;
 };
 
 enum class RunEnd { Finished, VersionReady, TimedOut, Vanished, Interrupted, NotStarted };

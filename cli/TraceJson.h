@@ -30,13 +30,6 @@
 
 namespace tarven::cli {
 
-enum class TraceFormat { Text, Json };
-
-// Chosen once by main from the command line, before any run starts.
-inline std::atomic<TraceFormat> g_traceFormat{TraceFormat::Text};
-inline void SetTraceFormat(TraceFormat format) { g_traceFormat.store(format); }
-inline bool JsonTraceChosen() { return g_traceFormat.load() == TraceFormat::Json; }
-
 class JsonTrace final : public FrameTracer {
 public:
     explicit JsonTrace(std::FILE* err = stderr) : err_(err) {}

@@ -9,7 +9,6 @@
 #include "Commands.h"
 #include "LinkRun.h"
 #include "ProcessPlatform.h"
-#include "TraceJson.h"
 
 using namespace tarven::cli;
 
@@ -30,7 +29,6 @@ int main(int argc, char** argv) {
     console.stdinIsTerminal = StreamIsTerminal(stdin);
 
     const Options& options = parsed.options;
-    if (options.traceJson) SetTraceFormat(TraceFormat::Json);
     const tarven::PortMap ports = TargetPorts(options);
     switch (options.verb) {
         case Verb::Ports: return RunPortsCommand(options, ports, console);
