@@ -70,7 +70,7 @@ ScriptedSessions::Script VersionBlockRun(const std::vector<std::uint8_t>& block)
 tarven::PortMap PortsOn(const std::map<int, std::string>& devices);
 inline tarven::PortMap NoPorts() { return tarven::PortMap::None(); }
 
-// A pseudo-terminal whose slave side ProbePort can open.
+// A pseudo-terminal whose slave side a PortMap can open.
 class Pty {
 public:
     Pty();
