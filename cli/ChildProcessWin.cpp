@@ -73,7 +73,7 @@ std::string ChildProcess::Start(const std::string& program, const std::vector<st
                                  0, nullptr);
 
     std::string line = Quoted(program);
-    for (const auto& a : args) line += " " + Quoted(a);
+    for (const auto& a : args) line.append(" ").append(Quoted(a));  // not " " + ...: GCC 12's false -Wrestrict
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -10,8 +10,12 @@ std::string FormatProgressBar(long totalKb, long positionKb, int width) {
     const long shown = std::min(positionKb, totalKb);
     const int filled = totalKb > 0 ? int(shown * width / totalKb) : width;
     const long percent = totalKb > 0 ? shown * 100 / totalKb : 100;
-    return "[" + std::string(std::size_t(filled), '#') + std::string(std::size_t(width - filled), '-') + "] " +
-           std::to_string(positionKb) + "/" + std::to_string(totalKb) + " KB " + std::to_string(percent) + "%";
+    // Appended piece by piece: a literal in front of a temporary string makes
+    // GCC 12 at -O3 see an overlapping copy that cannot happen (-Wrestrict).
+    std::string bar(1, '[');
+    bar.append(std::size_t(filled), '#').append(std::size_t(width - filled), '-');
+    bar.append("] ").append(std::to_string(positionKb)).append("/").append(std::to_string(totalKb));
+    return bar.append(" KB ").append(std::to_string(percent)).append("%");
 }
 
 int ProgressTenths(long totalKb, long positionKb) {

@@ -14,7 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Windows 7 and later: CancelIoEx and friends.
+# Windows 7 and later: CancelIoEx and friends. These only seed the flags: a
+# CMAKE_CXX_FLAGS given on the command line replaces them, so the strict
+# warnings come in through TARVEN_WERROR, never through the flags.
 set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0601 -DWIN32_LEAN_AND_MEAN -DNOMINMAX")
 set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t room = data[0] * 32u;
     auto owned = std::make_unique<fuzz::MemoryPort>(data + 1, size - 1);
     fuzz::MemoryPort& port = *owned;
-    LinkEngine engine(RunRequest{.mode = LinkMode::ReadBack}, LinkTime(), std::move(owned));
+    RunRequest request;
+    request.mode = LinkMode::ReadBack;
+    LinkEngine engine(request, LinkTime(), std::move(owned));
     std::vector<std::uint8_t> destination(room);
     for (int frames = 0; frames < 10000 && !port.Exhausted(); ++frames) {
         std::uint32_t length = 0;

@@ -109,7 +109,10 @@ void LinkEngine::Pause(int ms) {
     while (!StopRequested()) {
         const std::int64_t left = end - clock.NowUs();
         if (left <= 0) return;
-        YieldMs(std::min(kWaitSliceMs, clock.RealMs((left + 999) / 1000)));
+        // The wake event ends a wait at once for a stop, so a pause is one
+        // wait; without it, slices keep the stop prompt.
+        const int realMs = clock.RealMs((left + 999) / 1000);
+        YieldMs(wake_ ? realMs : std::min(kWaitSliceMs, realMs));
     }
 }
 

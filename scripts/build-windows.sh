@@ -6,6 +6,8 @@
 # Installs the Debian packages it needs first; present ones are skipped.
 # --with-wine also installs wine64 and its fonts, which run the results here,
 # and the virtual display, input and screenshot tools the window's tests use.
+# TARVEN_WERROR=ON builds with the strict warnings, failing on any (as the
+# Linux build's option of that name does).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,7 +31,7 @@ fi
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTARVEN_WERROR="${TARVEN_WERROR:-OFF}" "${launcher[@]}" >/dev/null
 cmake --build "$build" --target tarven-link tarven-updater link_tests show_template window_texts -j "${TARVEN_JOBS:-2}"
 
 version=$(sed -n 's/^project(.* VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")

@@ -7,6 +7,7 @@
 # tests it under wine64 against the simulator.
 #   TARVEN_QUICK=1   only the plain build and its tests
 #   TARVEN_FUZZ_SECONDS=N   time per fuzzer (default 60)
+#   TARVEN_SKIP_WINDOWS=1   skip the Windows stage (without it, a stage that cannot run fails)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
