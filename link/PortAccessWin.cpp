@@ -71,8 +71,10 @@ std::array<std::string, kPortCount> PortMap::Mapped() const {
 
 std::array<std::string, kPortCount> PortMap::Devices() const {
     std::array<std::string, kPortCount> devices = Mapped();
-    for (std::size_t i = 0; i < devices.size(); ++i)
-        if (!overrides_[i].empty()) devices[i] = DeviceName(overrides_[i]);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (!overrides_[i].empty()) devices[i] = overrides_[i];
+        if (!devices[i].empty()) devices[i] = DeviceName(devices[i]);
+    }
     return devices;
 }
 
