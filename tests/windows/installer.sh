@@ -28,7 +28,7 @@ finish() { kill "$xvfb" 2>/dev/null || true; }
 trap finish EXIT
 
 echo "-- silent install"
-(cd "$work" && timeout 120 "$wine" "$setup" /S) || fail "the installer failed (exit $?)"
+(cd "$work" && timeout 120 "$wine" "$setup" /S) >"$work/install.log" 2>&1 || fail "the installer failed (exit $?)"
 for file in tarven-updater.exe tarven-link.exe README.txt uninstall.exe; do
     [ -f "$program_files/$file" ] || fail "$file is not under Program Files"
 done
@@ -59,7 +59,7 @@ if xdotool search --name '^TARVEN Updater V1.0$' >/dev/null 2>&1; then fail "\"S
 echo "-- silent uninstall"
 # The uninstaller runs from a copy of itself in the temporary folder, so that
 # it can delete itself: what it leaves is checked once that copy has ended.
-(cd "$work" && timeout 120 "$wine" "C:\\Program Files\\TARVEN Updater\\uninstall.exe" /S) ||
+(cd "$work" && timeout 120 "$wine" "C:\\Program Files\\TARVEN Updater\\uninstall.exe" /S) >"$work/uninstall.log" 2>&1 ||
     fail "the uninstaller failed (exit $?)"
 for _ in $(seq 300); do
     [ -e "$program_files" ] || [ -e "$shortcut" ] || "$wine" reg query "$key" >/dev/null 2>&1 || break
