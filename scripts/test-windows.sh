@@ -168,7 +168,7 @@ wait "$upload" || status=$?
 stop_sim
 [ "$status" = 130 ] || fail "Ctrl-C ended the run with exit $status, not 130: $(tail -3 "$work/cancel.log")"
 
-step "a click on the only port listed chooses it"
+step "a click or Space on the only port listed chooses it"
 timeout 300 bash "$here/tests/windows/window-ports.sh" "$wine" "$win" "$sim" "$line" "$line2" || fail "the port list"
 step "upload --verify"
 timeout 300 bash "$here/tests/windows/link-verify.sh" "$wine" "$win" "$sim" "$line" || fail "upload --verify"
