@@ -14,6 +14,16 @@ void InstallInterruptHandlers();
 
 bool StreamIsTerminal(std::FILE* stream);
 
+// Whether the terminal `stream` writes to erases a line on ESC[K. A Windows
+// console does once switched to VT processing, which this does where it can.
+bool TerminalTakesEscapes(std::FILE* stream);
+
+// Windows: the console was made for this process alone and shows what it
+// writes (a double-click in Explorer), so it would vanish as the program
+// ends; WaitForKey then keeps it until the technician has read it.
+bool ConsoleIsOwn();
+void WaitForKey();
+
 // The program file itself, for the batch's children; argv0 when it cannot be found.
 std::string OwnProgramPath(const char* argv0);
 

@@ -65,6 +65,12 @@ void InstallInterruptHandlers() {
 
 bool StreamIsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
+bool TerminalTakesEscapes(std::FILE*) { return true; }
+
+// A terminal outlives the programs it runs.
+bool ConsoleIsOwn() { return false; }
+void WaitForKey() {}
+
 std::string OwnProgramPath(const char* argv0) {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);

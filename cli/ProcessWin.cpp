@@ -1,7 +1,9 @@
 #include <windows.h>
+#include <conio.h>
 #include <io.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "LinkRun.h"
 #include "ProcessPlatform.h"
@@ -20,11 +22,54 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     }
 }
 
+HANDLE g_vtConsole = INVALID_HANDLE_VALUE;
+DWORD g_vtConsoleMode = 0;
+
+// The console is the command prompt's as well: it gets its mode back.
+void RestoreConsoleMode() { ::SetConsoleMode(g_vtConsole, g_vtConsoleMode); }
+
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
+}
+
 }  // namespace
 
 void InstallInterruptHandlers() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool StreamIsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
+
+// Consoles before Windows 10 (and NUL, which _isatty counts as a terminal)
+// refuse VT processing: the bar then redraws with carriage returns alone.
+bool TerminalTakesEscapes(std::FILE* stream) {
+    const HANDLE console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    DWORD mode = 0;
+    if (console == INVALID_HANDLE_VALUE || !::GetConsoleMode(console, &mode)) return false;
+    if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+    if (!::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+    if (g_vtConsole == INVALID_HANDLE_VALUE) {
+        g_vtConsole = console;
+        g_vtConsoleMode = mode;
+        std::atexit(RestoreConsoleMode);
+    }
+    return true;
+}
+
+// Alone on a console that has a window (even Windows Terminal's stand-in),
+// reading keys from it and writing to it. A script's hidden console (no
+// window) or redirected streams never wait.
+bool ConsoleIsOwn() {
+    DWORD processes[2];
+    return ::GetConsoleProcessList(processes, 2) == 1 && ::GetConsoleWindow() != nullptr &&
+           IsConsole(::GetStdHandle(STD_INPUT_HANDLE)) && IsConsole(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+void WaitForKey() {
+    std::fputs("\nPress any key to close this window.", stdout);
+    std::fflush(stdout);
+    ::FlushConsoleInputBuffer(::GetStdHandle(STD_INPUT_HANDLE));
+    ::_getch();
+}
 
 std::string OwnProgramPath(const char* argv0) {
     char path[MAX_PATH];

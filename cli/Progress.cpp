@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ProcessPlatform.h"
+
 namespace tarven::cli {
 
 std::string FormatProgressBar(long totalKb, long positionKb, int width) {
@@ -63,7 +65,8 @@ namespace {
 
 class BarView final : public ProgressView {
 public:
-    BarView(std::FILE* err, std::string label) : err_(err), label_(std::move(label)) {}
+    BarView(std::FILE* err, std::string label)
+        : err_(err), label_(std::move(label)), eraseLine_(TerminalTakesEscapes(err)) {}
     void Total(long kb) override {
         total_ = kb;
         Draw();
@@ -81,14 +84,20 @@ public:
 private:
     void Draw() {
         // \r and erase-line: the bar stays on one line whatever its length was.
-        std::fprintf(err_, "\r\x1b[K%s %s", label_.c_str(), FormatProgressBar(total_, position_).c_str());
+        // A console without the escape gets blanks over a longer line instead.
+        const std::string line = label_ + " " + FormatProgressBar(total_, position_);
+        const std::size_t blanks = eraseLine_ ? 0 : shown_ - std::min(shown_, line.size());
+        std::fprintf(err_, "\r%s%s%s", eraseLine_ ? "\x1b[K" : "", line.c_str(), std::string(blanks, ' ').c_str());
         std::fflush(err_);
+        shown_ = line.size();
         drawn_ = true;
     }
     std::FILE* err_;
     std::string label_;
     long total_ = -1, position_ = 0;
     bool drawn_ = false;
+    bool eraseLine_;
+    std::size_t shown_ = 0;
 };
 
 class LinesView final : public ProgressView {

@@ -12,8 +12,19 @@
 
 using namespace tarven::cli;
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() && ConsoleIsOwn()) {
+        // Started from Explorer: say how to use the program, last, where the
+        // window's end shows it.
+        std::fputs(UsageText().c_str(), stdout);
+        std::fputs("\ntarven-link runs from a Command Prompt: open one in this folder and type\n"
+                   "tarven-link.exe followed by a command, for example: tarven-link.exe ports\n",
+                   stdout);
+        return kExitUsage;
+    }
     const ParseResult parsed = ParseCommandLine(args);
     if (parsed.options.verb == Verb::Help) {
         std::fputs(UsageText().c_str(), stdout);
@@ -41,4 +52,13 @@ int main(int argc, char** argv) {
         case Verb::None: break;
     }
     return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = Run(argc, argv);
+    // The console goes with the program when nobody else uses it.
+    if (ConsoleIsOwn()) WaitForKey();
+    return status;
 }

@@ -22,6 +22,8 @@ namespace {
 constexpr std::int64_t kFlowSlackUs = 1000;
 constexpr int kFlowWaitMinMs = 2;
 constexpr int kFlowWaitMaxMs = 1000;
+// How long bytes must have been watched before their pace is judged.
+constexpr std::int64_t kFlowJudgeUs = 2000;
 
 void SetWorkerPriority(LinkMode mode) {
     const bool keepsPace = mode == LinkMode::VersionQuery || mode == LinkMode::Upload;
@@ -127,15 +129,15 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
     std::int64_t idleUs = 0;
     std::int64_t flowWaitUs = 0;
     int gathered = 0;
-    std::chrono::steady_clock::time_point firstBytes{};
+    FlowWatch flow;
     while (gathered < wanted && !StopRequested()) {
         if (port_) {
             const int n = port_->ReadQueued(destination + gathered, wanted - gathered);
             deviceGone_.store(n == SerialPort::kGone, std::memory_order_relaxed);
             if (n > 0) {
-                if (gathered == 0) firstBytes = std::chrono::steady_clock::now();
+                if (gathered == 0) flow = {std::chrono::steady_clock::now(), n};
                 gathered += n;
-                flowWaitUs = gathered < wanted ? AwaitFlow(gathered, wanted - gathered, firstBytes) : 0;
+                flowWaitUs = gathered < wanted ? AwaitFlow(flow, gathered, wanted - gathered) : 0;
                 continue;
             }
         }
@@ -162,15 +164,19 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
     return gathered;
 }
 
-std::int64_t LinkEngine::AwaitFlow(int gathered, int missing, std::chrono::steady_clock::time_point firstBytes) {
+std::int64_t LinkEngine::AwaitFlow(const FlowWatch& flow, int gathered, int missing) {
     // Bytes are coming: rather than wake for every few the driver hands on,
     // sleep until all but the last millisecond of them could have arrived at
     // the line's speed. The wake event ends the sleep at once for a stop.
-    // Bytes that came faster than twice the line's pace come from no paced
-    // line (a pseudo-terminal with nobody pacing it): the rest is read at once.
+    // The pace is judged on what came after the first read (which also took
+    // what had waited in the queue), once long enough to tell: bytes faster
+    // than twice the line's pace come from no paced line (a pseudo-terminal
+    // with nobody pacing it), and the rest is read at once.
     const std::int64_t byteUs = 10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1);
-    const auto sinceFirst = std::chrono::steady_clock::now() - firstBytes;
-    if (std::chrono::duration_cast<std::chrono::microseconds>(sinceFirst).count() * 2 < gathered * byteUs) return 0;
+    const auto since = std::chrono::steady_clock::now() - flow.firstRead;
+    const std::int64_t sinceUs = std::chrono::duration_cast<std::chrono::microseconds>(since).count();
+    if (sinceUs < kFlowJudgeUs) return 0;
+    if (sinceUs * 2 < std::int64_t(gathered - flow.firstCount) * byteUs) return 0;
     const std::int64_t wireUs = std::int64_t(missing) * byteUs;
     const int sleepMs = int(std::min<std::int64_t>((wireUs - kFlowSlackUs) / 1000, kFlowWaitMaxMs));
     if (sleepMs < kFlowWaitMinMs) return 0;

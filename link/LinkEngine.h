@@ -133,9 +133,14 @@ public:
 private:
     void AttachStop(std::stop_token token);
     void NoteLineClear(std::int64_t writeStartUs, int bytes);
-    // ReadPort's wait while `missing` bytes are still on their way, after
-    // `gathered` arrived since `firstBytes`; the link time it took.
-    std::int64_t AwaitFlow(int gathered, int missing, std::chrono::steady_clock::time_point firstBytes);
+    // When a read first found bytes, and how many it took.
+    struct FlowWatch {
+        std::chrono::steady_clock::time_point firstRead;
+        int firstCount = 0;
+    };
+    // ReadPort's wait while `missing` bytes are still on their way and
+    // `gathered` are in; the link time it took.
+    std::int64_t AwaitFlow(const FlowWatch& flow, int gathered, int missing);
     void IdleUntilStopped();
 
     const RunRequest request_;

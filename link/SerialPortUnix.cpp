@@ -1,6 +1,7 @@
 #include "SerialPortUnix.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -30,6 +31,29 @@ speed_t SpeedConstant(std::uint32_t baud) {
         case 115200:
         default: return B115200;
     }
+}
+
+// A USB adapter holds short packets back for its latency timer (16 ms on an
+// FTDI chip unless told otherwise), and this protocol waits for every 12-byte
+// answer: each would wait the timer out. Drivers that know the low-latency
+// flag lower the timer for as long as it is set. A pseudo-terminal or an
+// on-board UART without the request refuses it or ignores it; either is fine.
+// The flags found, when they were changed, so closing can put them back.
+std::optional<int> RequestLowLatency(int fd) {
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
+    if (serial.flags & ASYNC_LOW_LATENCY) return std::nullopt;
+    const int found = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
+    return found;
+}
+
+void RestoreSerialFlags(int fd, int flags) {
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags = flags;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 bool IsGoneErrno(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EBADF; }
@@ -134,7 +158,9 @@ PortHandle UnixSerialPort::Open(const std::string& device, PortStatus* status, c
     }
     ::ioctl(fd, TIOCEXCL);
     if (status) *status = PortStatus{PortState::Available, device, 0};
-    return PortHandle(new UnixSerialPort(fd, device, found));
+    auto* port = new UnixSerialPort(fd, device, found);
+    port->serialFlags_ = RequestLowLatency(fd);
+    return PortHandle(port);
 }
 
 UnixSerialPort::~UnixSerialPort() {
@@ -144,6 +170,7 @@ UnixSerialPort::~UnixSerialPort() {
     // The port is shared with terminal programs and consoles that expect the
     // settings they left.
     ::tcsetattr(fd_, TCSANOW, &found_);
+    if (serialFlags_) RestoreSerialFlags(fd_, *serialFlags_);
     // The exclusive flag belongs to the terminal, not to this descriptor: left
     // set, it would keep everyone but root out after we close.
     ::ioctl(fd_, TIOCNXCL);

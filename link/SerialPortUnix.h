@@ -3,6 +3,7 @@
 
 #include <termios.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ private:
     int fd_;
     std::string device_;
     termios found_;  // the settings the terminal had before we opened it
+    // The driver's serial flags before low latency was asked for; nothing
+    // when the driver had it already, or does not take the request.
+    std::optional<int> serialFlags_;
 };
 
 // The one place where an errno from opening a device becomes our own state.

@@ -6,7 +6,9 @@
 # and runs tarven-link.exe against the simulator
 # through wine's COM1: version, a 1 MiB upload with a speed change to 57,600
 # (checked on the pseudo-terminal), a read-back over an existing file, a batch
-# upload to COM1 and COM2 and a Ctrl-C.
+# upload to COM1 and COM2 and a Ctrl-C; then the window's port list, upload
+# --verify, tarven-link.exe on a console of its own, the installer, and the
+# window at 144 DPI (pictures in build-windows/screenshots/dpi144).
 #   bash scripts/test-windows.sh [LINUX_BUILD_DIR]   (default: build)
 # Wine probes the machine's serial devices whenever it starts. No test may
 # open one, so everything runs in a private mount namespace where those
@@ -201,5 +203,18 @@ if kill -0 "$upload" 2>/dev/null; then kill -KILL "$upload"; fail "Ctrl-C did no
 wait "$upload" || status=$?
 stop_sim
 [ "$status" = 130 ] || fail "Ctrl-C ended the run with exit $status, not 130: $(tail -3 "$work/cancel.log")"
+
+step "a click or Space on the only port listed chooses it"
+timeout 300 bash "$here/tests/windows/window-ports.sh" "$wine" "$win" "$sim" "$line" "$line2" || fail "the port list"
+step "upload --verify"
+timeout 300 bash "$here/tests/windows/link-verify.sh" "$wine" "$win" "$sim" "$line" || fail "upload --verify"
+step "tarven-link.exe double-clicked"
+timeout 300 bash "$here/tests/windows/console.sh" "$wine" "$win" || fail "tarven-link.exe on a console of its own"
+step "the installer: silent install, the installed window, silent uninstall"
+version=$(sed -n 's/^project(.* VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
+timeout 300 bash "$here/tests/windows/installer.sh" "$wine" "$win" "$win/tarven-updater-$version-setup.exe" ||
+    fail "the installer"
+step "the window at 144 DPI"
+timeout 300 bash "$here/tests/windows/window-dpi.sh" "$wine" "$win" || fail "the window at 144 DPI"
 
 echo "Windows stage passed in $(($(date +%s) - started)) s"

@@ -2,6 +2,7 @@
 
 #include "FolderWindows.h"
 #include "ResourceIds.h"
+#include "WinDpi.h"
 #include "WinMessageBox.h"
 #include "WinText.h"
 #include "SystemFileSystem.h"
@@ -34,9 +35,11 @@ std::optional<std::string> FolderBrowserWindow::Run(HWND owner) {
 }
 
 BOOL FolderBrowserWindow::OnInitDialog() {
-    pictures_ = ImageList_Create(16, 15, ILC_COLOR24 | ILC_MASK, 2, 2);
+    // The pictures are 16 x 15 pixels, drawn for 96 DPI.
+    const int width = ScaledPixels(Handle(), 16), height = ScaledPixels(Handle(), 15);
+    pictures_ = ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 2, 2);
     for (int bitmap : {IDB_FOLDER_CLOSED, IDB_FOLDER_OPEN}) {
-        HBITMAP picture = LoadBitmapW(Instance(), MAKEINTRESOURCEW(bitmap));
+        auto picture = static_cast<HBITMAP>(LoadImageW(Instance(), MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, width, height, 0));
         ImageList_AddMasked(pictures_, picture, RGB(255, 255, 255));
         DeleteObject(picture);
     }

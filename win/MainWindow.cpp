@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include <commctrl.h>
+
 #include "AboutWindow.h"
 #include "FolderBrowserWindow.h"
 #include "FolderWindows.h"
@@ -42,6 +44,34 @@ void SetLatin1Text(HWND dialog, int id, const std::string& bytes) {
     SetDlgItemTextW(dialog, id, text.c_str());
 }
 
+bool PicksEntry(WPARAM key) {
+    switch (key) {
+    case VK_SPACE: case VK_SELECT: case VK_RETURN: case VK_UP: case VK_DOWN: case VK_LEFT: case VK_RIGHT:
+    case VK_HOME: case VK_END: case VK_PRIOR: case VK_NEXT: return true;
+    default: return false;
+    }
+}
+
+// A click or a selecting key on the entry already highlighted changes no
+// selection, so the list box says nothing; yet it is the technician choosing
+// that port (the first one shown may not be the port in use). The list then
+// tells the window as a change would. Enter goes to the dialog, which asks
+// the list first.
+LRESULT CALLBACK PortListProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(list, PortListProcedure, id);
+    const MSG* key = message == WM_GETDLGCODE ? reinterpret_cast<const MSG*>(lParam) : nullptr;
+    const bool picks =
+        (message == WM_LBUTTONDOWN && HIWORD(SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam)) == 0) ||
+        (message == WM_KEYDOWN && PicksEntry(wParam)) ||
+        (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN);
+    const LRESULT result = DefSubclassProc(list, message, wParam, lParam);
+    if (picks) {
+        SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(list));
+    }
+    return result;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(ProgramState& program, PortMap ports)
@@ -53,6 +83,7 @@ void MainWindow::Run() { RunModal(nullptr, IDD_MAIN); }
 
 BOOL MainWindow::OnInitDialog() {
     AddAboutToSystemMenu();
+    SetWindowSubclass(GetDlgItem(Handle(), IDC_PORT_LIST), PortListProcedure, 0, 0);
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     model_ = std::make_unique<MainWindowModel>(*this, files_, program_, ProbeThrough(ports_));

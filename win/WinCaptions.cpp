@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "CaptionRoom.h"
+#include "WinDpi.h"
 
 namespace tarven::win {
 namespace {
 
-// Room a button keeps for its frame, or for its check mark and gap.
+// Room a button keeps for its frame, or for its check mark and gap, in
+// pixels at 96 DPI.
 constexpr int kPushButtonRoom = 4;
 constexpr int kCheckBoxRoom = 16;
 
@@ -105,7 +107,7 @@ void FitCaptions(HWND dialog) {
         const SIZE need = Needed(dc, c.handle, format);
         // A label two lines high wraps on purpose.
         if (need.cx == 0 || c.box.bottom - c.box.top + 1 >= 2 * need.cy) continue;
-        const int width = need.cx + room;
+        const int width = need.cx + ScaledPixels(dialog, room);
         if (width <= c.box.Width()) continue;
         std::vector<OtherControl> others;
         for (const Control& o : controls)

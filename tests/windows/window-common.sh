@@ -1,10 +1,11 @@
 # Shared by window-shots.sh and window-walk.sh (sourced): a virtual display
 # of our own, and finding, photographing and clicking wine's windows on it.
-# Expects $wine, $work and $shots, and a fail function.
+# Expects $wine, $work and $shots, and a fail function; $screen, if set, is
+# the display's size (the window at 144 DPI is wider than 1024 pixels).
 
 start_display() {
     exec {display_fd}<> <(:)
-    Xvfb -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    Xvfb -displayfd "$display_fd" -screen 0 "${screen:-1024x768}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb=$!
     read -r -t 20 display <&"$display_fd" || fail "Xvfb did not start"
     export DISPLAY=:$display
