@@ -12,8 +12,6 @@ constexpr int kVersionCloseDelayMs = 200;
 // terminating zero included: a text that fits it is always shown whole.
 constexpr std::size_t kStatusTextBuffer = 52;
 
-int g_progressTotalKb = 0;
-
 // Totals of 10 KB and less, and the version query's 100, move only the bar.
 bool ShowsTransferText(std::int64_t totalKb) { return totalKb > 10 && totalKb != kVersionTotal; }
 
@@ -22,17 +20,14 @@ int ProgressRangeMaximum(std::int64_t totalKb) { return static_cast<int>(totalKb
 
 }  // namespace
 
-int ProgressTotalKb() { return g_progressTotalKb; }
-void SetProgressTotalKb(int totalKb) { g_progressTotalKb = totalKb; }
-
 std::string FormatKbCounter(std::int64_t positionKb, std::int64_t totalKb) {
     char text[32];
     std::snprintf(text, sizeof text, "%4d/%4d KB", static_cast<int>(positionKb), static_cast<int>(totalKb));
     return text;
 }
 
-TransferModel::TransferModel(TransferView& view, RunRequest request, SessionFactory sessions)
-    : view_(view), request_(std::move(request)), sessions_(std::move(sessions)) {}
+TransferModel::TransferModel(TransferView& view, ProgramState& program, RunRequest request, SessionFactory sessions)
+    : view_(view), program_(program), request_(std::move(request)), sessions_(std::move(sessions)) {}
 
 TransferModel::~TransferModel() {
     if (!finished_) StopLink();
@@ -75,7 +70,7 @@ void TransferModel::OnLinkEvent(const LinkEvent& event) {
 
 void TransferModel::OnProgress(const Progress& progress) {
     if (progress.step == Progress::Step::Total) {
-        SetProgressTotalKb(static_cast<int>(progress.kb));
+        program_.SetProgressTotalKb(static_cast<int>(progress.kb));
         const int maximum = ProgressRangeMaximum(progress.kb);
         barMaximum_ = maximum;
         barHeldEmpty_ = maximum == 0;
@@ -90,8 +85,8 @@ void TransferModel::OnProgress(const Progress& progress) {
     // The bar, like the one it stands for, holds positions inside its range.
     const std::int64_t top = barHeldEmpty_ ? 0 : barMaximum_;
     view_.SetBarPosition(static_cast<int>(std::clamp<std::int64_t>(progress.kb, 0, top)));
-    if (!ShowsTransferText(ProgressTotalKb())) return;
-    view_.ShowCounter(FormatKbCounter(progress.kb, ProgressTotalKb()));
+    if (!ShowsTransferText(program_.ProgressTotalKb())) return;
+    view_.ShowCounter(FormatKbCounter(progress.kb, program_.ProgressTotalKb()));
 }
 
 void TransferModel::OnCloseDelayOver() {

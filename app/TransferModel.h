@@ -14,6 +14,7 @@
 #include "LinkEvents.h"
 #include "LinkNotifier.h"
 #include "LinkSession.h"
+#include "ProgramState.h"
 
 namespace tarven {
 
@@ -47,11 +48,6 @@ public:
     virtual void EndDialog(bool accepted) = 0;
 };
 
-// The last total announced by any run of this program. Positions are counted
-// against it, and it is deliberately not reset when a new run starts.
-int ProgressTotalKb();
-void SetProgressTotalKb(int totalKb);
-
 // "%4d/%4d KB".
 std::string FormatKbCounter(std::int64_t positionKb, std::int64_t totalKb);
 
@@ -61,7 +57,9 @@ public:
     static constexpr int kInitialBarMaximum = 100;
 
     // `sessions` makes the run's session when the dialog opens.
-    TransferModel(TransferView& view, RunRequest request, SessionFactory sessions);
+    // Positions are counted against the last total any run of the program
+    // announced (kept in `program`), deliberately not reset when a run starts.
+    TransferModel(TransferView& view, ProgramState& program, RunRequest request, SessionFactory sessions);
     // Stops a run still going: the worker reports to the view, which goes next.
     ~TransferModel();
     TransferModel(const TransferModel&) = delete;
@@ -87,6 +85,7 @@ private:
     void StopLink();
 
     TransferView& view_;
+    ProgramState& program_;
     RunRequest request_;
     SessionFactory sessions_;
     std::unique_ptr<SessionControl> session_;

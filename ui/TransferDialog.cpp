@@ -44,7 +44,7 @@ TransferDialog::TransferDialog(UiProgram& program, const RunRequest& request, Se
     : QDialog(parent),
       program_(program),
       ui_(std::make_unique<Ui::TransferDialog>()),
-      model_(*this, request, std::move(sessions)) {
+      model_(*this, program.State(), request, std::move(sessions)) {
     ui_->setupUi(this);
     // A title bar but no close box: the run ends through "Annuler".
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);

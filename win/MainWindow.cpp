@@ -198,7 +198,7 @@ void MainWindow::FocusField(MainField field) {
 
 void MainWindow::ShowMessage(const std::string& text) { win::ShowMessage(Handle(), text); }
 
-TransferOutcome MainWindow::RunTransfer(const RunRequest& request) { return ProgressWindow(request, LinkSessions(ports_)).Run(Handle()); }
+TransferOutcome MainWindow::RunTransfer(const RunRequest& request) { return ProgressWindow(program_, request, LinkSessions(ports_)).Run(Handle()); }
 
 std::optional<AccessLevel> MainWindow::AskPassword() { return PasswordWindow().Run(Handle()); }
 

@@ -13,7 +13,8 @@ namespace tarven::win {
 
 class ProgressWindow : public WinDialog, public TransferView, public LinkNotifier {
 public:
-    ProgressWindow(const RunRequest& request, SessionFactory sessions) : model_(*this, request, std::move(sessions)) {}
+    ProgressWindow(ProgramState& program, const RunRequest& request, SessionFactory sessions)
+        : model_(*this, program, request, std::move(sessions)) {}
     // Runs the dialog modally over `owner` and returns how the run ended.
     TransferOutcome Run(HWND owner);
 

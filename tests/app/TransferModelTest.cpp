@@ -41,7 +41,7 @@ protected:
         return true;
     }) {
         sessions = ScriptedSessions(std::move(script));
-        model.emplace(view, request, sessions.Factory());
+        model.emplace(view, program, request, sessions.Factory());
         model->Start(relay);
         return *model;
     }
@@ -51,6 +51,7 @@ protected:
     FakeTransferView view;
     NoRelay relay;
     ScriptedSessions sessions;
+    ProgramState program;
     std::optional<TransferModel> model;
 };
 
@@ -80,7 +81,6 @@ TEST_F(TransferModelTest, TextsFollowTheAnnouncedTotal) {
 }
 
 TEST_F(TransferModelTest, TotalOutlivesTheRunThatAnnouncedIt) {
-    SetProgressTotalKb(0);
     Open(RunRequest{.mode = LinkMode::Upload}).OnLinkEvent(At(3));
     EXPECT_EQ(view.counter, std::nullopt) << "no total in the program's life yet";
     model->OnLinkEvent(Total(50));
