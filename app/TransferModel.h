@@ -23,7 +23,7 @@ struct TransferOutcome {
     int runResult = kResultFailure;  // the finishing event's result; 0 when none came
     bool cancelled = false;          // the technician ended the run
     UploadDoubt uploadDoubt = UploadDoubt::None;  // beside a result 1
-    RunFailure failure;                           // beside a result other than 1
+    RunFailure failure{};                         // beside a result other than 1
     bool versionReady = false;
     std::array<std::uint8_t, kVersionBlockSize> versionBlock{};
 };

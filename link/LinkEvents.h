@@ -49,7 +49,7 @@ struct RunFailure {
 struct Finished {
     std::int32_t result = kResultFailure;
     UploadDoubt doubt = UploadDoubt::None;
-    RunFailure failure;
+    RunFailure failure{};
 };
 
 using LinkEvent = std::variant<Progress, VersionReady, Finished>;

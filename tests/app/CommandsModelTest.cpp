@@ -160,7 +160,9 @@ TEST(ServiceAccess, AWrongPasswordIsToldAndClosesTheWindowAsCancelled) {
         model.OnOk(typed);
         EXPECT_EQ(view.closed, level.has_value()) << typed;
         EXPECT_EQ(view.messages, level ? Names{} : Names{"Password incorrect!"}) << typed;
-        if (level) EXPECT_EQ(model.Level(), *level) << typed;
+        if (level) {
+            EXPECT_EQ(model.Level(), *level) << typed;
+        }
     }
 }
 

@@ -291,7 +291,7 @@ TEST_F(ReadPortBudget, AVanishedDeviceCountsAsIdleWithoutSpinning) {
     EXPECT_EQ(engine->ReadPort(buffer, 12, 5), 0);
     const double wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     ::getrusage(RUSAGE_THREAD, &after);
-    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };
     const double cpuMs = ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
     EXPECT_TRUE(engine->DeviceGone());
     EXPECT_GE(wallMs, 450);

@@ -33,14 +33,14 @@ struct Server {
     std::size_t firstSlice = 4096;   // image bytes in the first payload
     std::uint16_t endCode = kCodeEndOfImage;
     // Called before each delivery; true when it answered instead (the frame stays pending).
-    std::function<bool(int call, ScriptedPort&)> beforeFrame;
+    std::function<bool(int call, ScriptedPort&)> beforeFrame{};
     bool waitForStandBy = false;     // the software kinds: silent until asked with 4
 
     std::size_t sent = 0;
     bool headerBuilt = false, pending = false, endDelivered = false, endBuilt = false;
     int calls = 0;
     bool ready = false;
-    std::vector<std::uint8_t> current;
+    std::vector<std::uint8_t> current{};
 
     void BuildNext() {
         if (!headerBuilt) {

@@ -336,10 +336,10 @@ WireAudit AuditWire(const sim::SimReceiver& sim, const FrameLog& log) {
             continue;
         }
         if (f.kind != sim::FrameKind::Command) continue;
-        const auto delivered = replyCodes.find(f.sequence);
-        const bool intact = delivered != replyCodes.end();
-        const bool answer = intact && (delivered->second == kCodeAck || delivered->second == kCodeRepeat ||
-                                       delivered->second == kCodeSpeedChange || delivered->second == kCodeUploadDone);
+        const auto reply = replyCodes.find(f.sequence);
+        const bool intact = reply != replyCodes.end();
+        const bool answer = intact && (reply->second == kCodeAck || reply->second == kCodeRepeat ||
+                                       reply->second == kCodeSpeedChange || reply->second == kCodeUploadDone);
         if (!contextIsRepeat && context != 0 && !firstReplySeen) {
             firstReplySeen = true;
             answeredFrame = context;

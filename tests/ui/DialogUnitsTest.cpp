@@ -75,8 +75,9 @@ TEST(DialogUnits, AHemmedInCaptionShrinksItsFontAndKeepsItsTextInATooltip) {
     ApplyDialogUnits(&t.dialog);
     EXPECT_LT(squeezed->font().pointSizeF(), before);
     EXPECT_GE(squeezed->font().pointSizeF(), before * 0.8);
-    if (squeezed->sizeHint().width() > squeezed->width())
+    if (squeezed->sizeHint().width() > squeezed->width()) {
         EXPECT_EQ(squeezed->toolTip(), squeezed->text());
+    }
 }
 
 TEST(DialogUnits, CaptionsThatFitAreLeftAlone) {
