@@ -1,5 +1,7 @@
 #include "TransferModel.h"
 
+#include "PortSettings.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -37,7 +39,10 @@ void TransferModel::Start(LinkNotifier& relay) {
     if (started_ || finished_) return;
     started_ = true;
     session_ = sessions_ ? sessions_(request_) : nullptr;
-    if (session_ && session_->Start(&relay)) return;
+    if (session_ && session_->Start(&relay)) {
+        view_.StartWatch(kWatchIntervalMs);
+        return;
+    }
     view_.ShowMessage("Fail to create Multi-Thread!");
     StopLink();
 }
@@ -87,6 +92,18 @@ void TransferModel::OnProgress(const Progress& progress) {
     view_.SetBarPosition(static_cast<int>(std::clamp<std::int64_t>(progress.kb, 0, top)));
     if (!ShowsTransferText(program_.ProgressTotalKb())) return;
     view_.ShowCounter(FormatKbCounter(progress.kb, program_.ProgressTotalKb()));
+}
+
+void TransferModel::OnWatch() {
+    if (finished_ || closePending_ || !session_ || !session_->DeviceGone()) return;
+    finished_ = true;
+    StopLink();
+    // A failure, never a cancel: the command still says the transfer failed.
+    outcome_ = TransferOutcome{};
+    const int port = request_.portIndex;
+    const std::string name = port >= 0 && port < kPortCount ? PortNames[std::size_t(port)] : "The port";
+    view_.ShowMessage(name + ": the device was removed");
+    view_.EndDialog(false);
 }
 
 void TransferModel::OnCloseDelayOver() {

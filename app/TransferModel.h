@@ -44,6 +44,8 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     // Calls TransferModel::OnCloseDelayOver after `ms`, without blocking the window.
     virtual void StartCloseDelay(int ms) = 0;
+    // Calls TransferModel::OnWatch every `ms` until the dialog ends.
+    virtual void StartWatch(int ms) = 0;
     // Ends the modal run: accepted (OK) or cancelled.
     virtual void EndDialog(bool accepted) = 0;
 };
@@ -76,6 +78,11 @@ public:
     // The OK command (Enter while no button has the focus).
     void OnOk();
     void OnCloseDelayOver();
+    // The view's watch: a port whose device has gone ends the run at once,
+    // rather than after the protocol's time-outs (or never, for a version read).
+    void OnWatch();
+    // How often the view calls OnWatch.
+    static constexpr int kWatchIntervalMs = 250;
 
     const TransferOutcome& Outcome() const { return outcome_; }
     bool Ended() const { return finished_; }

@@ -88,6 +88,12 @@ void TransferDialog::StartCloseDelay(int ms) {
     QTimer::singleShot(ms, this, [this] { model_.OnCloseDelayOver(); });
 }
 
+void TransferDialog::StartWatch(int ms) {
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this] { model_.OnWatch(); });
+    watch->start(ms);
+}
+
 void TransferDialog::keyPressEvent(QKeyEvent* e) {
     // Enter is the OK command of the window unless a button has the focus.
     const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;

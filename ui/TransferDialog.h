@@ -40,6 +40,7 @@ public:
     void SetBarPosition(int position) override;
     void ShowMessage(const std::string& text) override;
     void StartCloseDelay(int ms) override;
+    void StartWatch(int ms) override;
     void EndDialog(bool accepted) override;
 
     // The status line as composed (the label may show it shortened) and the counter.

@@ -15,6 +15,7 @@ namespace tarven::win {
 namespace {
 
 constexpr UINT_PTR kCloseDelayTimer = 1;
+constexpr UINT_PTR kWatchTimer = 2;
 
 }  // namespace
 
@@ -35,7 +36,7 @@ BOOL ProgressWindow::OnCommand(int id, int, HWND) {
     return TRUE;
 }
 
-INT_PTR ProgressWindow::OnMessage(UINT message, WPARAM, LPARAM lParam) {
+INT_PTR ProgressWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_LINK_EVENT:
     case WM_LINK_PROGRESS: {
@@ -44,6 +45,10 @@ INT_PTR ProgressWindow::OnMessage(UINT message, WPARAM, LPARAM lParam) {
         return TRUE;
     }
     case WM_TIMER:
+        if (wParam == kWatchTimer) {
+            model_.OnWatch();
+            return TRUE;
+        }
         KillTimer(Handle(), kCloseDelayTimer);
         model_.OnCloseDelayOver();
         return TRUE;
@@ -92,6 +97,8 @@ void ProgressWindow::SetBarPosition(int position) {
 }
 
 void ProgressWindow::ShowMessage(const std::string& text) { win::ShowMessage(Handle(), text); }
+
+void ProgressWindow::StartWatch(int ms) { SetTimer(Handle(), kWatchTimer, static_cast<UINT>(ms), nullptr); }
 
 void ProgressWindow::StartCloseDelay(int ms) { SetTimer(Handle(), kCloseDelayTimer, static_cast<UINT>(ms), nullptr); }
 

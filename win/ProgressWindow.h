@@ -25,6 +25,7 @@ public:
     void ShowStatus(const std::string& text, bool keepWhole) override;
     void EndDialog(bool accepted) override;
     void StartCloseDelay(int ms) override;
+    void StartWatch(int ms) override;
     void ShowMessage(const std::string& text) override;
 
     // LinkNotifier: called on the worker thread.

@@ -30,12 +30,15 @@ public:
     }
     const std::vector<RunRequest>& Started() const { return state_->started; }
     int Alive() const { return state_->alive; }
+    // What every session says when asked whether its device has gone.
+    void SetDeviceGone(bool gone) { state_->deviceGone = gone; }
 
 private:
     struct State {
         Script script;
         std::vector<RunRequest> started;
         int alive = 0;
+        bool deviceGone = false;
     };
 
     class Session final : public SessionControl {
@@ -51,7 +54,7 @@ private:
         }
         void Stop() override { running_ = false; }
         bool Running() const override { return running_; }
-        bool DeviceGone() const override { return false; }
+        bool DeviceGone() const override { return state_->deviceGone; }
 
     private:
         std::shared_ptr<State> state_;

@@ -17,7 +17,7 @@ struct FakeTransferView : TransferView {
     bool keepWhole = false;
     int rangeMaximum = TransferModel::kInitialBarMaximum, position = 0;
     std::vector<std::string> messages;
-    std::optional<int> closeDelayMs;
+    std::optional<int> closeDelayMs, watchMs;
     std::optional<bool> ended;  // accepted or cancelled
 
     void ShowStatus(const std::string& text, bool whole) override { status = text, keepWhole = whole; }
@@ -26,6 +26,7 @@ struct FakeTransferView : TransferView {
     void SetBarPosition(int p) override { position = p; }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void StartCloseDelay(int ms) override { closeDelayMs = ms; }
+    void StartWatch(int ms) override { watchMs = ms; }
     void EndDialog(bool accepted) override { ended = accepted; }
 };
 
@@ -142,6 +143,24 @@ TEST_F(TransferModelTest, WorkerThatCannotStartIsReportedAndLeavesNoSession) {
     run.OnCancel();
     EXPECT_EQ(view.ended, false);
     EXPECT_EQ(run.Outcome().runResult, kResultFailure);
+    EXPECT_FALSE(run.Outcome().versionReady);
+}
+
+// A pulled adapter ends the run within a watch, naming the port, and is
+// never taken for success or for the technician's cancel.
+TEST_F(TransferModelTest, APortWhoseDeviceHasGoneEndsTheRunAndSaysSo) {
+    TransferModel& run = Open(RunRequest{.mode = LinkMode::VersionQuery, .portIndex = 2});
+    EXPECT_EQ(view.watchMs, TransferModel::kWatchIntervalMs);
+    run.OnWatch();
+    EXPECT_EQ(view.ended, std::nullopt) << "the device is still there";
+    sessions.SetDeviceGone(true);
+    run.OnWatch();
+    EXPECT_EQ(view.messages, std::vector<std::string>{"COM3: the device was removed"});
+    EXPECT_EQ(view.ended, false);
+    EXPECT_EQ(sessions.Alive(), 0) << "the run is torn down";
+    run.OnLinkEvent(Finished{kResultSuccess});
+    EXPECT_EQ(run.Outcome().runResult, kResultFailure);
+    EXPECT_FALSE(run.Outcome().cancelled);
     EXPECT_FALSE(run.Outcome().versionReady);
 }
 
