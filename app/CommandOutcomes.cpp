@@ -2,9 +2,7 @@
 
 namespace tarven {
 
-std::string FieldLimitText(int limit) {
-    return "Please enter no more than " + std::to_string(limit) + " characters.";
-}
+std::string FieldLimitText(int limit) { return "Please enter no more than " + std::to_string(limit) + " characters."; }
 
 UpdateOutcome DecideUpdateOutcome(int runResult, bool cancelled, ImageKind kind, int fullXStep) {
     if (runResult == kResultSuccess) {

@@ -65,9 +65,7 @@ std::vector<std::string> ListAcceptedImages(ImageFiles& files, ImageKind kind) {
 
 std::string LocalImageFiles::CurrentFolder() { return system_.CurrentFolder(); }
 
-bool LocalImageFiles::SetCurrentFolder(const std::string& folder) {
-    return system_.SetCurrentFolder(folder);
-}
+bool LocalImageFiles::SetCurrentFolder(const std::string& folder) { return system_.SetCurrentFolder(folder); }
 
 std::vector<std::string> LocalImageFiles::ImageCandidates() { return ListImageCandidates("."); }
 

@@ -25,7 +25,7 @@ inline constexpr int kAboutCommand = 16;
 
 // The COM ports as the window sees them.
 struct PortProbe {
-    std::function<bool(int portIndex)> canOpen;      // opens and closes the port again
+    std::function<bool(int portIndex)> canOpen;  // opens and closes the port again
     std::function<std::string(int portIndex)> device;
 };
 // The ports of `ports`, looked at whenever the window asks.

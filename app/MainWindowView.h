@@ -21,10 +21,10 @@ namespace tarven {
 
 // The controls whose enabled state the model keeps.
 enum class MainControl {
-    Update,          // 11971 "Mise a jour"
-    ReadBack,        // 11974 " Reprenez" (created hidden; its state is kept all the same)
-    ServiceAccess,   // 11977 "Mot de passe"
-    LoaderKind,      // radio 11994 "Software+ Data+ Loader"
+    Update,         // 11971 "Mise a jour"
+    ReadBack,       // 11974 " Reprenez" (created hidden; its state is kept all the same)
+    ServiceAccess,  // 11977 "Mot de passe"
+    LoaderKind,     // radio 11994 "Software+ Data+ Loader"
 };
 
 // The fields the window shows, in the order the OK command reads them back.

@@ -82,8 +82,8 @@ void TransferModel::OnProgress(const Progress& progress) {
         view_.SetBarRange(maximum);
         if (!ShowsTransferText(progress.kb)) return;
         view_.ShowCounter(FormatKbCounter(0, progress.kb));
-        const std::string status =
-            std::string(request_.mode == LinkMode::Upload ? "Sending" : "Receiving") + " " + request_.fileName + "...\n";
+        const std::string status = std::string(request_.mode == LinkMode::Upload ? "Sending" : "Receiving") + " " +
+                                   request_.fileName + "...\n";
         view_.ShowStatus(status, status.size() < kStatusTextBuffer);
         return;
     }

@@ -20,8 +20,8 @@ namespace tarven {
 
 // How a run ended, as the calling command sees it.
 struct TransferOutcome {
-    int runResult = kResultFailure;  // the finishing event's result; 0 when none came
-    bool cancelled = false;          // the technician ended the run
+    int runResult = kResultFailure;               // the finishing event's result; 0 when none came
+    bool cancelled = false;                       // the technician ended the run
     UploadDoubt uploadDoubt = UploadDoubt::None;  // beside a result 1
     RunFailure failure{};                         // beside a result other than 1
     bool versionReady = false;

@@ -5,8 +5,8 @@
 
 #include "ChildProcess.h"
 #include "ImageRules.h"
-#include "OutcomeTexts.h"
 #include "LinkRun.h"
+#include "OutcomeTexts.h"
 #include "PortMap.h"
 #include "Progress.h"
 #include "Verify.h"
@@ -84,7 +84,8 @@ public:
             Erase();
             Draw();
         } else {
-            std::fprintf(err_, "%s: %s\n", c.label.c_str(), c.row.exitStatus == 0 ? "done" : ("FAILED: " + c.row.outcome).c_str());
+            std::fprintf(err_, "%s: %s\n", c.label.c_str(),
+                         c.row.exitStatus == 0 ? "done" : ("FAILED: " + c.row.outcome).c_str());
             std::fflush(err_);
         }
     }
@@ -231,8 +232,7 @@ int RunBatchUpload(const Options& options, const PortMap& ports, Console& consol
         std::fprintf(console.err, "%s\n", kPasswordIncorrectText);
         return kExitUsage;
     }
-    const AccessLevel level =
-        options.password ? *TypedPasswordAccessLevel(*options.password) : AccessLevel::Standard;
+    const AccessLevel level = options.password ? *TypedPasswordAccessLevel(*options.password) : AccessLevel::Standard;
     const std::string verifyRefusal = options.verify ? VerifyRefusal(*options.kind, level) : std::string();
     for (const std::string& problem :
          {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options, ports), verifyRefusal}) {

@@ -16,7 +16,7 @@ struct BatchRow {
     int exitStatus = -1;
     std::string outcome;  // "ok" or the reason of the failure
     double seconds = 0;
-    std::string verify;   // --verify: "identical", "DIFFERENT at offset N", ...; empty without
+    std::string verify;  // --verify: "identical", "DIFFERENT at offset N", ...; empty without
 };
 
 // A batch's own exit status: 0 when every receiver succeeded; 6 when some

@@ -95,7 +95,8 @@ bool WaitForOutput(const std::vector<ChildProcess*>& children, int timeoutMs) {
 // they are one file; a name that cannot be looked up is compared as written.
 bool SameDevice(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return a == b;
     if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) return sa.st_rdev == sb.st_rdev;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;

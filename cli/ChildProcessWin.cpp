@@ -69,8 +69,8 @@ std::string ChildProcess::Start(const std::string& program, const std::vector<st
     if (!::CreatePipe(&readEnd, &writeEnd, &inherited, 0)) return SystemText(::GetLastError());
     ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     // Nobody can answer a child's prompt: its input is empty.
-    HANDLE empty = ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING,
-                                 0, nullptr);
+    HANDLE empty =
+        ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
 
     std::string line = Quoted(program);
     for (const auto& a : args) line.append(" ").append(Quoted(a));  // not " " + ...: GCC 12's false -Wrestrict

@@ -69,7 +69,7 @@ std::string CheckVerbOptions(const Options& o) {
 }
 
 // The options that take the next argument as their value.
-constexpr std::array<std::string_view, 6> kValueOptions = {"--port", "--device", "--timeout",
+constexpr std::array<std::string_view, 6> kValueOptions = {"--port", "--device",   "--timeout",
                                                            "--kind", "--password", "--output"};
 
 // Walks the arguments once; Run() is false when parsing stopped early, at an
@@ -214,45 +214,44 @@ std::vector<std::string> ChildArguments(const Options& o, const Target& target) 
 }
 
 std::string UsageText() {
-    return
-        "Usage: tarven-link [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
-        "\n"
-        "Commands:\n"
-        "  ports                        list COM1..COM6, their devices and whether they can be opened\n"
-        "  version                      print the receiver's hardware and software version\n"
-        "  upload --kind KIND [--password PASSWORD] [--verify] FILE [FILE2]\n"
-        "                               send an image to the receiver (fullx takes two files);\n"
-        "                               several --port/--device options update several receivers at once\n"
-        "  readback --kind KIND [--password PASSWORD] [--output FILE] [--force]\n"
-        "                               read an image back from the receiver into FILE\n"
-        "                               (default Def_Data.bin, UserData.bin or main.bin by kind)\n"
-        "  help                         show this text\n"
-        "\n"
-        "Options:\n"
-        "  --port COM<n>      the receiver's port, COM1 (default) to COM6\n"
-        "  --device PATH      use this device for the preceding --port (or COM1) instead of its mapping\n"
-        "  --timeout SECONDS  version: give up after this long (default 30);\n"
-        "                     transfers: give up after this long without progress (default 600)\n"
-        "  --trace            show every frame sent and received on stderr\n"
-        "  --trace=json       the same, with progress and the outcome, as one JSON object a line\n"
-        "  --force            readback: replace an existing output file, once a whole image has arrived\n"
-        "  --verify           upload: read the image back over the same line and compare it with the\n"
-        "                     file (kinds fdd to loader; software/full/loader need the level-2 password)\n"
-        "  --help             show this text\n"
-        "\n"
-        "KIND: fdd (11990), ucd (11991), software (11992), full (11993), loader (11994),\n"
-        "      chip (11995), fullx (11996).\n"
-        "PASSWORD: a service password; it sets the access level (letter case does not matter).\n"
-        "Read-back: fdd and ucd at any level, software/full/loader only at level 2, chip and fullx never.\n"
-        "COM names stand for the devices in TARVEN_COM1..TARVEN_COM6 when any is set, otherwise for the\n"
-        "serial adapters present (ttyUSB, then ttyACM, then on-board ttyS).\n"
-        "\n"
-        "Exit status: 0 success; 1 the run failed (receiver aborted, incomplete read-back, file error,\n"
-        "time-out without progress, device vanished; in a batch: any receiver failed); 2 bad usage or a\n"
-        "file the kind does not accept; 3 the port cannot be opened; 4 no version answer in time;\n"
-        "5 upload finished, but the receiver's copy is unconfirmed (the line was disturbed: check it,\n"
-        "e.g. with --verify); 6 --verify found the receiver's copy different from the file;\n"
-        "130 interrupted.\n";
+    return "Usage: tarven-link [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
+           "\n"
+           "Commands:\n"
+           "  ports                        list COM1..COM6, their devices and whether they can be opened\n"
+           "  version                      print the receiver's hardware and software version\n"
+           "  upload --kind KIND [--password PASSWORD] [--verify] FILE [FILE2]\n"
+           "                               send an image to the receiver (fullx takes two files);\n"
+           "                               several --port/--device options update several receivers at once\n"
+           "  readback --kind KIND [--password PASSWORD] [--output FILE] [--force]\n"
+           "                               read an image back from the receiver into FILE\n"
+           "                               (default Def_Data.bin, UserData.bin or main.bin by kind)\n"
+           "  help                         show this text\n"
+           "\n"
+           "Options:\n"
+           "  --port COM<n>      the receiver's port, COM1 (default) to COM6\n"
+           "  --device PATH      use this device for the preceding --port (or COM1) instead of its mapping\n"
+           "  --timeout SECONDS  version: give up after this long (default 30);\n"
+           "                     transfers: give up after this long without progress (default 600)\n"
+           "  --trace            show every frame sent and received on stderr\n"
+           "  --trace=json       the same, with progress and the outcome, as one JSON object a line\n"
+           "  --force            readback: replace an existing output file, once a whole image has arrived\n"
+           "  --verify           upload: read the image back over the same line and compare it with the\n"
+           "                     file (kinds fdd to loader; software/full/loader need the level-2 password)\n"
+           "  --help             show this text\n"
+           "\n"
+           "KIND: fdd (11990), ucd (11991), software (11992), full (11993), loader (11994),\n"
+           "      chip (11995), fullx (11996).\n"
+           "PASSWORD: a service password; it sets the access level (letter case does not matter).\n"
+           "Read-back: fdd and ucd at any level, software/full/loader only at level 2, chip and fullx never.\n"
+           "COM names stand for the devices in TARVEN_COM1..TARVEN_COM6 when any is set, otherwise for the\n"
+           "serial adapters present (ttyUSB, then ttyACM, then on-board ttyS).\n"
+           "\n"
+           "Exit status: 0 success; 1 the run failed (receiver aborted, incomplete read-back, file error,\n"
+           "time-out without progress, device vanished; in a batch: any receiver failed); 2 bad usage or a\n"
+           "file the kind does not accept; 3 the port cannot be opened; 4 no version answer in time;\n"
+           "5 upload finished, but the receiver's copy is unconfirmed (the line was disturbed: check it,\n"
+           "e.g. with --verify); 6 --verify found the receiver's copy different from the file;\n"
+           "130 interrupted.\n";
 }
 
 }  // namespace tarven::cli

@@ -6,8 +6,8 @@
 #include "ImageFile.h"
 #include "ImageRules.h"
 #include "KindTable.h"
-#include "OutcomeTexts.h"
 #include "LinkRun.h"
+#include "OutcomeTexts.h"
 #include "PortAccess.h"
 #include "PortMap.h"
 #include "ReadBackOutput.h"
@@ -46,8 +46,7 @@ Failure DescribeUnfinishedRun(const RunOutcome& outcome, const RunSetup& setup) 
                 return {kExitRunFailed, "no progress for " + Seconds(setup.timeoutSeconds) +
                                             ", gave up (is the receiver on and waiting for this transfer?)"};
             return {kExitRunFailed, "no answer within " + Seconds(setup.timeoutSeconds)};
-        case RunEnd::Vanished:
-            return {kExitRunFailed, "the device vanished during the run (adapter unplugged?)"};
+        case RunEnd::Vanished: return {kExitRunFailed, "the device vanished during the run (adapter unplugged?)"};
         case RunEnd::Interrupted: return {kExitInterrupted, "interrupted"};
         case RunEnd::NotStarted: return {kExitRunFailed, "the link worker could not be started"};
         case RunEnd::Finished:
@@ -178,7 +177,8 @@ int RunPortsCommand(const Options&, const PortMap& ports, Console& console) {
     }
     // Said, so that nobody wonders why an on-board port is missing from the list.
     for (const std::string& device : ports.ConsoleDevices())
-        std::fprintf(console.out, "%-5s %-24s %s\n", "-", device.c_str(), "the system console, never used as a COM port");
+        std::fprintf(console.out, "%-5s %-24s %s\n", "-", device.c_str(),
+                     "the system console, never used as a COM port");
     std::fflush(console.out);
     return kExitOk;
 }
@@ -194,7 +194,8 @@ int RunVersionCommand(const Options& options, const PortMap& ports, Console& con
         RunLink(setup, std::move(target.port), notifier, nullptr, options.trace ? &tracer : nullptr);
     if (outcome.end != RunEnd::VersionReady) {
         Failure f = DescribeUnfinishedRun(outcome, setup);
-        if (outcome.end == RunEnd::TimedOut) f = {kExitNoVersion, "no version answer within " + Seconds(setup.timeoutSeconds)};
+        if (outcome.end == RunEnd::TimedOut)
+            f = {kExitNoVersion, "no version answer within " + Seconds(setup.timeoutSeconds)};
         return Fail(options, console, f.status, target.label, f.text);
     }
     const VersionTexts texts = VersionTextsFromBlock(outcome.versionBlock);
@@ -304,8 +305,7 @@ int RunUploadCommand(const Options& options, const PortMap& ports, Console& cons
         if (const int sent = SendOneFile(check, port, fileDoubt); sent != kExitOk) return sent;
         if (options.verify) {
             // The read-back goes over the line the upload used, still held.
-            if (const int settled = SettleUpload(check, std::move(port), fileDoubt); settled != kExitOk)
-                return settled;
+            if (const int settled = SettleUpload(check, std::move(port), fileDoubt); settled != kExitOk) return settled;
         } else if (doubt == UploadDoubt::None && fileDoubt != UploadDoubt::None) {
             doubt = fileDoubt;
             doubtfulFile = file;
@@ -335,7 +335,8 @@ int RunReadBackCommand(const Options& options, const PortMap& ports, Console& co
         return kExitUsage;
     }
     ReadBackOutput output;
-    if (!output.Prepare(options.output.empty() ? std::string(Rules(kind).readBackFile) : options.output, options.force)) {
+    if (!output.Prepare(options.output.empty() ? std::string(Rules(kind).readBackFile) : options.output,
+                        options.force)) {
         Say(console.err, output.Refusal());
         return output.RefusalStatus();
     }
@@ -345,8 +346,9 @@ int RunReadBackCommand(const Options& options, const PortMap& ports, Console& co
     const std::string& label = target.label;
 
     if (!options.reportProgress && Rules(kind).readBackRequest == kCodeStandBy)
-        Say(console.err, label + ": waiting for the receiver: start the read-back from its menu "
-                                 "(the request goes out after every 50 s of silence)");
+        Say(console.err, label +
+                             ": waiting for the receiver: start the read-back from its menu "
+                             "(the request goes out after every 50 s of silence)");
 
     const RunSetup setup = SetupFor(options, LinkMode::ReadBack, target.index, name, kind);
     QueueNotifier notifier(label, console.err);

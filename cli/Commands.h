@@ -27,7 +27,7 @@ enum ExitStatus : int {
 struct Console {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
-    bool errIsTerminal = false;  // draw a bar instead of plain progress lines
+    bool errIsTerminal = false;    // draw a bar instead of plain progress lines
     bool stdinIsTerminal = false;  // someone can confirm the step between two fullx files
 };
 

@@ -34,9 +34,7 @@ std::string OutcomeReportLine(const std::string& outcome) {
     return std::string(1, kReportPrefix) + "outcome " + outcome;
 }
 
-std::string VerifyReportLine(const std::string& state) {
-    return std::string(1, kReportPrefix) + "verify " + state;
-}
+std::string VerifyReportLine(const std::string& state) { return std::string(1, kReportPrefix) + "verify " + state; }
 
 bool ParseReportLine(const std::string& line, Report& report) {
     if (line.empty() || line[0] != kReportPrefix) return false;

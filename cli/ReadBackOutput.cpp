@@ -42,7 +42,8 @@ bool ReadBackOutput::Prepare(const std::string& path, bool force) {
     if (fs::exists(target) && !fs::is_regular_file(target))
         return refuse(kExitUsage, path + " is not a regular file; a read-back writes an image file");
     if (!force)
-        return refuse(kExitUsage, path + " already exists; use --force to replace it or --output to choose another name");
+        return refuse(kExitUsage,
+                      path + " already exists; use --force to replace it or --output to choose another name");
     return true;
 }
 
@@ -52,7 +53,8 @@ std::string ReadBackOutput::Abandon() const {
     const std::string partial = ReadBackSink::PartialName(name_);
     const std::optional<Stamp> now = StampOf(partial);
     const bool kept = now && now != partialBefore_;
-    if (existed_) return name_ + (kept ? " is unchanged; what arrived is kept in " + partial : " is unchanged (nothing arrived)");
+    if (existed_)
+        return name_ + (kept ? " is unchanged; what arrived is kept in " + partial : " is unchanged (nothing arrived)");
     return kept ? "what arrived is kept in " + partial : "nothing arrived";
 }
 

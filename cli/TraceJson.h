@@ -41,8 +41,8 @@ public:
         const std::size_t payload = size >= std::size_t(kDataFrameOverhead) ? size - kDataFrameOverhead : 0;
         char crc[16];
         std::snprintf(crc, sizeof crc, "%08" PRIx32, ReadBigEndian32(frame + size - 4));
-        Line("sent", "\"kind\":\"data\",\"payload\":" + Num(payload) + ",\"bytes\":" + Num(size) + ",\"crc\":\"" +
-                         crc + "\"");
+        Line("sent",
+             "\"kind\":\"data\",\"payload\":" + Num(payload) + ",\"bytes\":" + Num(size) + ",\"crc\":\"" + crc + "\"");
     }
 
     void Received(int result, std::uint32_t payloadLength) override {

@@ -60,8 +60,9 @@ std::string ReadBackCopy(const UploadCheck& c, PortHandle port, const std::strin
     port->Apply(settings);
     port->Purge();
     if (!c.options.reportProgress && Rules(c.kind).readBackRequest == kCodeStandBy)
-        Say(c.console.err, c.label + ": verify: waiting for the receiver to send its copy "
-                                     "(the request goes out after every 50 s of silence)");
+        Say(c.console.err, c.label +
+                               ": verify: waiting for the receiver to send its copy "
+                               "(the request goes out after every 50 s of silence)");
     const RunSetup setup = SetupFor(c.options, LinkMode::ReadBack, c.portIndex, into, c.kind, c.level);
     QueueNotifier notifier(c.label, c.console.err);
     StderrTracer tracer(c.console.err);
@@ -76,8 +77,7 @@ std::string ReadBackCopy(const UploadCheck& c, PortHandle port, const std::strin
         case RunEnd::NotStarted:
         case RunEnd::VersionReady: return "the link worker could not be started";
     }
-    if (outcome.result == kResultLengthMismatch)
-        return "it came back shorter or longer than the receiver announced";
+    if (outcome.result == kResultLengthMismatch) return "it came back shorter or longer than the receiver announced";
     if (outcome.result != kResultSuccess) return "the read-back failed";
     return {};
 }
@@ -124,8 +124,8 @@ int SettleUpload(const UploadCheck& c, PortHandle port, UploadDoubt doubt) {
     if (failure.empty() && !port) failure = "the port is no longer open";
     if (failure.empty()) failure = ReadBackCopy(c, std::move(port), copy.Path());
     if (!failure.empty()) {
-        Say(c.console.err, where + "sent, but the check could not be made: " + failure +
-                               ". The receiver's copy is unconfirmed.");
+        Say(c.console.err,
+            where + "sent, but the check could not be made: " + failure + ". The receiver's copy is unconfirmed.");
         ReportVerify(c, "not done");
         ReportOutcome(c, "unconfirmed: the check could not be made: " + failure);
         return kExitUnconfirmed;
@@ -133,17 +133,18 @@ int SettleUpload(const UploadCheck& c, PortHandle port, UploadDoubt doubt) {
     const ImageComparison cmp = CompareImages(copy.Path(), c.file);
     if (!cmp.identical) {
         const std::string text = "the receiver's copy differs from the file at offset " +
-                                  std::to_string(cmp.firstDifference) + " (receiver " +
-                                  std::to_string(cmp.receiverLength) + " bytes, file " +
-                                  std::to_string(cmp.fileLength) + " bytes). Please send it again.";
+                                 std::to_string(cmp.firstDifference) + " (receiver " +
+                                 std::to_string(cmp.receiverLength) + " bytes, file " + std::to_string(cmp.fileLength) +
+                                 " bytes). Please send it again.";
         Say(c.console.err, where + text);
         ReportVerify(c, "DIFFERENT at offset " + std::to_string(cmp.firstDifference));
-        ReportOutcome(c, "the receiver's copy differs at offset " + std::to_string(cmp.firstDifference) + " (receiver " +
-                      std::to_string(cmp.receiverLength) + " bytes, file " + std::to_string(cmp.fileLength) + ")");
+        ReportOutcome(c, "the receiver's copy differs at offset " + std::to_string(cmp.firstDifference) +
+                             " (receiver " + std::to_string(cmp.receiverLength) + " bytes, file " +
+                             std::to_string(cmp.fileLength) + ")");
         return kExitVerifyMismatch;
     }
-    Say(c.console.err, where + "verified: the receiver's copy is identical (" + std::to_string(cmp.fileLength) +
-                           " bytes)");
+    Say(c.console.err,
+        where + "verified: the receiver's copy is identical (" + std::to_string(cmp.fileLength) + " bytes)");
     ReportVerify(c, "identical");
     return kExitOk;
 }

@@ -20,9 +20,10 @@ int Run(int argc, char** argv) {
         // Started from Explorer: say how to use the program, last, where the
         // window's end shows it.
         std::fputs(UsageText().c_str(), stdout);
-        std::fputs("\ntarven-link runs from a Command Prompt: open one in this folder and type\n"
-                   "tarven-link.exe followed by a command, for example: tarven-link.exe ports\n",
-                   stdout);
+        std::fputs(
+            "\ntarven-link runs from a Command Prompt: open one in this folder and type\n"
+            "tarven-link.exe followed by a command, for example: tarven-link.exe ports\n",
+            stdout);
         return kExitUsage;
     }
     const ParseResult parsed = ParseCommandLine(args);

@@ -100,8 +100,7 @@ std::optional<ParsedFrame> FrameParser::Next() {
             frame.code = header.code;
             start_ += kFrameHeaderSize;
             return frame;
-        case FrameHeader::Kind::Data:
-            break;
+        case FrameHeader::Kind::Data: break;
     }
     if (Pending() < kFrameHeaderSize + header.bodyLength) return std::nullopt;
     const std::span<const std::uint8_t> body(h + kFrameHeaderSize, header.bodyLength);

@@ -54,8 +54,8 @@ BodyCheck CheckDataBody(std::span<const std::uint8_t> body);
 struct ParsedFrame {
     // Short: a data frame whose body cannot even hold its CRC.
     enum class Kind { Command, Data, BadCrc, BadMagic, Short } kind = Kind::Command;
-    std::uint16_t code = 0;                 // Command: its code
-    std::vector<std::uint8_t> payload;      // Data and BadCrc: the payload bytes
+    std::uint16_t code = 0;             // Command: its code
+    std::vector<std::uint8_t> payload;  // Data and BadCrc: the payload bytes
     std::uint32_t crcReceived = 0, crcComputed = 0;
 };
 

@@ -23,37 +23,25 @@ int ErrnoFromWindowsError(unsigned long error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_DRIVE:
-            return ENOENT;
+        case ERROR_INVALID_DRIVE: return ENOENT;
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
-        case ERROR_NO_UNICODE_TRANSLATION:
-            return EINVAL;
-        case ERROR_FILENAME_EXCED_RANGE:
-            return ENAMETOOLONG;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            return EMFILE;
+        case ERROR_NO_UNICODE_TRANSLATION: return EINVAL;
+        case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+        case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
         case ERROR_ACCESS_DENIED:
-        case ERROR_WRITE_PROTECT:
-            return EACCES;
-        case ERROR_SHARING_VIOLATION:
-            return EBUSY;
+        case ERROR_WRITE_PROTECT: return EACCES;
+        case ERROR_SHARING_VIOLATION: return EBUSY;
         case ERROR_LOCK_VIOLATION:
-        case ERROR_DRIVE_LOCKED:
-            return EAGAIN;
+        case ERROR_DRIVE_LOCKED: return EAGAIN;
         case ERROR_FILE_EXISTS:
-        case ERROR_ALREADY_EXISTS:
-            return EEXIST;
+        case ERROR_ALREADY_EXISTS: return EEXIST;
         case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ENOSPC;
-        case ERROR_NOT_SAME_DEVICE:
-            return EXDEV;
+        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+        case ERROR_NOT_SAME_DEVICE: return EXDEV;
         case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            return ENOMEM;
-        default:
-            return EIO;
+        case ERROR_OUTOFMEMORY: return ENOMEM;
+        default: return EIO;
     }
 }
 

@@ -24,7 +24,7 @@ enum class AfterUpload {
 
 struct KindRules {
     ImageKind kind;
-    std::string_view name;   // tarven-link's word for the kind
+    std::string_view name;  // tarven-link's word for the kind
     // The image list offers files of exactly either size, in KB of 1,024
     // bytes. Both are 0 for the chip kinds, which take any file of 1 byte up
     // to upToKb whole KB.

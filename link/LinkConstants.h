@@ -23,9 +23,9 @@ inline constexpr int kMaxPayload = 0xFFFF - kCrcSize;
 // "busy, listen again" in a version query, "say your request again" in a
 // read-back); the PC also uses it as the read-back request of the software kinds.
 enum LinkCode : std::uint16_t {
-    kCodeAck = 0,              // acknowledge / block acknowledged
-    kCodeRepeat = 1,           // resend the last frame
-    kCodeAbort = 2,            // PC gives up an upload
+    kCodeAck = 0,     // acknowledge / block acknowledged
+    kCodeRepeat = 1,  // resend the last frame
+    kCodeAbort = 2,   // PC gives up an upload
     kCodeStandBy = 4,
     kCodeVersionRequest = 16,
     kCodeVersionEnd = 17,
@@ -36,7 +36,7 @@ enum LinkCode : std::uint16_t {
     kCodeEndOfImageAlt = 35,
     kCodeChipStart = 36,
     kCodeUploadDone = 37,
-    kCodeDataMarker = 48,      // bytes 8..9 of every data frame; never a command
+    kCodeDataMarker = 48,  // bytes 8..9 of every data frame; never a command
     kCodeSpeedChange = 64,
 };
 
@@ -117,8 +117,8 @@ inline constexpr int kVersionBufferSize = 6144;
 inline constexpr int kVersionBlockSize = 100;
 inline constexpr int kVersionHardwareOffset = 32;
 inline constexpr int kVersionSoftwareOffset = 64;
-inline constexpr int kVersionRecvTimeout = 20;       // 2 s of silence
-inline constexpr int kVersionBusyPauseMs = 7000;     // after the receiver's 4
+inline constexpr int kVersionRecvTimeout = 20;    // 2 s of silence
+inline constexpr int kVersionBusyPauseMs = 7000;  // after the receiver's 4
 inline constexpr int kVersionBadFramePauseMs = 1000;
 inline constexpr int kVersionTotal = 100;
 inline constexpr int kVersionRequested = 50;
@@ -128,13 +128,13 @@ inline constexpr int kUploadBufferSize = 2097152;
 inline constexpr int kBlockSize = 4096;
 inline constexpr int kLengthHeaderSize = 4;
 inline constexpr int kFirstBlockSize = kLengthHeaderSize + kBlockSize;
-inline constexpr int kPreambleTimeout = 5000;        // 500 s of silence
-inline constexpr int kUploadRecvTimeout = 30;        // 3 s of silence
+inline constexpr int kPreambleTimeout = 5000;  // 500 s of silence
+inline constexpr int kUploadRecvTimeout = 30;  // 3 s of silence
 inline constexpr int kStartCodePauseMs = 500;
 inline constexpr int kBlockPauseMs = 1;
 inline constexpr int kSpeedChangePauseMs = 1000;
 inline constexpr int kEndCodeSendsMax = 4;
-inline constexpr int kStrayListenMinUnits = 2;      // 200 ms: listening for a reply after the end
+inline constexpr int kStrayListenMinUnits = 2;  // 200 ms: listening for a reply after the end
 
 // ---------------------------------------------------------------- read-back
 inline constexpr int kReadBackBufferSize = 2621440;
@@ -144,11 +144,11 @@ inline constexpr int kReadBackDataTimeout = 8;       // 800 ms of silence
 inline constexpr int kReadBackStartPauseMs = 200;
 inline constexpr int kReadBackAckPauseMs = 100;
 inline constexpr int kReadBackShortFramesBeforeSlowdown = 6;
-inline constexpr int kReadBackRepeatPauseMs = 10;     // after a purge, before answering
+inline constexpr int kReadBackRepeatPauseMs = 10;  // after a purge, before answering
 inline constexpr int kReadBackBadCrcPauseMs = 100;
 inline constexpr int kReadBackShortFramePauseMs = 5;
-inline constexpr int kReadBackSlowdownPauseMs = 500;  // after asking for the speed change
-inline constexpr int kReadBackConfusedPauseMs = 1000; // silence or an unexpected result
+inline constexpr int kReadBackSlowdownPauseMs = 500;   // after asking for the speed change
+inline constexpr int kReadBackConfusedPauseMs = 1000;  // silence or an unexpected result
 inline constexpr int kReadBackEndPauseMs = 10;
 
 // Whether a finished upload's result 1 can be trusted. The protocol numbers no

@@ -147,10 +147,8 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
         const std::int64_t leftUs = budgetUs - idleUs;
         const int slice = std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000));
         const std::int64_t before = clock.NowUs();
-        if (port_)
-            port_->WaitForInput(slice, wake_.get());
-        else
-            YieldMs(slice);
+        if (port_) port_->WaitForInput(slice, wake_.get());
+        else YieldMs(slice);
         idleUs += std::max<std::int64_t>(clock.NowUs() - before, 1);
         if (idleUs >= budgetUs) {
             // Bytes that arrived as the budget ran out still count.

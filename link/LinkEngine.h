@@ -103,8 +103,7 @@ public:
     std::int32_t SendDataFrame(const std::uint8_t* payload, std::int32_t length);
     // A command code, kRecvDataFrame (payload copied to `destination` when it
     // has room), or a local result. A null destination drops the payload.
-    std::int32_t ReceiveFrame(std::span<std::uint8_t> destination, std::uint32_t* payloadLength,
-                              std::int32_t timeout);
+    std::int32_t ReceiveFrame(std::span<std::uint8_t> destination, std::uint32_t* payloadLength, std::int32_t timeout);
 
     // ------------------------------------------------ the exchanges (worker bodies)
     void RunVersionQuery();

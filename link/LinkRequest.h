@@ -10,7 +10,7 @@ namespace tarven {
 
 struct RunRequest {
     LinkMode mode = LinkMode::VersionQuery;
-    int portIndex = 0;     // 0..5 for COM1..COM6, at the normal line settings
+    int portIndex = 0;       // 0..5 for COM1..COM6, at the normal line settings
     std::string fileName{};  // the image sent or written; also shown in the status line
     ImageKind kind = ImageKind::FullImage;
     AccessLevel level = AccessLevel::Standard;

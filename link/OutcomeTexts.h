@@ -25,9 +25,9 @@ inline constexpr char kChipPageWaitLine[] = "Please wait......";
 inline constexpr char kChipPageLine[] = "the page of \"@Nimbo Chip Update\" appears on the TV.";
 
 enum class Outcome {
-    UploadDone,       // an upload of one file, or of a kind with one file
-    ChipPageWait,     // the first of the two files went out
-    UploadsDone,      // the second of the two files went out
+    UploadDone,    // an upload of one file, or of a kind with one file
+    ChipPageWait,  // the first of the two files went out
+    UploadsDone,   // the second of the two files went out
     UploadError,
     ReadBackDone,
     ReadBackError,

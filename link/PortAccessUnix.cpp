@@ -150,7 +150,8 @@ std::string DescribePortState(const PortStatus& status) {
         case PortState::SystemConsole: return "the system console, never used as a COM port";
         case PortState::OwnTerminal: return "the terminal this program runs in, never used as a COM port";
         case PortState::SettingsRefused:
-            return std::string("the driver refused the line settings (115200 baud, 8N1): ") + std::strerror(status.error);
+            return std::string("the driver refused the line settings (115200 baud, 8N1): ") +
+                   std::strerror(status.error);
         case PortState::OtherError: break;
     }
     return std::string("cannot be opened: ") + std::strerror(status.error);

@@ -121,7 +121,8 @@ std::string DescribePortState(const PortStatus& status) {
         case PortState::PermissionDenied:
             return "access denied: another program has the port open, or this account may not use it" + known;
         case PortState::NotATerminal: return "not a serial port";
-        case PortState::SettingsRefused: return "the driver refused the line settings (115200 baud, 8 data bits, no parity, 1 stop bit)" + known;
+        case PortState::SettingsRefused:
+            return "the driver refused the line settings (115200 baud, 8 data bits, no parity, 1 stop bit)" + known;
         case PortState::SystemConsole:
         case PortState::OwnTerminal:
         case PortState::OtherError: break;

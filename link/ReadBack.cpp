@@ -94,13 +94,9 @@ void ReadBackExchange::ReceiveImage() {
         const int result = e_.ReceiveFrame(room, &n, kReadBackDataTimeout);
         if (e_.StopRequested()) return;
         switch (result) {
-            case kRecvDataFrame:
-                OnDataFrame(n);
-                break;
+            case kRecvDataFrame: OnDataFrame(n); break;
             case kCodeEndOfImage:
-            case kCodeEndOfImageAlt:
-                OnEnd();
-                break;
+            case kCodeEndOfImageAlt: OnEnd(); break;
             case kCodeRepeat:
                 e_.PurgePort();
                 e_.Pause(kReadBackRepeatPauseMs);
@@ -112,9 +108,7 @@ void ReadBackExchange::ReceiveImage() {
                 e_.Pause(kReadBackRepeatPauseMs);
                 e_.SendCommand(kCodeRepeat);
                 break;
-            case kRecvShortFrame:
-                OnShortFrame();
-                break;
+            case kRecvShortFrame: OnShortFrame(); break;
             case kRecvTooLarge:
                 // The image does not fit the buffer: what fitted is kept beside the file.
                 failure_ = {RunFault::ImageTooLarge, 0};

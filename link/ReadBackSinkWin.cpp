@@ -49,10 +49,11 @@ void TakeOverAccess(const std::wstring& existing, DWORD attributes, HANDLE repla
                                 nullptr, &descriptor) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         DWORD revision = 0;
-        const bool isProtected = ::GetSecurityDescriptorControl(descriptor, &control, &revision) &&
-                                 (control & SE_DACL_PROTECTED);
-        const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                                                    : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        const bool isProtected =
+            ::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED);
+        const SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION |
+            (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
         (void)::SetSecurityInfo(replacement, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
         ::LocalFree(descriptor);
     }

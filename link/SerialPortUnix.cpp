@@ -201,8 +201,8 @@ void UnixSerialPort::Wait(short events, int maxMs, const WakeEvent* wake) {
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         // A vanished device reports ready at once, forever: sleep out the
         // slice (still waking for a stop) so the caller never spins.
-        const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now() - start).count();
+        const auto used =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         const int rest = maxMs - int(used);
         if (rest <= 0) return;
         if (wake) wake->Wait(rest);

@@ -106,8 +106,13 @@ PortHandle WinSerialPort::Adopt(HANDLE handle, std::string device, const CommCal
 
 WinSerialPort::WinSerialPort(HANDLE handle, std::string device, const CommCalls& calls, HANDLE readEvent,
                              HANDLE writeEvent, HANDLE arrivalEvent)
-    : handle_(handle), device_(std::move(device)), calls_(calls), readEvent_(readEvent), writeEvent_(writeEvent),
-      arrivalEvent_(arrivalEvent), io_(std::make_unique<InFlight>()) {
+    : handle_(handle),
+      device_(std::move(device)),
+      calls_(calls),
+      readEvent_(readEvent),
+      writeEvent_(writeEvent),
+      arrivalEvent_(arrivalEvent),
+      io_(std::make_unique<InFlight>()) {
     io_->readBuffer.resize(kDriverQueueBytes);
     io_->writeBuffer.resize(kDriverQueueBytes);
 }

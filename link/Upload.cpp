@@ -136,9 +136,7 @@ void UploadExchange::Run() {
         if (e_.StopRequested()) return;
         if (result >= 0) slowestReplyUs_ = std::max(slowestReplyUs_, e_.Clock().NowUs() - sentAtUs_);
         switch (result) {
-            case kCodeAck:
-                OnAck();
-                break;
+            case kCodeAck: OnAck(); break;
             case kCodeRepeat:
                 Doubt(UploadDoubt::BlockResent);
                 SendBlock(lastBlockSize_);
@@ -158,12 +156,8 @@ void UploadExchange::Run() {
                 break;
             case kRecvBadMagic:
             case kRecvTimeout:
-            case kRecvShortFrame:
-                OnLineFault();
-                break;
-            default:
-                Abort();
-                break;
+            case kRecvShortFrame: OnLineFault(); break;
+            default: Abort(); break;
         }
     }
 }
@@ -245,8 +239,7 @@ const char* UploadDoubtText(UploadDoubt doubt) {
         case UploadDoubt::AckAfterRepeat:
             return "an acknowledgement came after a repeat request; it may have answered an earlier block, "
                    "so the receiver may hold a block twice or miss one";
-        case UploadDoubt::EndUnanswered:
-            return "the receiver never acknowledged the end code (sent four times)";
+        case UploadDoubt::EndUnanswered: return "the receiver never acknowledged the end code (sent four times)";
         case UploadDoubt::BlockResent:
             return "the receiver asked for a block again; if that request was an acknowledgement altered on "
                    "the line, it holds the block twice";

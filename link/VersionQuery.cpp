@@ -69,19 +69,11 @@ void VersionExchange::Run() {
         const int result = e_.ReceiveFrame(receive_, &length, kVersionRecvTimeout);
         if (e_.StopRequested()) break;
         switch (result) {
-            case kRecvDataFrame:
-                OnDataFrame(length);
-                break;
+            case kRecvDataFrame: OnDataFrame(length); break;
             case kCodeVersionEnd:
-            case kCodeVersionEndAlt:
-                OnEnd();
-                break;
-            case kCodeStandBy:
-                e_.Pause(kVersionBusyPauseMs);
-                break;
-            case kRecvTimeout:
-                e_.SendCommand(kCodeVersionRequest);
-                break;
+            case kCodeVersionEndAlt: OnEnd(); break;
+            case kCodeStandBy: e_.Pause(kVersionBusyPauseMs); break;
+            case kRecvTimeout: e_.SendCommand(kCodeVersionRequest); break;
             case kRecvShortFrame:
             case kRecvBadCrc:
                 e_.Pause(kVersionBadFramePauseMs);

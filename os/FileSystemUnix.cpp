@@ -60,31 +60,24 @@ std::string UnescapeMountField(const std::string& field) {
 
 FileOpenError OpenErrorFromErrno(int err) {
     switch (err) {
-        case 0:
-            return FileOpenError::kNone;
-        case ENOENT:
-            return FileOpenError::kNotFound;
+        case 0: return FileOpenError::kNone;
+        case ENOENT: return FileOpenError::kNotFound;
         case ENOTDIR:
         case ENAMETOOLONG:
-        case EINVAL:
-            return FileOpenError::kInvalidPath;
+        case EINVAL: return FileOpenError::kInvalidPath;
         case EMFILE:
-        case ENFILE:
-            return FileOpenError::kTooManyFiles;
+        case ENFILE: return FileOpenError::kTooManyFiles;
         case EACCES:
         case EPERM:
-        case EROFS:
-            return FileOpenError::kAccessDenied;
+        case EROFS: return FileOpenError::kAccessDenied;
         case EBUSY:
-        case ETXTBSY:
-            return FileOpenError::kSharingViolation;
+        case ETXTBSY: return FileOpenError::kSharingViolation;
         case EWOULDBLOCK:
 #if EAGAIN != EWOULDBLOCK
         case EAGAIN:
 #endif
             return FileOpenError::kLocked;
-        default:
-            return FileOpenError::kOther;
+        default: return FileOpenError::kOther;
     }
 }
 

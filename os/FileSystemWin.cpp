@@ -2,36 +2,28 @@
 
 #include "DriveList.h"
 
+#include <windows.h>
 #include <cctype>
 #include <direct.h>
-#include <windows.h>
 
 namespace tarven {
 
 FileOpenError OpenErrorFromWindowsError(unsigned long error) {
     switch (error) {
-        case ERROR_SUCCESS:
-            return FileOpenError::kNone;
-        case ERROR_FILE_NOT_FOUND:
-            return FileOpenError::kNotFound;
+        case ERROR_SUCCESS: return FileOpenError::kNone;
+        case ERROR_FILE_NOT_FOUND: return FileOpenError::kNotFound;
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_NAME:
         case ERROR_INVALID_DRIVE:
         case ERROR_BAD_PATHNAME:
-        case ERROR_FILENAME_EXCED_RANGE:
-            return FileOpenError::kInvalidPath;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            return FileOpenError::kTooManyFiles;
+        case ERROR_FILENAME_EXCED_RANGE: return FileOpenError::kInvalidPath;
+        case ERROR_TOO_MANY_OPEN_FILES: return FileOpenError::kTooManyFiles;
         case ERROR_ACCESS_DENIED:
-        case ERROR_WRITE_PROTECT:
-            return FileOpenError::kAccessDenied;
-        case ERROR_SHARING_VIOLATION:
-            return FileOpenError::kSharingViolation;
+        case ERROR_WRITE_PROTECT: return FileOpenError::kAccessDenied;
+        case ERROR_SHARING_VIOLATION: return FileOpenError::kSharingViolation;
         case ERROR_LOCK_VIOLATION:
-        case ERROR_DRIVE_LOCKED:
-            return FileOpenError::kLocked;
-        default:
-            return FileOpenError::kOther;
+        case ERROR_DRIVE_LOCKED: return FileOpenError::kLocked;
+        default: return FileOpenError::kOther;
     }
 }
 
@@ -80,8 +72,8 @@ bool WindowsFileSystem::MakeFolder(const std::string& path) {
 FileOpenError WindowsFileSystem::TryOpenFile(const std::string& path, bool readOnly) {
     // No sharing: the answer is whether this program could have the file to itself.
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(WideFromUtf8(path).c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return OpenErrorFromWindowsError(GetLastError());
     CloseHandle(file);
     return FileOpenError::kNone;

@@ -15,8 +15,7 @@
 
 namespace tarven::sim {
 
-PtyMasterPort::PtyMasterPort(int masterFd, std::string slavePath)
-    : fd_(masterFd), slavePath_(std::move(slavePath)) {}
+PtyMasterPort::PtyMasterPort(int masterFd, std::string slavePath) : fd_(masterFd), slavePath_(std::move(slavePath)) {}
 
 PtyMasterPort::~PtyMasterPort() { Close(); }
 

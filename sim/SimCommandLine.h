@@ -17,8 +17,8 @@ struct ProgramOptions {
     std::string uploadOutput;   // each completed image is written here
     std::string readBackImage;  // the image served by read-backs
     bool exitAfterUpload = false;
-    bool trace = false;         // print every frame in both directions
-    bool traceJson = false;     // ... as one JSON object a line, events included
+    bool trace = false;      // print every frame in both directions
+    bool traceJson = false;  // ... as one JSON object a line, events included
     int pushReadBackAfterMs = -1;
 };
 

@@ -217,8 +217,7 @@ void SimLine::TakeFrames(bool paced, std::int64_t now) {
         pendingFrames_.push_back(PendingFrame{std::move(*frame), arrival});
     }
     const std::uint64_t consumed = fedBytes_ - parser_.Pending();
-    while (!arrivals_.empty() && arrivals_.front().first + arrivals_.front().count <= consumed)
-        arrivals_.pop_front();
+    while (!arrivals_.empty() && arrivals_.front().first + arrivals_.front().count <= consumed) arrivals_.pop_front();
 }
 
 std::optional<SimLine::Received> SimLine::NextFrame(std::int64_t now) {
@@ -361,9 +360,7 @@ void SimLine::QueueOutgoing(Send how, const Outgoing& item) {
         case Outgoing::Kind::Data:
             Queue(how, LineFrame{FrameKind::Data, kCodeDataMarker, item.bytes, DataFrame(item.bytes), {}});
             break;
-        case Outgoing::Kind::Raw:
-            Queue(how, LineFrame{FrameKind::Raw, 0, item.bytes, item.bytes, {}});
-            break;
+        case Outgoing::Kind::Raw: Queue(how, LineFrame{FrameKind::Raw, 0, item.bytes, item.bytes, {}}); break;
     }
 }
 

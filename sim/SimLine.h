@@ -105,7 +105,7 @@ public:
     std::int64_t LineFreeUs() const { return lineFreeUs_; }
     // No answer leaves before this (the frame it answers has fully arrived).
     void AnswersNotBefore(std::int64_t us) { answersNotBeforeUs_ = us; }
-    void PauseFor(int linkMs);            // holds output from now on
+    void PauseFor(int linkMs);              // holds output from now on
     void HoldOutputUntil(std::int64_t us);  // holds output at least until then
     void GoSilent(int linkMs);
     void Vanish();

@@ -38,14 +38,14 @@ struct VersionOptions {
 };
 
 struct UploadOptions {
-    int silentPreambles = 0;      // leave this many preambles (18) unanswered
-    int speedChangeAtBlock = 0;   // answer block n with 64 instead of taking it
-    int repeatAtBlock = 0;        // answer block n with 1 instead of taking it
-    int abortAtBlock = 0;         // answer block n with 2 and drop the upload
-    int corruptReplyAtBlock = 0;  // take block n; its acknowledgement goes out with a broken magic
-    int dropReplyAtBlock = 0;     // take block n; its acknowledgement is never sent
-    bool answerDoneAtEnd = false; // answer the end code with 37 instead of 0
-    int ignoreEndCodes = 0;       // leave this many end codes unanswered; negative: all of them
+    int silentPreambles = 0;       // leave this many preambles (18) unanswered
+    int speedChangeAtBlock = 0;    // answer block n with 64 instead of taking it
+    int repeatAtBlock = 0;         // answer block n with 1 instead of taking it
+    int abortAtBlock = 0;          // answer block n with 2 and drop the upload
+    int corruptReplyAtBlock = 0;   // take block n; its acknowledgement goes out with a broken magic
+    int dropReplyAtBlock = 0;      // take block n; its acknowledgement is never sent
+    bool answerDoneAtEnd = false;  // answer the end code with 37 instead of 0
+    int ignoreEndCodes = 0;        // leave this many end codes unanswered; negative: all of them
     // A slow receiver (a flash erase): block n is taken, then nothing goes out
     // for slowAckMs; what the program sends meanwhile is answered afterwards.
     int slowAckAtBlock = 0;
@@ -56,17 +56,17 @@ struct ReadBackOptions {
     // With no image set (SetReadBackImage, LoadReadBackImage), a generated
     // pattern of this size is served.
     std::size_t defaultImageSize = 20000;
-    std::uint16_t endCode = 19;      // 19, or 35
-    int firstPayloadSize = 4100;     // length header + image bytes; 4 sends the header alone
-    int sliceSize = 4096;            // payload of every later frame
-    int shortFrameAtBlock = 0;       // block n goes out truncated (header announces the
-    int shortFrameCount = 0;         //   whole body, half of it follows) this many times
-    int corruptCrcAtBlock = 0;       // block n goes out once with a wrong CRC
-    int repeatAfterBlock = 0;        // the acknowledgement of block n is answered with 1, once
-    bool omitLastByte = false;       // announce L, send L - 1 bytes
+    std::uint16_t endCode = 19;                    // 19, or 35
+    int firstPayloadSize = 4100;                   // length header + image bytes; 4 sends the header alone
+    int sliceSize = 4096;                          // payload of every later frame
+    int shortFrameAtBlock = 0;                     // block n goes out truncated (header announces the
+    int shortFrameCount = 0;                       //   whole body, half of it follows) this many times
+    int corruptCrcAtBlock = 0;                     // block n goes out once with a wrong CRC
+    int repeatAfterBlock = 0;                      // the acknowledgement of block n is answered with 1, once
+    bool omitLastByte = false;                     // announce L, send L - 1 bytes
     std::optional<std::uint32_t> announcedLength;  // announce this instead of the image's length
-    int silentRequests = 0;          // ignore this many requests (32, 51, 4) first
-    bool standbyFirst = false;       // answer the first request with 4 (the program asks again)
+    int silentRequests = 0;                        // ignore this many requests (32, 51, 4) first
+    bool standbyFirst = false;                     // answer the first request with 4 (the program asks again)
     // With no answer from the program for this long while sending, resend the
     // last frame: the program never asks again on its own. 0: never.
     int resendAfterMs = 3000;
@@ -95,7 +95,7 @@ struct LineOptions {
     double garbageRate = 0;         // per reply: preceded by 1..garbageMaxBytes random bytes
     int garbageMaxBytes = 32;
     // Faults that start at the n-th frame received (that frame included; 0: never).
-    int pauseAfterFrames = 0;   // hold all output for pauseMs (answers go out late)
+    int pauseAfterFrames = 0;  // hold all output for pauseMs (answers go out late)
     int pauseMs = 0;
     int silentAfterFrames = 0;  // ignore the line and answer nothing for silentMs
     int silentMs = 0;

@@ -54,17 +54,11 @@ void SimProtocol::Dispatch(const ParsedFrame& frame) {
     if (phase_ == Phase::ReadBack) rb_.lastActivityUs = NowUs();
     if (DispatchInPhase(frame, o)) return;
     switch (frame.kind) {
-        case ParsedFrame::Kind::BadMagic:
-            line_.Anomaly("12 bytes without the frame magic");
-            return;
+        case ParsedFrame::Kind::BadMagic: line_.Anomaly("12 bytes without the frame magic"); return;
         case ParsedFrame::Kind::Data:
         case ParsedFrame::Kind::BadCrc:
-        case ParsedFrame::Kind::Short:
-            line_.Anomaly("data frame outside an upload");
-            return;
-        case ParsedFrame::Kind::Command:
-            DispatchIdle(frame.code, o);
-            return;
+        case ParsedFrame::Kind::Short: line_.Anomaly("data frame outside an upload"); return;
+        case ParsedFrame::Kind::Command: DispatchIdle(frame.code, o); return;
     }
 }
 
@@ -72,8 +66,7 @@ bool SimProtocol::DispatchInPhase(const ParsedFrame& frame, const SimOptions& o)
     const bool command = frame.kind == ParsedFrame::Kind::Command;
     const std::uint16_t code = frame.code;
     switch (phase_) {
-        case Phase::Idle:
-            return false;
+        case Phase::Idle: return false;
         case Phase::Version:
             if (command && code == kCodeAck) OnVersionAck();
             else if (command && code == kCodeRepeat) ResendLastReply();
@@ -85,8 +78,7 @@ bool SimProtocol::DispatchInPhase(const ParsedFrame& frame, const SimOptions& o)
             else if (command && code == kCodeRepeat) ResendLastReply();
             else return false;
             return true;
-        case Phase::UploadReceiving:
-            return DispatchUpload(frame, o);
+        case Phase::UploadReceiving: return DispatchUpload(frame, o);
         case Phase::ReadBack:
             if (!command) return false;
             if (code == kCodeAck) OnReadBackAck();
@@ -102,9 +94,7 @@ bool SimProtocol::DispatchUpload(const ParsedFrame& frame, const SimOptions& o) 
     switch (frame.kind) {
         case ParsedFrame::Kind::Data:
         case ParsedFrame::Kind::BadCrc:
-        case ParsedFrame::Kind::Short:
-            OnUploadData(frame, o);
-            return true;
+        case ParsedFrame::Kind::Short: OnUploadData(frame, o); return true;
         case ParsedFrame::Kind::BadMagic:
             // Line noise; the program repeats once it misses our answer.
             line_.Anomaly("12 bytes without the frame magic during an upload");
@@ -121,38 +111,26 @@ bool SimProtocol::DispatchUpload(const ParsedFrame& frame, const SimOptions& o) 
 
 void SimProtocol::DispatchIdle(std::uint16_t code, const SimOptions& o) {
     switch (code) {
-        case kCodeVersionRequest:
-            OnVersionRequest(o);
-            return;
-        case kCodeUploadPreamble:
-            OnPreamble(o);
-            return;
+        case kCodeVersionRequest: OnVersionRequest(o); return;
+        case kCodeUploadPreamble: OnPreamble(o); return;
         case kCodeChipStart:
             LeavePhase("transfer cut short by a start code");
             BeginUpload(code, false);
             return;
         case 32:
         case 51:
-        case kCodeStandBy:
-            OnReadBackRequest(code, o);
-            return;
+        case kCodeStandBy: OnReadBackRequest(code, o); return;
         case kCodeEndOfImage:
             if (uploadEnded_ && phase_ == Phase::Idle) OnUploadEnd(o);
             else line_.Anomaly("end code 19 outside an upload");
             return;
-        case kCodeRepeat:
-            ResendLastReply();
-            return;
-        case kCodeAck:
-            return;  // a stray acknowledgement asks for nothing
-        case kCodeAbort:
-            line_.Anomaly("program sent 2 (abort) outside an upload");
-            return;
+        case kCodeRepeat: ResendLastReply(); return;
+        case kCodeAck: return;  // a stray acknowledgement asks for nothing
+        case kCodeAbort: line_.Anomaly("program sent 2 (abort) outside an upload"); return;
         default:
             if (MeaningOfStartCode(code).isStartCode)
                 line_.Anomaly("start code " + std::to_string(code) + " without a preamble: ignored");
-            else
-                line_.Anomaly("unexpected code " + std::to_string(code));
+            else line_.Anomaly("unexpected code " + std::to_string(code));
             return;
     }
 }
@@ -263,8 +241,9 @@ void SimProtocol::BeginUpload(std::uint16_t startCode, bool preamble) {
     uploadFired_ = {};
     endCodesIgnored_ = 0;
     uploadEnded_ = false;
-    line_.Event(SimEvent::Type::UploadStarted, "upload started: start code " + std::to_string(startCode) +
-                                             (meaning.kind ? ", kind " + std::to_string(meaning.kind) : std::string()));
+    line_.Event(SimEvent::Type::UploadStarted,
+                "upload started: start code " + std::to_string(startCode) +
+                    (meaning.kind ? ", kind " + std::to_string(meaning.kind) : std::string()));
 }
 
 // Plays the fault set for this block that answers in place of taking it;
@@ -314,7 +293,7 @@ void SimProtocol::OnUploadData(const ParsedFrame& frame, const SimOptions& o) {
     });
     if (block == 1 && payload.size() != std::size_t(kFirstBlockSize))
         line_.Anomaly("first block carries " + std::to_string(payload.size()) + " bytes, not " +
-                std::to_string(kFirstBlockSize));
+                      std::to_string(kFirstBlockSize));
     if (block > 1 && payload.size() > std::size_t(kBlockSize))
         line_.Anomaly("block " + std::to_string(block) + " carries " + std::to_string(payload.size()) + " bytes");
     ++uploadBlock_;
@@ -350,10 +329,11 @@ void SimProtocol::OnUploadEnd(const SimOptions& o) {
         phase_ = Phase::Idle;
         if (summary.complete)
             line_.Event(SimEvent::Type::UploadComplete, "upload complete: " + std::to_string(summary.announcedLength) +
-                                                      " bytes, CRC-32 " + Hex32(summary.imageCrc));
+                                                            " bytes, CRC-32 " + Hex32(summary.imageCrc));
         else
             line_.Event(SimEvent::Type::UploadComplete, "upload ended short: " + std::to_string(summary.payloadBytes) +
-                                                      " of " + std::to_string(summary.announcedLength) + " bytes");
+                                                            " of " + std::to_string(summary.announcedLength) +
+                                                            " bytes");
     }
     if (o.upload.ignoreEndCodes < 0 || endCodesIgnored_ < o.upload.ignoreEndCodes) {
         ++endCodesIgnored_;

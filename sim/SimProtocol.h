@@ -87,7 +87,7 @@ private:
         std::uint32_t announced = 0;
         std::size_t sendLength = 0;  // image bytes that go out
         int frameCount = 0;
-        int current = 0;             // block sent last
+        int current = 0;  // block sent last
         bool endSent = false;
         int shortSent = 0;
         bool crcCorrupted = false;

@@ -41,8 +41,8 @@ void SimProtocol::BeginReadBack(std::uint16_t requestCode, const SimOptions& o) 
     ReplyCommand(kCodeReadBackReady);
     SendReadBackBlock(1);
     line_.Event(SimEvent::Type::ReadBackStarted, "read-back started: request code " + std::to_string(requestCode) +
-                                               ", announcing " + std::to_string(rb_.announced) + " bytes in " +
-                                               std::to_string(rb_.frameCount) + " frames");
+                                                     ", announcing " + std::to_string(rb_.announced) + " bytes in " +
+                                                     std::to_string(rb_.frameCount) + " frames");
 }
 
 Bytes SimProtocol::ReadBackPayload(int block) const {

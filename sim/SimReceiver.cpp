@@ -137,9 +137,7 @@ void SimReceiver::SetOptions(const SimOptions& options) {
     impl_->shared.UpdateOptions([&](SimOptions& o) { o = options; });
 }
 
-void SimReceiver::UpdateOptions(const std::function<void(SimOptions&)>& change) {
-    impl_->shared.UpdateOptions(change);
-}
+void SimReceiver::UpdateOptions(const std::function<void(SimOptions&)>& change) { impl_->shared.UpdateOptions(change); }
 
 void SimReceiver::SetReadBackImage(Bytes image) { impl_->shared.SetReadBackImage(std::move(image)); }
 

@@ -107,7 +107,7 @@ public:
     std::vector<UploadRecord> Uploads() const;        // the one in progress included
     std::vector<ReadBackRecord> ReadBacks() const;
     std::vector<SimEvent> Events() const;
-    int VersionAnswers() const;                       // version answers acknowledged
+    int VersionAnswers() const;  // version answers acknowledged
     // Codes of the received command frames, in order.
     std::vector<std::uint16_t> ReceivedCodes() const;
     // Forgets every record above (not the protocol state).

@@ -106,11 +106,11 @@ std::string DescribeJson(const FrameRecord& f) {
 }
 
 std::string EventJson(const SimEvent& e) {
-    static const char* const kNames[] = {"version answered", "upload started",     "upload complete",
-                                         "upload aborted",   "read-back started",  "read-back finished",
-                                         "speed change",     "anomaly",            "vanished"};
-    return "{\"t\":" + JsonTime(e.time) + ",\"event\":\"" + kNames[int(e.type)] + "\",\"text\":" +
-           JsonText(e.text) + "}";
+    static const char* const kNames[] = {"version answered", "upload started",    "upload complete",
+                                         "upload aborted",   "read-back started", "read-back finished",
+                                         "speed change",     "anomaly",           "vanished"};
+    return "{\"t\":" + JsonTime(e.time) + ",\"event\":\"" + kNames[int(e.type)] + "\",\"text\":" + JsonText(e.text) +
+           "}";
 }
 
 // A status line of the program itself (not of the simulator).
@@ -126,7 +126,7 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
 }
 
 bool MakeLink(const std::string& link, const std::string& device) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             std::cerr << "tarven-receiver-sim: " << link << " exists and is not a symbolic link\n";
@@ -201,8 +201,8 @@ int Serve(SimReceiver& sim, const ProgramOptions& settings, const sigset_t& sign
     for (;;) {
         timespec slice{0, kPollNs};
         if (sigtimedwait(&signals, nullptr, &slice) > 0) break;
-        if (!pushed && std::chrono::steady_clock::now() - started >=
-                           std::chrono::milliseconds(settings.pushReadBackAfterMs)) {
+        if (!pushed &&
+            std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(settings.pushReadBackAfterMs)) {
             pushed = true;
             sim.StartReadBack();
         }

@@ -25,10 +25,8 @@ QWidget* FindControl(const QWidget* dialog, int id) {
 void UseTemplateFontSize(QWidget* dialog, int points) {
     if (points == kDefaultTemplatePoints) return;
     QFont font = dialog->font();
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * points / kDefaultTemplatePoints);
-    else if (font.pixelSize() > 0)
-        font.setPixelSize(font.pixelSize() * points / kDefaultTemplatePoints);
+    if (font.pointSizeF() > 0) font.setPointSizeF(font.pointSizeF() * points / kDefaultTemplatePoints);
+    else if (font.pixelSize() > 0) font.setPixelSize(font.pixelSize() * points / kDefaultTemplatePoints);
     dialog->setFont(font);
 }
 

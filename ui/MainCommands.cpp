@@ -42,7 +42,8 @@ void MainDialog::ShowAbout() {
 }
 
 void MainDialog::PostUpdateCommand() {
-    QMetaObject::invokeMethod(this, [this] { model_.OnUpdateCommand(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { model_.OnUpdateCommand(); }, Qt::QueuedConnection);
 }
 
 }  // namespace tarven

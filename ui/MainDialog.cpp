@@ -49,8 +49,8 @@ MainDialog::MainDialog(UiProgram& program, const PortMap& ports, SessionFactory 
     ui_->radioFullX->hide();
     ui_->buttonReadBack->hide();
 
-    kindButtons_ = {ui_->radioFactoryData, ui_->radioUserData,  ui_->radioSoftware, ui_->radioFullImage,
-                    ui_->radioSoftwareDataLoader, ui_->radioChip, ui_->radioFullX};
+    kindButtons_ = {ui_->radioFactoryData,        ui_->radioUserData, ui_->radioSoftware, ui_->radioFullImage,
+                    ui_->radioSoftwareDataLoader, ui_->radioChip,     ui_->radioFullX};
     ConnectControls();
 
     // The window manager owns the system menu here, so the About entry lives
@@ -116,11 +116,8 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* e) {
             case Qt::Key_Home:
             case Qt::Key_End:
             case Qt::Key_PageUp:
-            case Qt::Key_PageDown:
-                ForwardPortSelection();
-                break;
-            default:
-                break;
+            case Qt::Key_PageDown: ForwardPortSelection(); break;
+            default: break;
         }
     }
     return QDialog::eventFilter(watched, e);

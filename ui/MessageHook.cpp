@@ -7,10 +7,8 @@ namespace tarven {
 void MessageRoad::Show(QWidget* parent, const QString& text) const {
     // Copied, so a hook that replaces itself while it runs stays alive.
     const MessageHook hook = hook_;
-    if (hook)
-        hook(parent, text);
-    else
-        ShowWarning(parent, text);
+    if (hook) hook(parent, text);
+    else ShowWarning(parent, text);
 }
 
 MessageHook MessageRoad::SetHook(MessageHook hook) {

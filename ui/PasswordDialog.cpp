@@ -43,10 +43,8 @@ void PasswordDialog::accept() { model_.OnOk(ui_->editPassword->text().toStdStrin
 void PasswordDialog::ShowMessage(const std::string& text) { messages_.Show(this, QString::fromUtf8(text)); }
 
 void PasswordDialog::Close(bool accepted) {
-    if (accepted)
-        QDialog::accept();
-    else
-        reject();
+    if (accepted) QDialog::accept();
+    else reject();
 }
 
 }  // namespace tarven

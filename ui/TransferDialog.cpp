@@ -39,8 +39,7 @@ QString WrapOnTwoLines(const QString& line, const QFontMetrics& metrics, int wid
 
 }  // namespace
 
-TransferDialog::TransferDialog(UiProgram& program, const RunRequest& request, SessionFactory sessions,
-                               QWidget* parent)
+TransferDialog::TransferDialog(UiProgram& program, const RunRequest& request, SessionFactory sessions, QWidget* parent)
     : QDialog(parent),
       program_(program),
       ui_(std::make_unique<Ui::TransferDialog>()),
@@ -50,7 +49,8 @@ TransferDialog::TransferDialog(UiProgram& program, const RunRequest& request, Se
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     FinishTemplate(this, kTemplateFontPoints);
     statusText_ = ui_->labelStatus->text();
-    FitLabelForWidest(this, ui_->labelCounter, QString::fromStdString(FormatKbCounter(kWidestCounterKb, kWidestCounterKb)));
+    FitLabelForWidest(this, ui_->labelCounter,
+                      QString::fromStdString(FormatKbCounter(kWidestCounterKb, kWidestCounterKb)));
     connect(ui_->buttonCancel, &QPushButton::clicked, this, &TransferDialog::reject);
 }
 
@@ -63,7 +63,8 @@ void TransferDialog::showEvent(QShowEvent* e) {
     shown_ = true;
     // Started from the event loop rather than from inside the show, so a
     // message box about a failed start never runs within showing the window.
-    QMetaObject::invokeMethod(this, [this] { model_.Start(*this); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { model_.Start(*this); }, Qt::QueuedConnection);
 }
 
 bool TransferDialog::event(QEvent* e) {
@@ -77,10 +78,8 @@ void TransferDialog::accept() { model_.OnOk(); }
 void TransferDialog::reject() { model_.OnCancel(); }
 
 void TransferDialog::EndDialog(bool accepted) {
-    if (accepted)
-        QDialog::accept();
-    else
-        QDialog::reject();
+    if (accepted) QDialog::accept();
+    else QDialog::reject();
 }
 
 void TransferDialog::StartCloseDelay(int ms) {

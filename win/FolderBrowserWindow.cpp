@@ -2,10 +2,10 @@
 
 #include "FolderWindows.h"
 #include "ResourceIds.h"
+#include "SystemFileSystem.h"
 #include "WinDpi.h"
 #include "WinMessageBox.h"
 #include "WinText.h"
-#include "SystemFileSystem.h"
 
 namespace tarven::win {
 
@@ -22,8 +22,7 @@ const FolderNode* NodeOf(HWND tree, HTREEITEM item) {
 
 }  // namespace
 
-FolderBrowserWindow::FolderBrowserWindow(const std::string& startPath)
-    : model_(SystemFileSystem(), *this, startPath) {}
+FolderBrowserWindow::FolderBrowserWindow(const std::string& startPath) : model_(SystemFileSystem(), *this, startPath) {}
 
 FolderBrowserWindow::~FolderBrowserWindow() {
     if (pictures_ != nullptr) ImageList_Destroy(pictures_);
@@ -39,7 +38,8 @@ BOOL FolderBrowserWindow::OnInitDialog() {
     const int width = ScaledPixels(Handle(), 16), height = ScaledPixels(Handle(), 15);
     pictures_ = ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 2, 2);
     for (int bitmap : {IDB_FOLDER_CLOSED, IDB_FOLDER_OPEN}) {
-        auto picture = static_cast<HBITMAP>(LoadImageW(Instance(), MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, width, height, 0));
+        auto picture =
+            static_cast<HBITMAP>(LoadImageW(Instance(), MAKEINTRESOURCEW(bitmap), IMAGE_BITMAP, width, height, 0));
         ImageList_AddMasked(pictures_, picture, RGB(255, 255, 255));
         DeleteObject(picture);
     }
@@ -52,7 +52,8 @@ BOOL FolderBrowserWindow::OnInitDialog() {
 BOOL FolderBrowserWindow::OnCommand(int id, int notification, HWND) {
     if (id == IDC_DRIVE_LIST && notification == CBN_SELCHANGE) {
         const LRESULT row = SendDlgItemMessageW(Handle(), IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0);
-        const LRESULT index = row == CB_ERR ? -1 : SendDlgItemMessageW(Handle(), IDC_DRIVE_LIST, CB_GETITEMDATA, row, 0);
+        const LRESULT index =
+            row == CB_ERR ? -1 : SendDlgItemMessageW(Handle(), IDC_DRIVE_LIST, CB_GETITEMDATA, row, 0);
         model_.OnDriveChosen(static_cast<int>(index));
     } else if (id == IDC_NEW_FOLDER) {
         model_.OnNewFolder();
@@ -77,26 +78,25 @@ INT_PTR FolderBrowserWindow::OnMessage(UINT message, WPARAM, LPARAM lParam) {
 // The value the tree gets back: TRUE stops an expansion or a double-click's own handling.
 INT_PTR FolderBrowserWindow::OnTreeNotify(const NMHDR& header) {
     switch (header.code) {
-    case TVN_ITEMEXPANDINGW: {
-        const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
-        const FolderNode* node = reinterpret_cast<const FolderNode*>(change.itemNew.lParam);
-        if (node != nullptr && !quiet_) model_.Tree().OnExpanding(*node, (change.action & TVE_EXPAND) != 0);
-        return FALSE;
-    }
-    case TVN_SELCHANGEDW:
-        if (!quiet_) model_.Tree().OnSelectionChanged(NodeOf(Tree(), TreeView_GetSelection(Tree())));
-        return FALSE;
-    case NM_DBLCLK: {
-        TVHITTESTINFO hit{};
-        GetCursorPos(&hit.pt);
-        ScreenToClient(Tree(), &hit.pt);
-        const FolderNode* node = NodeOf(Tree(), TreeView_HitTest(Tree(), &hit));
-        if (!model_.Tree().TakesDoubleClick(node)) return FALSE;
-        model_.OnOk();
-        return TRUE;
-    }
-    default:
-        return FALSE;
+        case TVN_ITEMEXPANDINGW: {
+            const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
+            const FolderNode* node = reinterpret_cast<const FolderNode*>(change.itemNew.lParam);
+            if (node != nullptr && !quiet_) model_.Tree().OnExpanding(*node, (change.action & TVE_EXPAND) != 0);
+            return FALSE;
+        }
+        case TVN_SELCHANGEDW:
+            if (!quiet_) model_.Tree().OnSelectionChanged(NodeOf(Tree(), TreeView_GetSelection(Tree())));
+            return FALSE;
+        case NM_DBLCLK: {
+            TVHITTESTINFO hit{};
+            GetCursorPos(&hit.pt);
+            ScreenToClient(Tree(), &hit.pt);
+            const FolderNode* node = NodeOf(Tree(), TreeView_HitTest(Tree(), &hit));
+            if (!model_.Tree().TakesDoubleClick(node)) return FALSE;
+            model_.OnOk();
+            return TRUE;
+        }
+        default: return FALSE;
     }
 }
 

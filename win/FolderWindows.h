@@ -14,7 +14,8 @@ namespace tarven::win {
 
 class NewFolderWindow : public WinDialog, public NewFolderView {
 public:
-    NewFolderWindow(FileSystem& fileSystem, const std::string& parentFolder) : model_(fileSystem, *this, parentFolder) {}
+    NewFolderWindow(FileSystem& fileSystem, const std::string& parentFolder)
+        : model_(fileSystem, *this, parentFolder) {}
     // The path of the folder created, or nothing when cancelled.
     std::optional<std::string> Run(HWND owner);
 

@@ -8,9 +8,9 @@
 #include "PasswordWindow.h"
 #include "ProgressWindow.h"
 #include "ResourceIds.h"
+#include "SystemFileSystem.h"
 #include "WinMessageBox.h"
 #include "WinText.h"
-#include "SystemFileSystem.h"
 
 namespace tarven::win {
 
@@ -18,21 +18,21 @@ namespace {
 
 int ControlId(MainControl control) {
     switch (control) {
-    case MainControl::Update: return IDC_UPDATE;
-    case MainControl::ReadBack: return IDC_READ_BACK;
-    case MainControl::ServiceAccess: return IDC_PASSWORD_BUTTON;
-    case MainControl::LoaderKind: return KindSoftwareDataLoader;
+        case MainControl::Update: return IDC_UPDATE;
+        case MainControl::ReadBack: return IDC_READ_BACK;
+        case MainControl::ServiceAccess: return IDC_PASSWORD_BUTTON;
+        case MainControl::LoaderKind: return KindSoftwareDataLoader;
     }
     return 0;
 }
 
 int FieldId(MainField field) {
     switch (field) {
-    case MainField::WorkFolder: return IDC_WORK_FOLDER;
-    case MainField::ReceiverSoftware: return IDC_RECEIVER_SOFTWARE;
-    case MainField::ReceiverHardware: return IDC_RECEIVER_HARDWARE;
-    case MainField::ImageHardware: return IDC_IMAGE_HARDWARE;
-    case MainField::ImageSoftware: return IDC_IMAGE_SOFTWARE;
+        case MainField::WorkFolder: return IDC_WORK_FOLDER;
+        case MainField::ReceiverSoftware: return IDC_RECEIVER_SOFTWARE;
+        case MainField::ReceiverHardware: return IDC_RECEIVER_HARDWARE;
+        case MainField::ImageHardware: return IDC_IMAGE_HARDWARE;
+        case MainField::ImageSoftware: return IDC_IMAGE_SOFTWARE;
     }
     return 0;
 }
@@ -46,9 +46,18 @@ void SetLatin1Text(HWND dialog, int id, const std::string& bytes) {
 
 bool PicksEntry(WPARAM key) {
     switch (key) {
-    case VK_SPACE: case VK_SELECT: case VK_RETURN: case VK_UP: case VK_DOWN: case VK_LEFT: case VK_RIGHT:
-    case VK_HOME: case VK_END: case VK_PRIOR: case VK_NEXT: return true;
-    default: return false;
+        case VK_SPACE:
+        case VK_SELECT:
+        case VK_RETURN:
+        case VK_UP:
+        case VK_DOWN:
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_HOME:
+        case VK_END:
+        case VK_PRIOR:
+        case VK_NEXT: return true;
+        default: return false;
     }
 }
 
@@ -60,10 +69,9 @@ bool PicksEntry(WPARAM key) {
 LRESULT CALLBACK PortListProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
     if (message == WM_NCDESTROY) RemoveWindowSubclass(list, PortListProcedure, id);
     const MSG* key = message == WM_GETDLGCODE ? reinterpret_cast<const MSG*>(lParam) : nullptr;
-    const bool picks =
-        (message == WM_LBUTTONDOWN && HIWORD(SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam)) == 0) ||
-        (message == WM_KEYDOWN && PicksEntry(wParam)) ||
-        (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN);
+    const bool picks = (message == WM_LBUTTONDOWN && HIWORD(SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam)) == 0) ||
+                       (message == WM_KEYDOWN && PicksEntry(wParam)) ||
+                       (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN);
     const LRESULT result = DefSubclassProc(list, message, wParam, lParam);
     if (picks) {
         SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE),
@@ -106,17 +114,17 @@ BOOL MainWindow::OnCommand(int id, int notification, HWND) {
         return TRUE;
     }
     switch (id) {
-    case IDOK:
-        if (model_->OnOk()) End(IDOK);
-        return TRUE;
-    case IDCANCEL: End(IDCANCEL); return TRUE;
-    case IDC_NOTE: model_->OnNote(); return TRUE;
-    case IDC_PASSWORD_BUTTON: model_->OnServiceAccess(); return TRUE;
-    case IDC_CHANGE_FOLDER: model_->OnChangeFolder(); return TRUE;
-    case IDC_UPDATE: model_->OnUpdateCommand(); return TRUE;
-    case IDC_READ_VERSION: model_->OnReadVersion(); return TRUE;
-    case IDC_READ_BACK: model_->OnReadBack(); return TRUE;
-    default: return OnListNotification(id, notification);
+        case IDOK:
+            if (model_->OnOk()) End(IDOK);
+            return TRUE;
+        case IDCANCEL: End(IDCANCEL); return TRUE;
+        case IDC_NOTE: model_->OnNote(); return TRUE;
+        case IDC_PASSWORD_BUTTON: model_->OnServiceAccess(); return TRUE;
+        case IDC_CHANGE_FOLDER: model_->OnChangeFolder(); return TRUE;
+        case IDC_UPDATE: model_->OnUpdateCommand(); return TRUE;
+        case IDC_READ_VERSION: model_->OnReadVersion(); return TRUE;
+        case IDC_READ_BACK: model_->OnReadBack(); return TRUE;
+        default: return OnListNotification(id, notification);
     }
 }
 
@@ -130,19 +138,17 @@ BOOL MainWindow::OnListNotification(int id, int notification) {
 
 INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_SYSCOMMAND:
-        // Only the model's own entry is handled here; the rest is Windows'.
-        if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return FALSE;
-        model_->OnSysCommand(static_cast<int>(wParam));
-        return TRUE;
-    case WM_PAINT:
-        if (!IsIconic(Handle())) return FALSE;
-        PaintMinimised();
-        return TRUE;
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(icon_);
-    default:
-        return FALSE;
+        case WM_SYSCOMMAND:
+            // Only the model's own entry is handled here; the rest is Windows'.
+            if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return FALSE;
+            model_->OnSysCommand(static_cast<int>(wParam));
+            return TRUE;
+        case WM_PAINT:
+            if (!IsIconic(Handle())) return FALSE;
+            PaintMinimised();
+            return TRUE;
+        case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(icon_);
+        default: return FALSE;
     }
 }
 
@@ -166,9 +172,7 @@ void MainWindow::ShowFields(const MainFields& fields) {
     SetLatin1Text(Handle(), IDC_IMAGE_HARDWARE, fields.imageHardwareVersion);
 }
 
-void MainWindow::CheckKind(ImageKind kind) {
-    CheckRadioButton(Handle(), IDC_KIND_FIRST, IDC_KIND_LAST, KindId(kind));
-}
+void MainWindow::CheckKind(ImageKind kind) { CheckRadioButton(Handle(), IDC_KIND_FIRST, IDC_KIND_LAST, KindId(kind)); }
 
 void MainWindow::FillList(int id, const std::vector<std::string>& entries, int selectedRow) {
     SendDlgItemMessageW(Handle(), id, LB_RESETCONTENT, 0, 0);
@@ -198,7 +202,9 @@ void MainWindow::FocusField(MainField field) {
 
 void MainWindow::ShowMessage(const std::string& text) { win::ShowMessage(Handle(), text); }
 
-TransferOutcome MainWindow::RunTransfer(const RunRequest& request) { return ProgressWindow(program_, request, LinkSessions(ports_)).Run(Handle()); }
+TransferOutcome MainWindow::RunTransfer(const RunRequest& request) {
+    return ProgressWindow(program_, request, LinkSessions(ports_)).Run(Handle());
+}
 
 std::optional<AccessLevel> MainWindow::AskPassword() { return PasswordWindow().Run(Handle()); }
 
@@ -215,8 +221,6 @@ std::optional<std::string> MainWindow::AskFolder(const std::string& current) {
 
 void MainWindow::ShowAbout() { AboutWindow().Run(Handle()); }
 
-void MainWindow::PostUpdateCommand() {
-    PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), 0);
-}
+void MainWindow::PostUpdateCommand() { PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), 0); }
 
 }  // namespace tarven::win

@@ -10,8 +10,8 @@
 #include "MainWindowModel.h"
 #include "MainWindowView.h"
 #include "ProgramState.h"
-#include "WinDialog.h"
 #include "SystemFileSystem.h"
+#include "WinDialog.h"
 
 namespace tarven::win {
 

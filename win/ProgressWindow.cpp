@@ -38,25 +38,22 @@ BOOL ProgressWindow::OnCommand(int id, int, HWND) {
 
 INT_PTR ProgressWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_LINK_EVENT:
-    case WM_LINK_PROGRESS: {
-        const std::unique_ptr<LinkEvent> event(reinterpret_cast<LinkEvent*>(lParam));
-        model_.OnLinkEvent(*event);
-        return TRUE;
-    }
-    case WM_TIMER:
-        if (wParam == kWatchTimer) {
-            model_.OnWatch();
+        case WM_LINK_EVENT:
+        case WM_LINK_PROGRESS: {
+            const std::unique_ptr<LinkEvent> event(reinterpret_cast<LinkEvent*>(lParam));
+            model_.OnLinkEvent(*event);
             return TRUE;
         }
-        KillTimer(Handle(), kCloseDelayTimer);
-        model_.OnCloseDelayOver();
-        return TRUE;
-    case WM_DESTROY:
-        DropQueuedEvents();
-        return FALSE;
-    default:
-        return FALSE;
+        case WM_TIMER:
+            if (wParam == kWatchTimer) {
+                model_.OnWatch();
+                return TRUE;
+            }
+            KillTimer(Handle(), kCloseDelayTimer);
+            model_.OnCloseDelayOver();
+            return TRUE;
+        case WM_DESTROY: DropQueuedEvents(); return FALSE;
+        default: return FALSE;
     }
 }
 
@@ -72,7 +69,8 @@ void ProgressWindow::DropQueuedEvents() {
 void ProgressWindow::OnLinkEvent(const LinkEvent& event) {
     auto copy = std::make_unique<LinkEvent>(event);
     const DesignMessage design = DesignMessageOf(event);
-    if (PostMessageW(Handle(), design.message, static_cast<WPARAM>(design.wParam), reinterpret_cast<LPARAM>(copy.get()))) {
+    if (PostMessageW(Handle(), design.message, static_cast<WPARAM>(design.wParam),
+                     reinterpret_cast<LPARAM>(copy.get()))) {
         copy.release();
     }
 }

@@ -30,11 +30,12 @@ bool CaptionLayout(HWND control, CaptionAnchor& anchor, int& room, UINT& format)
     room = 0;
     if (_wcsicmp(name, L"Static") == 0) {
         const LONG type = style & SS_TYPEMASK;
-        if (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT && type != SS_SIMPLE &&
-            type != SS_LEFTNOWORDWRAP)
+        if (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT && type != SS_SIMPLE && type != SS_LEFTNOWORDWRAP)
             return false;
         if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
-        anchor = type == SS_CENTER ? CaptionAnchor::Center : type == SS_RIGHT ? CaptionAnchor::Right : CaptionAnchor::Left;
+        anchor = type == SS_CENTER  ? CaptionAnchor::Center
+                 : type == SS_RIGHT ? CaptionAnchor::Right
+                                    : CaptionAnchor::Left;
         return true;
     }
     if (_wcsicmp(name, L"Button") != 0) return false;
@@ -53,8 +54,7 @@ bool CaptionLayout(HWND control, CaptionAnchor& anchor, int& room, UINT& format)
             anchor = CaptionAnchor::Left;
             room = kCheckBoxRoom;
             return true;
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -103,7 +103,8 @@ void FitCaptions(HWND dialog) {
         CaptionAnchor anchor = CaptionAnchor::Left;
         int room = 0;
         UINT format = 0;
-        if (!(GetWindowLongW(c.handle, GWL_STYLE) & WS_VISIBLE) || !CaptionLayout(c.handle, anchor, room, format)) continue;
+        if (!(GetWindowLongW(c.handle, GWL_STYLE) & WS_VISIBLE) || !CaptionLayout(c.handle, anchor, room, format))
+            continue;
         const SIZE need = Needed(dc, c.handle, format);
         // A label two lines high wraps on purpose.
         if (need.cx == 0 || c.box.bottom - c.box.top + 1 >= 2 * need.cy) continue;

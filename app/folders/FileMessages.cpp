@@ -8,21 +8,14 @@ namespace tarven {
 
 std::optional<std::string> FileErrorText(FileOpenError error) {
     switch (error) {
-        case FileOpenError::kNotFound:
-            return "File not found !";
-        case FileOpenError::kInvalidPath:
-            return "Invalid path !";
-        case FileOpenError::kTooManyFiles:
-            return "Too many files opened !";
-        case FileOpenError::kAccessDenied:
-            return "Access denied !";
-        case FileOpenError::kSharingViolation:
-            return "Sharing Violation !";
-        case FileOpenError::kLocked:
-            return "Cannot open locked file !";
+        case FileOpenError::kNotFound: return "File not found !";
+        case FileOpenError::kInvalidPath: return "Invalid path !";
+        case FileOpenError::kTooManyFiles: return "Too many files opened !";
+        case FileOpenError::kAccessDenied: return "Access denied !";
+        case FileOpenError::kSharingViolation: return "Sharing Violation !";
+        case FileOpenError::kLocked: return "Cannot open locked file !";
         case FileOpenError::kNone:
-        case FileOpenError::kOther:
-            break;
+        case FileOpenError::kOther: break;
     }
     return std::nullopt;
 }

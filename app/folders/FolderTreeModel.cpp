@@ -83,8 +83,7 @@ bool FolderTreeModel::TakesDoubleClick(const FolderNode* node) const { return no
 
 void FolderTreeModel::SelectPath(const std::string& path) {
     WaitCursor waitCursor(view_);
-    auto root = std::make_unique<FolderNode>(
-        FolderNode{RootOfPath(path), FolderPicture::kClosed, nullptr, {}});
+    auto root = std::make_unique<FolderNode>(FolderNode{RootOfPath(path), FolderPicture::kClosed, nullptr, {}});
     // A stand-in child lets the root be expanded; the expansion lists the
     // real folders in its place.
     AddChild(*root, root->name, 0);

@@ -11,8 +11,8 @@
 
 #include "AppTestSupport.h"
 #include "CommandOutcomes.h"
-#include "PasswordModel.h"
 #include "LinkSession.h"
+#include "PasswordModel.h"
 #include "ScriptedPort.h"
 
 namespace tarven {

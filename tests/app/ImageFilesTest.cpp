@@ -156,18 +156,15 @@ TEST(UpdateOutcomes, MessageRepeatAndStepByResult) {
         bool reset;
     };
     const Case cases[] = {
-        {1, false, ImageKind::Software, 1, success, false, true},
-        {1, false, ImageKind::FullX, 1, wait, true, false},
-        {1, false, ImageKind::FullX, 2, reboot, false, true},
-        {2, false, ImageKind::FullX, 1, error, false, true},
-        {0, false, ImageKind::FullImage, 1, error, false, true},
-        {0, true, ImageKind::FullX, 1, "", false, true},
+        {1, false, ImageKind::Software, 1, success, false, true}, {1, false, ImageKind::FullX, 1, wait, true, false},
+        {1, false, ImageKind::FullX, 2, reboot, false, true},     {2, false, ImageKind::FullX, 1, error, false, true},
+        {0, false, ImageKind::FullImage, 1, error, false, true},  {0, true, ImageKind::FullX, 1, "", false, true},
         {3, false, ImageKind::FullImage, 1, "", false, true},
     };
     for (const Case& c : cases) {
         const UpdateOutcome outcome = DecideUpdateOutcome(c.result, c.cancelled, c.kind, c.step);
-        const std::string which = std::to_string(c.result) + "/" + std::to_string(KindId(c.kind)) + "/" +
-                                  std::to_string(c.step);
+        const std::string which =
+            std::to_string(c.result) + "/" + std::to_string(KindId(c.kind)) + "/" + std::to_string(c.step);
         EXPECT_EQ(outcome.message, c.message) << which;
         EXPECT_EQ(outcome.repeatCommand, c.repeat) << which;
         EXPECT_EQ(outcome.resetStep, c.reset) << which;

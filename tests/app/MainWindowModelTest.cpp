@@ -31,10 +31,8 @@ TEST(MainWindowImageList, EachKindListsTheFilesOfItsSizes) {
     EXPECT_FALSE(w.view.enabled.at(MainControl::ReadBack));
 
     const std::pair<ImageKind, Names> expected[] = {
-        {ImageKind::FactoryData, {"c.bix", "i.bin"}},
-        {ImageKind::UserData, {"h.bin"}},
-        {ImageKind::Software, {"a.bin", "B.BIN"}},
-        {ImageKind::Chip, {"c.bix", "d.bi", "i.bin"}},
+        {ImageKind::FactoryData, {"c.bix", "i.bin"}},        {ImageKind::UserData, {"h.bin"}},
+        {ImageKind::Software, {"a.bin", "B.BIN"}},           {ImageKind::Chip, {"c.bix", "d.bi", "i.bin"}},
         {ImageKind::SoftwareDataLoader, {"a.bin", "B.BIN"}},
     };
     for (const auto& [kind, names] : expected) {

@@ -43,7 +43,8 @@ private:
 
     class Session final : public SessionControl {
     public:
-        Session(std::shared_ptr<State> state, RunRequest request) : state_(std::move(state)), request_(std::move(request)) {
+        Session(std::shared_ptr<State> state, RunRequest request)
+            : state_(std::move(state)), request_(std::move(request)) {
             ++state_->alive;
         }
         ~Session() override { --state_->alive; }

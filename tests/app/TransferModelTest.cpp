@@ -38,9 +38,9 @@ struct NoRelay : LinkNotifier {
 // A dialog's model whose session is played by a script: no port is opened.
 class TransferModelTest : public ::testing::Test {
 protected:
-    TransferModel& Open(const RunRequest& request, ScriptedSessions::Script script = [](LinkNotifier*, const RunRequest&) {
-        return true;
-    }) {
+    TransferModel& Open(
+        const RunRequest& request,
+        ScriptedSessions::Script script = [](LinkNotifier*, const RunRequest&) { return true; }) {
         sessions = ScriptedSessions(std::move(script));
         model.emplace(view, program, request, sessions.Factory());
         model->Start(relay);
@@ -92,7 +92,8 @@ TEST_F(TransferModelTest, TotalOutlivesTheRunThatAnnouncedIt) {
 }
 
 TEST_F(TransferModelTest, ResultsLeftForTheCaller) {
-    TransferModel& finished = Open(RunRequest{.mode = LinkMode::Upload, .fileName = "main.bin", .kind = ImageKind::Software});
+    TransferModel& finished =
+        Open(RunRequest{.mode = LinkMode::Upload, .fileName = "main.bin", .kind = ImageKind::Software});
     ASSERT_EQ(sessions.Started().size(), 1u);
     EXPECT_EQ(sessions.Started()[0].fileName, "main.bin") << "the run is built from the request";
     EXPECT_EQ(sessions.Started()[0].kind, ImageKind::Software);

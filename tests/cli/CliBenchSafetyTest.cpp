@@ -27,7 +27,9 @@ using sim::SimReceiver;
 
 class BenchSafety : public ProgramFolder {
 protected:
-    Ran Link(const std::vector<std::string>& args, int limitSeconds = 60) { return RunTarvenLink(args, {}, dir_, limitSeconds); }
+    Ran Link(const std::vector<std::string>& args, int limitSeconds = 60) {
+        return RunTarvenLink(args, {}, dir_, limitSeconds);
+    }
 };
 
 // ---------------------------------------------------------------- readback --force
@@ -96,7 +98,8 @@ TEST_F(BenchSafety, SignalsEndEveryStateWithinASecond) {
         {"waiting for the receiver",
          [&](SimReceiver& sim) {
              sim.UpdateOptions([](sim::SimOptions& o) { o.readBack.silentRequests = 1000; });
-             return LiveSetup{{"--device", sim.DevicePath(), "readback", "--kind", "fdd", "--output", "w.bin", "--force"}, {}, dir_};
+             return LiveSetup{
+                 {"--device", sim.DevicePath(), "readback", "--kind", "fdd", "--output", "w.bin", "--force"}, {}, dir_};
          },
          [](SimReceiver& sim, LiveProgram&) { return sim.WaitForCode(32, 5s); }},
         // Every frame traced to a standard error nobody reads: the pipe fills
@@ -104,7 +107,11 @@ TEST_F(BenchSafety, SignalsEndEveryStateWithinASecond) {
         {"blocked on its standard error",
          [&](SimReceiver& sim) {
              return LiveSetup{{"--trace", "--device", sim.DevicePath(), "upload", "--kind", "software", image},
-                              {}, dir_, -1, false, 4096};
+                              {},
+                              dir_,
+                              -1,
+                              false,
+                              4096};
          },
          [](SimReceiver& sim, LiveProgram& p) {
              // Past the pauses of the start: blocks went through, then none for a while.
@@ -139,7 +146,8 @@ TEST_F(BenchSafety, FullXHoldsThePortAndChecksTheSecondFileWhenItGoes) {
     ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
     auto start = [&] {
         const std::string second = Write("x2.bin", RandomImage(5000, 7));
-        return LiveSetup{{"--device", sim.DevicePath(), "upload", "--kind", "fullx", first, second}, {}, dir_, terminal};
+        return LiveSetup{
+            {"--device", sim.DevicePath(), "upload", "--kind", "fullx", first, second}, {}, dir_, terminal};
     };
     {
         LiveProgram program(start());
@@ -197,11 +205,20 @@ TEST_F(BenchSafety, ReadBackFailuresNameTheirCause) {
         std::string cause;
     };
     const Case cases[] = {
-        {"missing folder", {"--output", "no/such/folder.bin"}, RandomImage(8000, 8), -1,
+        {"missing folder",
+         {"--output", "no/such/folder.bin"},
+         RandomImage(8000, 8),
+         -1,
          "cannot create no/such/folder.bin: No such file or directory"},
-        {"file size limit", {"--output", "big.bin"}, RandomImage(65536, 9), 20000,
+        {"file size limit",
+         {"--output", "big.bin"},
+         RandomImage(65536, 9),
+         20000,
          "big.bin: cannot write the file: File too large"},
-        {"over the buffer", {"--output", "huge.bin"}, RandomImage(2'700'000, 10), -1,
+        {"over the buffer",
+         {"--output", "huge.bin"},
+         RandomImage(2'700'000, 10),
+         -1,
          "huge.bin: the receiver sent more than the 2.5 MiB buffer holds"},
     };
     for (const Case& c : cases) {

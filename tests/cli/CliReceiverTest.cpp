@@ -145,8 +145,8 @@ TEST_F(LinkProgram, ADisturbedUploadIsUnconfirmedAndVerifyFindsTheDifference) {
     const Bytes stored = sim.Uploads().back().image;
     const auto parted = std::mismatch(stored.begin(), stored.end(), image.begin(), image.end());
     const std::string offset = std::to_string(parted.first - stored.begin());
-    EXPECT_TRUE(Contains(ran.err, "at offset " + offset + " (receiver " + std::to_string(stored.size()) +
-                                      " bytes, file 65536 bytes)"))
+    EXPECT_TRUE(Contains(
+        ran.err, "at offset " + offset + " (receiver " + std::to_string(stored.size()) + " bytes, file 65536 bytes)"))
         << ran.err;
 
     // A clean line verifies identical; a kind with no read-back is refused unsent.
@@ -166,7 +166,8 @@ TEST_F(LinkProgram, ThePasswordSetsTheStartCode) {
     SimReceiver sim;
     const std::string file = Write("loader.bin", RandomImage(1048576, 3));
     ASSERT_EQ(Link({"--device", sim.DevicePath(), "upload", "--kind", "loader", file}).status, 0);
-    ASSERT_EQ(Link({"--device", sim.DevicePath(), "upload", "--kind", "loader", "--password", "kolwe", file}).status, 0);
+    ASSERT_EQ(Link({"--device", sim.DevicePath(), "upload", "--kind", "loader", "--password", "kolwe", file}).status,
+              0);
     const auto uploads = sim.Uploads();
     ASSERT_EQ(uploads.size(), 2u);
     EXPECT_EQ(uploads[0].startCode, 34);
@@ -176,8 +177,8 @@ TEST_F(LinkProgram, ThePasswordSetsTheStartCode) {
 TEST_F(LinkProgram, FullXSendsBothFilesOneAfterTheOther) {
     SimReceiver sim;
     const Bytes first = RandomImage(3000, 4), second = RandomImage(66559, 5);
-    const Ran ran = Link({"--device", sim.DevicePath(), "upload", "--kind", "fullx", Write("x1.bin", first),
-                          Write("x2.bin", second)});
+    const Ran ran = Link(
+        {"--device", sim.DevicePath(), "upload", "--kind", "fullx", Write("x1.bin", first), Write("x2.bin", second)});
     ASSERT_EQ(ran.status, 0) << ran.err;
     const auto uploads = sim.Uploads();
     ASSERT_EQ(uploads.size(), 2u);
@@ -295,8 +296,8 @@ TEST_F(LinkProgram, BatchUploadReportsEveryReceiver) {
     aborting.upload.abortAtBlock = 2;
     SimReceiver a, b(aborting), c;
     const Bytes image = RandomImage(20000, 11);
-    const Ran ran = Link({"--device", a.DevicePath(), "--device", b.DevicePath(), "--device", c.DevicePath(),
-                          "upload", "--kind", "chip", Write("cam.bin", image)});
+    const Ran ran = Link({"--device", a.DevicePath(), "--device", b.DevicePath(), "--device", c.DevicePath(), "upload",
+                          "--kind", "chip", Write("cam.bin", image)});
     EXPECT_EQ(ran.status, 1) << ran.err;
     EXPECT_EQ(a.Uploads().at(0).image, image);
     EXPECT_EQ(c.Uploads().at(0).image, image);

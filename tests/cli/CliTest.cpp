@@ -31,15 +31,15 @@ TEST(CommandLine, UsageErrorsAreReportedWithAReason) {
         {"--port"},
         {"--timeout", "0", "version"},
         {"--timeout", "soon", "version"},
-        {"upload", "a.bin"},                                   // no kind
-        {"upload", "--kind", "chip"},                          // no file
-        {"upload", "--kind", "chip", "a.bin", "b.bin"},        // one file only
-        {"upload", "--kind", "fullx", "a.bin"},                // two files needed
+        {"upload", "a.bin"},                             // no kind
+        {"upload", "--kind", "chip"},                    // no file
+        {"upload", "--kind", "chip", "a.bin", "b.bin"},  // one file only
+        {"upload", "--kind", "fullx", "a.bin"},          // two files needed
         {"upload", "--kind", "11989", "a.bin"},
         {"readback", "--kind", "fdd", "extra.bin"},
         {"version", "--kind", "fdd"},
         {"version", "--output", "x"},
-        {"--port", "COM1", "--port", "COM2", "version"},       // only upload goes to several receivers
+        {"--port", "COM1", "--port", "COM2", "version"},  // only upload goes to several receivers
         {"--port", "COM1", "--port", "COM2", "readback", "--kind", "fdd"},
     };
     for (const auto& args : bad) {
@@ -110,7 +110,8 @@ TEST(CommandLine, BatchChildGetsTheSameUploadForOneTarget) {
 
 TEST(CommandLine, BatchChildGetsTheTimeOutWithoutLoss) {
     for (const char* text : {"1e-7", "0.1", "2.5", "1e10", "123456.789"}) {
-        const ParseResult r = Parse({"--timeout", text, "--port", "COM1", "--port", "COM2", "upload", "--kind", "chip", "a"});
+        const ParseResult r =
+            Parse({"--timeout", text, "--port", "COM1", "--port", "COM2", "upload", "--kind", "chip", "a"});
         ASSERT_EQ(r.error, "") << text;
         const ParseResult child = Parse(ChildArguments(r.options, r.options.targets[1]));
         ASSERT_EQ(child.error, "") << text;
@@ -184,7 +185,10 @@ TEST(VersionBlock, ReceiverTextsCannotForgeOutput) {
         {"HW\x1b[2J\x1b[1;1H", "HW\\x1b[2J\\x1b[1;1H"},  // clear the screen, home the cursor
         {"1.0\rHardware version: OK", "1.0\\x0dHardware version: OK"},
         {"1.0\nSoftware version: FAKE", "1.0\\x0aSoftware version: FAKE"},
-        {"a\x7f\x9b" "2Jb", "a\\x7f\\x9b" "2Jb"},  // DEL, and the 8-bit control sequence introducer
+        {"a\x7f\x9b"
+         "2Jb",
+         "a\\x7f\\x9b"
+         "2Jb"},                   // DEL, and the 8-bit control sequence introducer
         {"C:\\x41", "C:\\\\x41"},  // a literal backslash stays distinguishable from an escape
         {"IRD-HW 7.2 (b)", "IRD-HW 7.2 (b)"},
     };

@@ -25,10 +25,10 @@ struct LiveSetup {
     std::vector<std::string> args;
     std::vector<std::string> env;  // on top of this process's, without TARVEN_COM<n>
     std::string cwd;
-    int stdinFd = -1;              // -1: /dev/null
-    bool readErr = true;           // false: nobody reads standard error
-    int errPipeBytes = 0;          // > 0: standard error's pipe holds only this much
-    long fileSizeLimit = -1;       // >= 0: writes beyond this many bytes fail
+    int stdinFd = -1;         // -1: /dev/null
+    bool readErr = true;      // false: nobody reads standard error
+    int errPipeBytes = 0;     // > 0: standard error's pipe holds only this much
+    long fileSizeLimit = -1;  // >= 0: writes beyond this many bytes fail
 };
 
 class LiveProgram {

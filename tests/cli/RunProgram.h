@@ -73,7 +73,8 @@ inline Ran RunTarvenLink(const std::vector<std::string>& args, const std::vector
     int open = 2;
     const auto deadline = start + std::chrono::seconds(limitSeconds);
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             ::kill(pid, SIGKILL);
             break;

@@ -107,7 +107,9 @@ Received Receive(const std::vector<std::uint8_t>& input, std::size_t room = 64, 
     return r;
 }
 
-std::vector<std::uint8_t> Header(int b8, int b9, int b10, int b11) { return Concat(Magic(), Bytes({b8, b9, b10, b11})); }
+std::vector<std::uint8_t> Header(int b8, int b9, int b10, int b11) {
+    return Concat(Magic(), Bytes({b8, b9, b10, b11}));
+}
 
 TEST(ReceiveFrame, ReturnsCommandCodesWhateverBytesTenAndElevenHold) {
     EXPECT_EQ(Receive(Header(0x00, 0x11, 0, 0)).result, 17);

@@ -25,6 +25,7 @@ struct ExpectedKind {
     AfterUpload after;
 };
 
+// clang-format off
 const ExpectedKind kExpected[] = {
     {ImageKind::FactoryData, "fdd", {65536, 30720}, {65537, 180224, 0}, "65536 or 30720 bytes", false, true,
      {true, true, true}, "Def_Data.bin", 1, AfterUpload::KeepPower},
@@ -41,6 +42,7 @@ const ExpectedKind kExpected[] = {
     {ImageKind::FullX, "fullx", {1, 65536, 66559}, {0, 66560}, "1 to 66559 bytes", false, false, {false, false, true},
      "main.bin", 2, AfterUpload::Reboots},
 };
+// clang-format on
 
 TEST(KindTable, EveryKindFollowsItsRules) {
     const AccessLevel levels[] = {AccessLevel::Standard, AccessLevel::Service, AccessLevel::Full};

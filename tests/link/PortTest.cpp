@@ -40,7 +40,9 @@ struct Pty {
         if (master >= 0) ::close(master);
         ::close(slave);
     }
-    void Send(const std::string& bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void Send(const std::string& bytes) const {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
     speed_t Speed() const {
         termios tio{};
         ::tcgetattr(slave, &tio);

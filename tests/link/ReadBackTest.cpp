@@ -30,11 +30,11 @@ std::vector<std::uint8_t> Image(std::size_t size) {
 struct Server {
     std::vector<std::uint8_t> image;
     std::uint32_t announced = 0;
-    std::size_t firstSlice = 4096;   // image bytes in the first payload
+    std::size_t firstSlice = 4096;  // image bytes in the first payload
     std::uint16_t endCode = kCodeEndOfImage;
     // Called before each delivery; true when it answered instead (the frame stays pending).
     std::function<bool(int call, ScriptedPort&)> beforeFrame{};
-    bool waitForStandBy = false;     // the software kinds: silent until asked with 4
+    bool waitForStandBy = false;  // the software kinds: silent until asked with 4
 
     std::size_t sent = 0;
     bool headerBuilt = false, pending = false, endDelivered = false, endBuilt = false;
@@ -73,7 +73,8 @@ struct Server {
         return [this](const ParsedFrame& f, ScriptedPort& p) {
             if (f.kind != ParsedFrame::Kind::Command) return;
             if (!ready) {
-                const bool asked = waitForStandBy ? f.code == kCodeStandBy : (f.code == 32 || f.code == 51 || f.code == 4);
+                const bool asked =
+                    waitForStandBy ? f.code == kCodeStandBy : (f.code == 32 || f.code == 51 || f.code == 4);
                 if (!asked) return;
                 ready = true;
                 p.QueueCommand(kCodeReadBackReady);
@@ -106,8 +107,8 @@ protected:
     void Start(std::int32_t kind, ScriptedPort::Reaction reaction) {
         auto owned = std::make_unique<ScriptedPort>(std::move(reaction));
         port = owned.get();
-        run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::ReadBack, .fileName = file, .kind = ImageKind(kind)},
-                                        std::move(owned));
+        run = std::make_unique<LiveRun>(
+            RunRequest{.mode = LinkMode::ReadBack, .fileName = file, .kind = ImageKind(kind)}, std::move(owned));
         ASSERT_TRUE(run->Start());
     }
     std::intptr_t RunToEnd(std::int32_t kind, Server& server) {
@@ -121,7 +122,8 @@ protected:
     }
     std::vector<std::string> Listing() const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -178,7 +180,8 @@ TEST_F(ReadBack, AnAcknowledgementAnsweredWithARepeatIsSentAgain) {
     EXPECT_EQ(RunToEnd(KindFactoryData, server), kResultSuccess);
     EXPECT_EQ(FileBytes(), server.image);
     const auto commands = port->Commands();
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), kCodeAck), 5) << "three frames, one answer again, the end code";
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), kCodeAck), 5)
+        << "three frames, one answer again, the end code";
 }
 
 // A frame header announcing 4,100 payload bytes followed by only 100 of them.

@@ -4,7 +4,6 @@
 // the engine looks for it.
 #pragma once
 
-
 #include <algorithm>
 #include <chrono>
 #include <deque>

@@ -62,7 +62,8 @@ protected:
         LinkTime().SetSpeedUp(1);
     }
     void WriteImage(const std::vector<std::uint8_t>& image) {
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
     }
     // Runs the upload to its finishing event and returns the posted result.
     std::intptr_t Run(std::int32_t kind, int level, Receiver& receiver, const std::string& name = {}) {
@@ -83,7 +84,8 @@ protected:
         if (payloads.empty() || payloads[0].size() < 4) return {};
         const std::uint32_t length = ReadBigEndian32(payloads[0].data());
         std::vector<std::uint8_t> image(payloads[0].begin() + 4, payloads[0].end());
-        for (std::size_t i = 1; i < payloads.size(); ++i) image.insert(image.end(), payloads[i].begin(), payloads[i].end());
+        for (std::size_t i = 1; i < payloads.size(); ++i)
+            image.insert(image.end(), payloads[i].begin(), payloads[i].end());
         image.resize(std::min<std::size_t>(image.size(), length));
         return image;
     }
@@ -159,8 +161,8 @@ TEST_F(Upload, StartCodesFollowKindAndAccessLevel) {
         std::vector<std::uint16_t> opening;
     };
     const Case cases[] = {
-        {KindFactoryData, 0, {18, 30}}, {KindUserData, 2, {18, 49}},        {KindSoftware, 1, {18, 55}},
-        {KindFullImage, 0, {18, 18}},   {KindFullImage, 1, {18, 54}},       {KindFullImage, 2, {18, 54}},
+        {KindFactoryData, 0, {18, 30}},        {KindUserData, 2, {18, 49}},           {KindSoftware, 1, {18, 55}},
+        {KindFullImage, 0, {18, 18}},          {KindFullImage, 1, {18, 54}},          {KindFullImage, 2, {18, 54}},
         {KindSoftwareDataLoader, 0, {18, 34}}, {KindSoftwareDataLoader, 1, {18, 53}}, {KindFullX, 0, {36}},
     };
     WriteImage(Image(100));
@@ -320,7 +322,8 @@ TEST_F(Upload, ASuccessTheReceiverMayNotHoldIsFlaggedUnconfirmed) {
     };
     const Case cases[] = {
         {"clean", [](Receiver&, int&) {}, false, UploadDoubt::None},
-        {"end code answered late", [](Receiver& r, int& state) {
+        {"end code answered late",
+         [](Receiver& r, int& state) {
              r.onEnd = [&state](ScriptedPort& p) {
                  if (state++) p.QueueCommand(kCodeAck);
                  return true;
@@ -381,8 +384,8 @@ TEST_F(Upload, ASuccessTheReceiverMayNotHoldIsFlaggedUnconfirmed) {
             receiver.Reaction()(f, p);
         });
         port = owned.get();
-        run = std::make_unique<LiveRun>(RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software},
-                                        std::move(owned));
+        run = std::make_unique<LiveRun>(
+            RunRequest{.mode = LinkMode::Upload, .fileName = file, .kind = ImageKind::Software}, std::move(owned));
         ASSERT_TRUE(run->Start()) << c.name;
         ASSERT_TRUE(run->notifier.WaitForEvent(Ev::Finished)) << c.name;
         EXPECT_EQ(run->notifier.FinishResult(), kResultSuccess) << c.name;

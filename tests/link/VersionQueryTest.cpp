@@ -53,7 +53,8 @@ protected:
     }
     std::vector<std::uint8_t> Block() {
         const auto ready = run->notifier.LastVersion();
-        return ready ? std::vector<std::uint8_t>(ready->block.begin(), ready->block.end()) : std::vector<std::uint8_t>{};
+        return ready ? std::vector<std::uint8_t>(ready->block.begin(), ready->block.end())
+                     : std::vector<std::uint8_t>{};
     }
 
     ScriptedPort* port = nullptr;
@@ -73,11 +74,11 @@ TEST_F(VersionQuery, CollectsABlockSplitOverFramesThenReportsItReady) {
     EXPECT_EQ(Block(), std::vector<std::uint8_t>(stream.begin(), stream.begin() + 100));
     EXPECT_EQ(First(port->Commands(), 4), (std::vector<std::uint16_t>{16, 0, 0, 0}));
     EXPECT_EQ(First(run->notifier.Messages(), 6), (std::vector<Posted>{{Ev::Total, 100},
-                                                             {Ev::Position, 50},
-                                                             {Ev::Position, 100},
-                                                             {Ev::Position, 100},
-                                                             {Ev::Position, 100},
-                                                             {Ev::VersionReady, 0}}));
+                                                                       {Ev::Position, 50},
+                                                                       {Ev::Position, 100},
+                                                                       {Ev::Position, 100},
+                                                                       {Ev::Position, 100},
+                                                                       {Ev::VersionReady, 0}}));
 }
 
 TEST_F(VersionQuery, AnEndCodeWithoutDataGivesAnAllZeroBlock) {

@@ -83,8 +83,10 @@ TEST(Teardown, ClosesThePort) {
     bool closed = false;
     auto owned = std::make_unique<ScriptedPort>();
     owned->SetClosedFlag(&closed);
-    LiveRun run(RunRequest{.mode = LinkMode::ReadBack, .fileName = "/tmp/tarven-teardown-test.bin", .kind = ImageKind::FactoryData},
-                std::move(owned));
+    LiveRun run(
+        RunRequest{
+            .mode = LinkMode::ReadBack, .fileName = "/tmp/tarven-teardown-test.bin", .kind = ImageKind::FactoryData},
+        std::move(owned));
     ASSERT_TRUE(run.Start());
     std::this_thread::sleep_for(20ms);
     run.Stop();

@@ -298,7 +298,7 @@ TEST(SimUpload, EndCodeAnswers) {
 // ------------------------------------------------------------ read-back
 
 struct Served {
-    Bytes image;             // payload bytes after the length header
+    Bytes image;  // payload bytes after the length header
     std::uint32_t announced = 0;
     std::vector<std::size_t> sizes;
     int endCode = -1;

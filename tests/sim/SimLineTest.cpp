@@ -1,10 +1,10 @@
 // The simulated receiver's line: the device itself, pacing, injected line
 // faults, scripting, and the executable.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <spawn.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <fstream>

@@ -67,7 +67,8 @@ TEST(CancelSoak, StoppingAtRandomMomentsIsPromptAndReleasesTheDevice) {
             o.line.garbageRate = 0.05;
         }
         const Bytes image = RandomImage(16384 + std::size_t(rng() % 16384), rng);
-        const std::int32_t kind = transfer == Transfer::Upload ? (i % 4 == 0 ? KindChip : KindSoftware) : KindFactoryData;
+        const std::int32_t kind =
+            transfer == Transfer::Upload ? (i % 4 == 0 ? KindChip : KindSoftware) : KindFactoryData;
         // A clean run of this size takes about 3 to 5 s of link time: stop
         // anywhere from before the first frame to after the finish.
         const int stopAfterMs = int(rng() % std::uint64_t(6000 / timing.speedUp + 1));

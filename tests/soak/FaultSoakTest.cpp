@@ -51,19 +51,23 @@ std::vector<Profile> Profiles(Transfer transfer) {
         {commandName, 12, [=](SimOptions& o, Rng&, int) { corruptCommands(o, 4e-3); }},
         {"drop", 10, [](SimOptions& o, Rng&, int) { o.line.dropReplyRate = 0.12; }},
         {"duplicate", 10, [](SimOptions& o, Rng&, int) { o.line.duplicateReplyRate = 0.15; }},
-        {"garbage", 10, [](SimOptions& o, Rng&, int) {
+        {"garbage", 10,
+         [](SimOptions& o, Rng&, int) {
              o.line.garbageRate = 0.2;
              o.line.garbageMaxBytes = 32;
          }},
         {"pause", 8, pause},
         {"silence", 8, silence},
-        {"vanish", upload ? 4 : 3, [](SimOptions& o, Rng& rng, int frames) { o.line.vanishAfterFrames = FrameBetween(rng, 2, frames + 1); }},
-        {"mix-noise", 10, [=](SimOptions& o, Rng&, int) {
+        {"vanish", upload ? 4 : 3,
+         [](SimOptions& o, Rng& rng, int frames) { o.line.vanishAfterFrames = FrameBetween(rng, 2, frames + 1); }},
+        {"mix-noise", 10,
+         [=](SimOptions& o, Rng&, int) {
              corruptBulk(o, 1e-4);
              corruptCommands(o, 3e-3);
              o.line.garbageRate = 0.1;
          }},
-        {"mix-loss", 10, [=](SimOptions& o, Rng& rng, int frames) {
+        {"mix-loss", 10,
+         [=](SimOptions& o, Rng& rng, int frames) {
              o.line.dropReplyRate = 0.08;
              o.line.duplicateReplyRate = 0.08;
              pause(o, rng, frames);
@@ -160,8 +164,8 @@ TEST_P(FaultSoak, EveryRunEndsInBoundAndSuccessMeansTheSameImage) {
 }
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
-    std::string name = std::string(info.param.transfer == Transfer::Upload ? "Upload_" : "ReadBack_") +
-                       info.param.profile.name;
+    std::string name =
+        std::string(info.param.transfer == Transfer::Upload ? "Upload_" : "ReadBack_") + info.param.profile.name;
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return name;
@@ -188,8 +192,7 @@ public:
     void TearDown() override { PrintMatrix(std::cout); }
 };
 
-[[maybe_unused]] ::testing::Environment* const kMatrixPrinter =
-    ::testing::AddGlobalTestEnvironment(new MatrixPrinter);
+[[maybe_unused]] ::testing::Environment* const kMatrixPrinter = ::testing::AddGlobalTestEnvironment(new MatrixPrinter);
 
 }  // namespace
 }  // namespace tarven::soak

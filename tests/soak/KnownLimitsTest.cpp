@@ -35,7 +35,9 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    static std::chrono::milliseconds RealOf(int linkMs) { return std::chrono::milliseconds(LinkTime().RealMs(linkMs) + 1000); }
+    static std::chrono::milliseconds RealOf(int linkMs) {
+        return std::chrono::milliseconds(LinkTime().RealMs(linkMs) + 1000);
+    }
 };
 
 // The receiver vanishes as the end code reaches it: it never takes the end
@@ -133,7 +135,8 @@ TEST_F(KnownLimits, AReadBackThatMissedTheReadyCodeNeverAsksAgain) {
     LiveTransfer run(Transfer::ReadBack, o, Image(5 * kBlockSize, 5), KindFactoryData);
     // Only the ready code and the first block carry the stray byte.
     run.Sim().SetEventCallback([&sim = run.Sim()](const sim::SimEvent& e) {
-        if (e.type == sim::SimEvent::Type::ReadBackStarted) sim.UpdateOptions([](sim::SimOptions& s) { s.line.garbageRate = 0; });
+        if (e.type == sim::SimEvent::Type::ReadBackStarted)
+            sim.UpdateOptions([](sim::SimOptions& s) { s.line.garbageRate = 0; });
     });
     ASSERT_TRUE(run.Start());
     // Longer than the 50 s of silence after which the PC would ask again.

@@ -37,9 +37,7 @@ LiveTransfer::~LiveTransfer() {
     ::rmdir(dir_.c_str());
 }
 
-std::string LiveTransfer::Arrived() const {
-    return ::access(file_.c_str(), F_OK) == 0 ? file_ : file_ + ".partial";
-}
+std::string LiveTransfer::Arrived() const { return ::access(file_.c_str(), F_OK) == 0 ? file_ : file_ + ".partial"; }
 
 bool LiveTransfer::Start() { return session_ && session_->Start(&notifier); }
 
@@ -58,7 +56,9 @@ std::string LiveTransfer::Phase() const {
     if (notifier.Result() >= 0) return "finished";
     const auto codes = log.SentCodes();
     const auto results = log.Results();
-    const auto has = [](const auto& list, int value) { return std::find(list.begin(), list.end(), value) != list.end(); };
+    const auto has = [](const auto& list, int value) {
+        return std::find(list.begin(), list.end(), value) != list.end();
+    };
     if (transfer_ == Transfer::Upload) {
         if (has(codes, kCodeEndOfImage)) return "ending";
         if (log.SentDataFrames() > 0) return "blocks";

@@ -34,11 +34,15 @@ struct Column {
     int Cell::*count;
 };
 const Column kConfirmation[] = {
-    {"conf-ident", &Cell::confirmedIdentical},   {"conf-DIFF", &Cell::confirmedDifferent},
+    {"conf-ident", &Cell::confirmedIdentical},
+    {"conf-DIFF", &Cell::confirmedDifferent},
     {"conf-invis", &Cell::confirmedInvisible},
-    {"unconf-ident", &Cell::unconfirmedIdentical}, {"unconf-diff", &Cell::unconfirmedDifferent},
-    {"verified", &Cell::verified},               {"v-caught", &Cell::verifyCaught},
-    {"v-MISSED", &Cell::verifyMissed},           {"v-false", &Cell::verifyFalseAlarm},
+    {"unconf-ident", &Cell::unconfirmedIdentical},
+    {"unconf-diff", &Cell::unconfirmedDifferent},
+    {"verified", &Cell::verified},
+    {"v-caught", &Cell::verifyCaught},
+    {"v-MISSED", &Cell::verifyMissed},
+    {"v-false", &Cell::verifyFalseAlarm},
     {"v-notdone", &Cell::verifyNotDone},
 };
 
@@ -91,8 +95,8 @@ void Record(Transfer transfer, const std::string& profile, std::uint64_t seed, c
     if (report.outcome != Outcome::Identical && report.outcome != Outcome::Failed &&
         report.outcome != Outcome::Mismatch) {
         std::ostringstream line;
-        line << "  " << Name(transfer) << '/' << profile << " seed " << seed << ": " << Name(report.outcome) << " after "
-             << std::fixed << std::setprecision(0) << report.seconds * report.speedUp << " s link";
+        line << "  " << Name(transfer) << '/' << profile << " seed " << seed << ": " << Name(report.outcome)
+             << " after " << std::fixed << std::setprecision(0) << report.seconds * report.speedUp << " s link";
         for (const auto& l : report.limits) line << " [" << l << ']';
         if (transfer == Transfer::Upload && report.result == kResultSuccess)
             line << " [" << (report.doubt == UploadDoubt::None ? "confirmed" : "unconfirmed") << ", check "
@@ -157,7 +161,8 @@ void PrintMatrix(std::ostream& out) {
         << " s link; paced line; scale " << SoakScale() << ") ====\n";
     out << std::left << std::setw(10) << "transfer" << std::setw(17) << "fault" << std::right << std::setw(5) << "runs";
     for (int o = 0; o < int(Outcome::Count); ++o) out << std::setw(11) << Name(Outcome(o));
-    out << std::setw(9) << "secs" << std::setw(10) << "stop-ms" << std::setw(7) << "early" << std::setw(8) << "slow-s" << '\n';
+    out << std::setw(9) << "secs" << std::setw(10) << "stop-ms" << std::setw(7) << "early" << std::setw(8) << "slow-s"
+        << '\n';
     int totals[int(Outcome::Count)] = {};
     int runs = 0, early = 0;
     double seconds = 0;

@@ -1,8 +1,8 @@
 #include "SoakRun.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 #include <iterator>
@@ -81,10 +81,8 @@ Setup SetupOf(Transfer transfer, std::uint64_t seed, std::mt19937_64& rng) {
     if (rng() % 4 == 0) size -= size % kBlockSize;  // whole blocks only, now and then
     s.image = RandomImage(size, rng);
     const int blocks = int((size + kBlockSize - 1) / kBlockSize);
-    if (transfer == Transfer::Upload)
-        s.frames = (s.kind == KindChip ? 1 : 2) + blocks + 1;
-    else
-        s.frames = 1 + blocks + 1;
+    if (transfer == Transfer::Upload) s.frames = (s.kind == KindChip ? 1 : 2) + blocks + 1;
+    else s.frames = 1 + blocks + 1;
     return s;
 }
 
@@ -248,13 +246,15 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
             }
             // Success with no acknowledgement after the end code went out: the
             // four unanswered end codes (some of which may not have left at all).
-            if (report.result == kResultSuccess && !log.ReceivedAfterSending(kCodeEndOfImage, {kCodeAck, kCodeUploadDone}))
+            if (report.result == kResultSuccess &&
+                !log.ReceivedAfterSending(kCodeEndOfImage, {kCodeAck, kCodeUploadDone}))
                 AddLimit(report.limits, kEndCodesUnanswered);
             if (Any(audit.toProgram, {kCodeAck, kCodeRepeat, kCodeSpeedChange, kCodeUploadDone}))
                 AddLimit(report.limits, kAnswerAltered);
             if (!audit.toReceiver.empty()) AddLimit(report.limits, kCommandAltered);
             if (audit.staleReplies) AddLimit(report.limits, kStaleReply);
-            if (watchdog && std::none_of(codes.begin(), codes.end(), [](std::uint16_t c) { return c != kCodeUploadPreamble; }) &&
+            if (watchdog &&
+                std::none_of(codes.begin(), codes.end(), [](std::uint16_t c) { return c != kCodeUploadPreamble; }) &&
                 std::find(results.begin(), results.end(), kCodeStandBy) == results.end())
                 AddLimit(report.limits, kPreambleWait);
             if (watchdog && acceptedBlocks == 0 && receiverQuiet && pcAsking && log.SentDataFrames() > 0)
@@ -275,7 +275,8 @@ RunReport SoakRun(Transfer transfer, const Profile& profile, std::uint64_t seed)
             // Stuck asking while the receiver, which did start, keeps sending
             // frames that the request phase ignores.
             const bool requesting = std::find(results.begin(), results.end(), kCodeReadBackReady) == results.end();
-            if (watchdog && requesting && !sim.ReadBacks().empty() && !receiverQuiet) AddLimit(report.limits, kReadyLost);
+            if (watchdog && requesting && !sim.ReadBacks().empty() && !receiverQuiet)
+                AddLimit(report.limits, kReadyLost);
             // In the data phase the PC answers silence with silence, as designed.
             if (watchdog && !requesting && receiverQuiet) pcAsking = true;
         }

@@ -180,7 +180,8 @@ std::vector<int> SliceSequence(const Bytes& bytes, const std::vector<Bytes>& sli
             // What is left may be the start of a slice (a record cut to its announced length).
             for (std::size_t k = 0; k < slices.size() && !found; ++k) {
                 const Bytes& s = slices[k];
-                if (bytes.size() - at < s.size() && std::equal(bytes.begin() + std::ptrdiff_t(at), bytes.end(), s.begin()))
+                if (bytes.size() - at < s.size() &&
+                    std::equal(bytes.begin() + std::ptrdiff_t(at), bytes.end(), s.begin()))
                     found = -int(k) - 1;
             }
             sequence.push_back(found);
@@ -318,9 +319,9 @@ WireAudit AuditWire(const sim::SimReceiver& sim, const FrameLog& log) {
     // program gets one reply queued at once (the first command after it);
     // further copies are duplicates, and what follows a repeat request (1)
     // from the program is a re-send of the last reply.
-    std::uint64_t latestFrame = 0;      // sequence of the program's latest data frame or end code
-    std::uint64_t answeredFrame = 0;    // the frame the receiver's last reply answers
-    std::uint64_t context = 0;          // the program's frame the next replies respond to
+    std::uint64_t latestFrame = 0;    // sequence of the program's latest data frame or end code
+    std::uint64_t answeredFrame = 0;  // the frame the receiver's last reply answers
+    std::uint64_t context = 0;        // the program's frame the next replies respond to
     bool contextIsRepeat = false;
     bool firstReplySeen = false;
     std::map<std::uint64_t, bool> firstCopyArrived;  // frame -> its first reply arrived intact
@@ -404,17 +405,17 @@ std::string Timeline(const sim::SimReceiver& sim, const FrameLog& log) {
         if (e.sent && e.IsData())
             text = "PC  sends data " + std::to_string(e.frame.size() - kDataFrameOverhead) + " B, CRC " +
                    std::to_string(ReadBigEndian32(e.frame.data() + e.frame.size() - kCrcSize));
-        else if (e.sent)
-            text = "PC  sends " + std::to_string(e.Code());
-        else
-            text = "PC  got " + ResultName(e.result);
+        else if (e.sent) text = "PC  sends " + std::to_string(e.Code());
+        else text = "PC  got " + ResultName(e.result);
         lines.push_back({e.time, text});
     }
     for (const sim::FrameRecord& f : sim.Frames()) {
         std::string text = f.direction == sim::Direction::FromProgram ? "RX  got " : "RX  sends ";
         switch (f.kind) {
             case sim::FrameKind::Command: text += std::to_string(f.code); break;
-            case sim::FrameKind::Data: text += "data " + std::to_string(f.payload.size()) + " B, CRC " + std::to_string(f.crc); break;
+            case sim::FrameKind::Data:
+                text += "data " + std::to_string(f.payload.size()) + " B, CRC " + std::to_string(f.crc);
+                break;
             case sim::FrameKind::BadCrc: text += "data with a bad CRC"; break;
             case sim::FrameKind::BadMagic: text += "12 bytes, bad magic"; break;
             case sim::FrameKind::Raw: text += std::to_string(f.payload.size()) + " raw bytes"; break;

@@ -6,9 +6,9 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <initializer_list>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <pthread.h>
 #include <random>
@@ -50,9 +50,9 @@ class FrameLog final : public FrameTracer {
 public:
     struct Event {
         std::chrono::steady_clock::time_point time;
-        bool sent;      // a frame written, else a receive's result
-        Bytes frame;    // sent: the whole frame
-        int result = 0; // received: a code, 48, or a negative local result
+        bool sent;       // a frame written, else a receive's result
+        Bytes frame;     // sent: the whole frame
+        int result = 0;  // received: a code, 48, or a negative local result
         std::uint16_t Code() const { return std::uint16_t(frame[8] << 8 | frame[9]); }
         bool IsData() const { return sent && Code() == kCodeDataMarker; }
     };

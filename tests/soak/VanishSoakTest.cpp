@@ -77,8 +77,8 @@ TEST(VanishSoak, TheWorkerIdlesWhileTheDeviceIsGoneAndStillStops) {
                 std::ostringstream line;
                 line << std::fixed << std::setprecision(2) << "vanished device, " << name.str() << " (" << phase
                      << "): worker CPU " << share * 100 << " % (thread clock), " << procShare * 100
-                     << " % (/proc), whole process " << allShare * 100 << " % over " << wall
-                     << " s; stop " << stopMs << " ms";
+                     << " % (/proc), whole process " << allShare * 100 << " % over " << wall << " s; stop " << stopMs
+                     << " ms";
                 Note(line.str());
             }
             LinkTime().SetSpeedUp(1.0);

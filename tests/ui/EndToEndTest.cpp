@@ -103,8 +103,7 @@ TEST(EndToEnd, UnreadableImageIsReportedByTheWorkerAndFailsTheUpload) {
     MainDialog window(bench.messages.program, bench.ports);
     QFile::remove(QStringLiteral("gone.bin"));  // after the list was made
     test::ClickControl(&window, 11971);
-    EXPECT_EQ(bench.messages.texts,
-              (QStringList{"gone.binFile Open Error", "\nTransfer Error, Please try again!\n"}));
+    EXPECT_EQ(bench.messages.texts, (QStringList{"gone.binFile Open Error", "\nTransfer Error, Please try again!\n"}));
     EXPECT_TRUE(bench.receiver.Uploads().empty());
 }
 

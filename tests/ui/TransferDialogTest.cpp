@@ -103,7 +103,8 @@ TEST(TransferDialogProgress, StatusLineShowsANameTheBufferHoldsWholeAndShortensA
 struct ModalRun {
     TransferOutcome outcome;
     bool engineLeft = true;
-    ModalRun(test::ScriptedSessions::Script script, LinkMode mode, std::function<void(TransferDialog*)> whileOpen = {}) {
+    ModalRun(test::ScriptedSessions::Script script, LinkMode mode,
+             std::function<void(TransferDialog*)> whileOpen = {}) {
         const test::ScriptedSessions sessions(std::move(script));
         UiProgram program;
         TransferDialog dialog(program, RunRequest{.mode = mode}, sessions.Factory(), nullptr);
@@ -134,7 +135,9 @@ TEST(TransferDialogRun, WorkerEventsAndTheCancelButtonReachTheModel) {
 TEST(WorkerMessageBoxes, ShownOnTheWindowThreadAndNeverBlockAStop) {
     Messages messages;
     std::stop_source running;
-    std::thread asking([&] { ShowMessageFromAnyThread(messages.program.Messages(), QStringLiteral("from the worker"), running.get_token()); });
+    std::thread asking([&] {
+        ShowMessageFromAnyThread(messages.program.Messages(), QStringLiteral("from the worker"), running.get_token());
+    });
     EXPECT_TRUE(test::SpinUntil([&] { return !messages.texts.isEmpty(); }));
     asking.join();
     EXPECT_EQ(messages.texts, QStringList{"from the worker"});

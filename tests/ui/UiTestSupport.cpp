@@ -27,10 +27,8 @@ TempFolder::~TempFolder() { QDir::setCurrent(saved_); }
 void TempFolder::File(const QString& name, std::int64_t size, char fill) const {
     QFile file(path_ + QLatin1Char('/') + name);
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (fill == '\0')
-        file.resize(size);
-    else
-        file.write(QByteArray(size, fill));
+    if (fill == '\0') file.resize(size);
+    else file.write(QByteArray(size, fill));
 }
 
 void TempFolder::Put(const QString& name, std::int64_t offset, const QByteArray& bytes) const {

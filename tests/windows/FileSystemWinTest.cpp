@@ -1,8 +1,8 @@
 // The folder dialogs' file system on Windows: drive letters, the system's
 // error codes behind the file messages, and names outside ASCII, which go
 // through UTF-8 in the models and UTF-16 in the system.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
@@ -25,7 +25,9 @@ protected:
     }
     void TearDown() override {
         DeleteFileW(WideFromUtf8(folder_ + "\\a.bin").c_str());
-        RemoveDirectoryW(WideFromUtf8(folder_ + "\\r\xc3\xa9\xc3\xa9" "criture").c_str());
+        RemoveDirectoryW(WideFromUtf8(folder_ + "\\r\xc3\xa9\xc3\xa9"
+                                                "criture")
+                             .c_str());
         RemoveDirectoryW(WideFromUtf8(folder_).c_str());
     }
     WindowsFileSystem fs_;
@@ -42,11 +44,16 @@ TEST_F(WinFileSystemTest, FailedOpensNameTheCauseTheMessageGives) {
 }
 
 TEST_F(WinFileSystemTest, FolderNamesOutsideAsciiSurviveTheRoundTrip) {
-    const std::string name = "r\xc3\xa9\xc3\xa9" "criture";
+    const std::string name =
+        "r\xc3\xa9\xc3\xa9"
+        "criture";
     ASSERT_TRUE(fs_.MakeFolder(folder_ + "\\" + name));
     EXPECT_FALSE(fs_.MakeFolder(folder_ + "\\" + name));
     std::vector<FolderEntry> entries;
-    ASSERT_TRUE(fs_.ListFolder(folder_, [&](const FolderEntry& e) { entries.push_back(e); return true; }));
+    ASSERT_TRUE(fs_.ListFolder(folder_, [&](const FolderEntry& e) {
+        entries.push_back(e);
+        return true;
+    }));
     const auto named = [&](const std::string& n) {
         return std::find_if(entries.begin(), entries.end(), [&](const FolderEntry& e) { return e.name == n; });
     };
@@ -60,7 +67,8 @@ TEST_F(WinFileSystemTest, FolderNamesOutsideAsciiSurviveTheRoundTrip) {
 TEST_F(WinFileSystemTest, DrivesAreLettersAndEachKeepsItsCurrentFolder) {
     const std::vector<std::string> drives = fs_.DriveEntries();
     ASSERT_FALSE(drives.empty());
-    for (const std::string& entry : drives) EXPECT_TRUE(entry.size() == 5 && entry.starts_with("[-") && entry.ends_with("-]")) << entry;
+    for (const std::string& entry : drives)
+        EXPECT_TRUE(entry.size() == 5 && entry.starts_with("[-") && entry.ends_with("-]")) << entry;
     const std::string start = fs_.CurrentFolder();
     ASSERT_TRUE(fs_.SetCurrentFolder(folder_));
     const std::string drive(1, char(std::tolower(static_cast<unsigned char>(folder_[0]))));

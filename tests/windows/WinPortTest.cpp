@@ -1,8 +1,8 @@
 // The COM port on Windows, where wine cannot show it: wine neither refuses a
 // second open of a port nor holds writes back. A named pipe does hold writes
 // back, so the port's pending-write paths run on one here.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
@@ -107,8 +107,8 @@ struct PipeLine {
         const std::string name = "\\\\.\\pipe\\tarven-port-test-" + std::to_string(::GetCurrentProcessId());
         reader = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1,
                                     kPipeBytes, kPipeBytes, 0, nullptr);
-        HANDLE writer = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                                      nullptr);
+        HANDLE writer =
+            ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         port = WinSerialPort::Adopt(writer, name);
     }
     ~PipeLine() {

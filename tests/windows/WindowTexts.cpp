@@ -64,11 +64,16 @@ bool CaptionRoom(HWND control, RECT& room, UINT& format) {
     if (_wcsicmp(name, L"Button") != 0) return false;
     format |= (style & BS_MULTILINE) ? DT_WORDBREAK : DT_SINGLELINE;
     switch (style & BS_TYPEMASK) {
-    case BS_PUSHBUTTON: case BS_DEFPUSHBUTTON: room.right -= kPushButtonRoom; return true;
-    case BS_GROUPBOX: room.right -= kGroupBoxRoom; return true;
-    case BS_CHECKBOX: case BS_AUTOCHECKBOX: case BS_3STATE: case BS_AUTO3STATE:
-    case BS_RADIOBUTTON: case BS_AUTORADIOBUTTON: room.right -= kCheckBoxRoom; return true;
-    default: return false;
+        case BS_PUSHBUTTON:
+        case BS_DEFPUSHBUTTON: room.right -= kPushButtonRoom; return true;
+        case BS_GROUPBOX: room.right -= kGroupBoxRoom; return true;
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON: room.right -= kCheckBoxRoom; return true;
+        default: return false;
     }
 }
 
@@ -88,8 +93,9 @@ BOOL CALLBACK CheckCaption(HWND control, LPARAM font) {
     ReleaseDC(control, dc);
     if (need.right > room.right || need.bottom > room.bottom) {
         ++g_clipped;
-        std::printf("%d\t%ls\tclipped: needs %ldx%ld, has %ldx%ld\n", static_cast<int>(static_cast<short>(GetDlgCtrlID(control))),
-                    TextOf(control).c_str(), need.right, need.bottom, room.right, room.bottom);
+        std::printf("%d\t%ls\tclipped: needs %ldx%ld, has %ldx%ld\n",
+                    static_cast<int>(static_cast<short>(GetDlgCtrlID(control))), TextOf(control).c_str(), need.right,
+                    need.bottom, room.right, room.bottom);
     }
     return TRUE;
 }
@@ -104,7 +110,7 @@ HFONT TemplateFont() {
 }
 
 bool g_check = false;  // --clipped
-int g_press = 0;  // the button to click, or 0 to print the controls
+int g_press = 0;       // the button to click, or 0 to print the controls
 
 BOOL CALLBACK VisitTopLevel(HWND window, LPARAM title) {
     if (!IsWindowVisible(window) || TextOf(window) != reinterpret_cast<const wchar_t*>(title)) return TRUE;

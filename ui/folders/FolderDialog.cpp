@@ -5,8 +5,8 @@
 #include "FolderTree.h"
 #include "MessageBox.h"
 #include "NewFolderDialog.h"
-#include "ui_FolderDialog.h"
 #include "SystemFileSystem.h"
+#include "ui_FolderDialog.h"
 
 #include <QShortcut>
 

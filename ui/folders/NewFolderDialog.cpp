@@ -3,8 +3,8 @@
 #include "DialogUnits.h"
 #include "FolderMessages.h"
 #include "MessageBox.h"
-#include "ui_NewFolderDialog.h"
 #include "SystemFileSystem.h"
+#include "ui_NewFolderDialog.h"
 
 #include <QShortcut>
 

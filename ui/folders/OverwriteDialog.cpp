@@ -5,8 +5,8 @@
 #include "FolderDialog.h"
 #include "FolderMessages.h"
 #include "MessageBox.h"
-#include "ui_OverwriteDialog.h"
 #include "SystemFileSystem.h"
+#include "ui_OverwriteDialog.h"
 
 #include <QShortcut>
 

@@ -16,15 +16,24 @@ TEST(FileErrorTextTest, ClassifiesEveryReportedCauseAndNothingElse) {
         int err;
         const char* text;
     } table[] = {
-        {ENOENT, "File not found !"},         {ENOTDIR, "Invalid path !"},
-        {ENAMETOOLONG, "Invalid path !"},     {EINVAL, "Invalid path !"},
-        {EMFILE, "Too many files opened !"},  {ENFILE, "Too many files opened !"},
-        {EACCES, "Access denied !"},          {EPERM, "Access denied !"},
-        {EROFS, "Access denied !"},           {EBUSY, "Sharing Violation !"},
-        {ETXTBSY, "Sharing Violation !"},     {EWOULDBLOCK, "Cannot open locked file !"},
-        {EAGAIN, "Cannot open locked file !"}, {EIO, nullptr},
-        {ENOSPC, nullptr},                    {EISDIR, nullptr},
-        {ELOOP, nullptr},                     {0, nullptr},
+        {ENOENT, "File not found !"},
+        {ENOTDIR, "Invalid path !"},
+        {ENAMETOOLONG, "Invalid path !"},
+        {EINVAL, "Invalid path !"},
+        {EMFILE, "Too many files opened !"},
+        {ENFILE, "Too many files opened !"},
+        {EACCES, "Access denied !"},
+        {EPERM, "Access denied !"},
+        {EROFS, "Access denied !"},
+        {EBUSY, "Sharing Violation !"},
+        {ETXTBSY, "Sharing Violation !"},
+        {EWOULDBLOCK, "Cannot open locked file !"},
+        {EAGAIN, "Cannot open locked file !"},
+        {EIO, nullptr},
+        {ENOSPC, nullptr},
+        {EISDIR, nullptr},
+        {ELOOP, nullptr},
+        {0, nullptr},
     };
     for (const auto& row : table) {
         const std::optional<std::string> text = FileErrorText(OpenErrorFromErrno(row.err));
@@ -79,8 +88,8 @@ TEST_F(CanOpenFileTest, FailuresAreReportedWithThePathAsPassedOnlyWhenAsked) {
         {missing, missing + "\nFile not found !"},
         {throughFile, throughFile + "\nInvalid path !"},
         {tooLong, tooLong + "\nInvalid path !"},
-        {"", "\nFile not found !"},        // empty is not null: it is tried
-        {scratch.Sub("folder"), ""},       // a folder is no file; nothing to say
+        {"", "\nFile not found !"},   // empty is not null: it is tried
+        {scratch.Sub("folder"), ""},  // a folder is no file; nothing to say
     };
     for (const auto& c : cases) {
         texts.clear();
@@ -161,7 +170,9 @@ TEST(FolderPathsTest, JoinsWithOneSeparatorAndShortensInTheMiddle) {
     EXPECT_EQ(ShortenPath(path, within(30)), "/tmp/ima\xE2\x80\xA6/checked_before_use");
     EXPECT_EQ(ShortenPath(path, within(24)), "/t\xE2\x80\xA6/checked_before_use");
     EXPECT_EQ(ShortenPath(path, within(22)), "\xE2\x80\xA6/checked_before_use");
-    EXPECT_EQ(ShortenPath(path, within(12)), "\xE2\x80\xA6" "efore_use");
+    EXPECT_EQ(ShortenPath(path, within(12)),
+              "\xE2\x80\xA6"
+              "efore_use");
     // Characters are never cut in half.
     EXPECT_EQ(ShortenPath("/d\xC3\xA9j\xC3\xA0/last", within(11)), "/d\xE2\x80\xA6/last");
 }

@@ -68,7 +68,6 @@ TEST_F(NewFolderModelTest, CreatesTheFolderAsTypedAndAFailureLeavesRoomForAnothe
     EXPECT_TRUE(std::filesystem::is_directory(dialog.CreatedPath()));
 }
 
-
 struct FakeOverwriteView : OverwriteView {
     void ShowCaption(const std::string& text) override { caption = text; }
     void ShowWorkingFolder(const std::string& path) override { folderLine = path; }
