@@ -67,6 +67,8 @@ Read-back
 
 Line
   --paced                  send and take bytes at the line speed the program set
+  --adapter-latency MS     bytes to the program pass a USB adapter: 62-byte
+                           packets, a short one held for its MS ms latency timer
   --seed N                 seed of the random faults (the same seed replays them)
   --corrupt-in RATE        flip a bit in this fraction of the bytes received
   --corrupt-out RATE       flip a bit in this fraction of the bytes sent
@@ -202,6 +204,7 @@ std::map<std::string, Value> ValuedOptions(ProgramOptions& p, Extras& x) {
         {"--silent-after", Integer(o.line.silentAfterFrames)},
         {"--silent-seconds", Real(x.silentSeconds)},
         {"--vanish-after", Integer(o.line.vanishAfterFrames)},
+        {"--adapter-latency", Integer(o.line.adapterLatencyMs)},
     };
 }
 

@@ -372,9 +372,25 @@ void SimLine::FinishSent(std::uint64_t sequence, std::int64_t now, bool dropped)
 void SimLine::DropQueuedOutput(std::int64_t now) {
     for (const OutUnit& unit : out_) FinishSent(unit.record, now, true);
     out_.clear();
+    adapter_.Clear();
 }
 
 std::int64_t SimLine::Pump(std::int64_t now) {
+    const std::int64_t latencyUs = std::int64_t(options_.Get().line.adapterLatencyMs) * 1000;
+    const bool viaAdapter = latencyUs > 0 || !adapter_.Empty();
+    const std::int64_t next = PumpLine(now, viaAdapter);
+    if (!viaAdapter || vanished_.load()) return next;
+    const std::int64_t due = adapter_.Flush(*port_, now, latencyUs);
+    if (due == AdapterLatency::kGone) {
+        Vanish();
+        return kNothingDue;
+    }
+    if (out_.empty() && adapter_.Empty()) shared_.SetOutputIdle(true);
+    return std::min(next, due);
+}
+
+// Writes what has crossed the line by `now`, to the terminal or into the adapter.
+std::int64_t SimLine::PumpLine(std::int64_t now, bool viaAdapter) {
     if (out_.empty()) return kNothingDue;
     if (vanished_.load()) {
         DropQueuedOutput(now);
@@ -397,7 +413,13 @@ std::int64_t SimLine::Pump(std::int64_t now) {
             if (allowed == 0)
                 return startUs + byteUs * std::min<std::int64_t>(kPacedChunkBytes, std::int64_t(remaining));
         }
-        const int written = remaining == 0 ? 0 : port_->WriteSome(unit.bytes.data() + unit.pos, int(allowed));
+        int written = 0;
+        if (viaAdapter) {
+            adapter_.Take(unit.bytes.data() + unit.pos, allowed, paced ? startUs + byteUs : now, byteUs);
+            written = int(allowed);
+        } else if (remaining > 0) {
+            written = port_->WriteSome(unit.bytes.data() + unit.pos, int(allowed));
+        }
         if (written == SerialPort::kGone) {
             Vanish();
             return kNothingDue;
@@ -416,7 +438,7 @@ std::int64_t SimLine::Pump(std::int64_t now) {
         FinishSent(unit.record, now, false);
         out_.pop_front();
     }
-    shared_.SetOutputIdle(true);
+    if (adapter_.Empty()) shared_.SetOutputIdle(true);
     return kNothingDue;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "AdapterLatency.h"
 #include "Frames.h"
 #include "PtyPort.h"
 #include "SimShared.h"
@@ -145,6 +146,7 @@ private:
         std::function<void()> fn;
     };
 
+    std::int64_t PumpLine(std::int64_t now, bool viaAdapter);
     std::int64_t ByteTimeUs() const;  // real time of one byte at the program's speed
     std::int64_t ArrivalOfByte(std::uint64_t index) const;
     void TakeFrames(bool paced, std::int64_t now);
@@ -178,6 +180,7 @@ private:
     std::size_t framesReceived_ = 0;
 
     std::deque<OutUnit> out_;
+    AdapterLatency adapter_;
     std::int64_t lineFreeUs_ = 0;
     std::int64_t pausedUntilUs_ = 0;
     std::int64_t silentUntilUs_ = 0;

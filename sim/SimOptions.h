@@ -104,6 +104,9 @@ struct LineOptions {
     // broken header does not leave the receiver out of step for good. Never
     // less than 20 ms of real time, whatever the speed of link time.
     int resyncIdleMs = 300;
+    // Bytes to the program pass a USB adapter with this latency timer (real
+    // milliseconds, as the adapter's setting; 0: a plain serial port).
+    int adapterLatencyMs = 0;
 };
 
 struct SimOptions {
