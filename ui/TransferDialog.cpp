@@ -1,6 +1,9 @@
 #include "TransferDialog.h"
 
+#include <cmath>
+
 #include <QFile>
+#include <QFontMetricsF>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,14 +29,26 @@ constexpr int kWidestCounterKb = 99999;
 // one step held at its start stays still and empty instead.
 constexpr int kStillBarMaximum = 1;
 
+// Whether `line` shows uncut in `width` pixels. Asked of the eliding itself:
+// on a real display the glyphs have fractional advances, and the rounded
+// width horizontalAdvance gives can be a pixel short of what elidedText needs.
+bool FitsWhole(const QString& line, const QFontMetrics& metrics, int width) {
+    return metrics.elidedText(line, Qt::ElideMiddle, width) == line;
+}
+
+// The whole pixels `line` needs, its fractional advance rounded up.
+int WidthFor(const QString& line, const QFont& font) {
+    return static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(line)));
+}
+
 // Breaks `line` after its first word when the rest fits one line, else after
 // the most characters the first line holds.
 QString WrapOnTwoLines(const QString& line, const QFontMetrics& metrics, int width) {
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
-    if (blank > 0 && metrics.horizontalAdvance(line.mid(blank + 1)) <= width)
+    if (blank > 0 && FitsWhole(line.mid(blank + 1), metrics, width))
         return line.left(blank) + QLatin1Char('\n') + line.mid(blank + 1);
     qsizetype split = line.size();
-    while (split > 1 && metrics.horizontalAdvance(line.left(split)) > width) --split;
+    while (split > 1 && !FitsWhole(line.left(split), metrics, width)) --split;
     return line.left(split) + QLatin1Char('\n') + line.mid(split);
 }
 
@@ -123,8 +138,8 @@ void TransferDialog::ShowStatus(const std::string& composed, bool keepWhole) {
     const bool lineBreak = line.endsWith(QLatin1Char('\n'));
     if (lineBreak) line.chop(1);
     const QFontMetrics metrics(label->font());
-    GrowIntoFreeRoom(this, label, metrics.horizontalAdvance(line));
-    if (metrics.horizontalAdvance(line) > label->width() && keepWhole) {
+    GrowIntoFreeRoom(this, label, WidthFor(line, label->font()));
+    if (!FitsWhole(line, metrics, label->width()) && keepWhole) {
         // The technician checks the name just typed: a text the buffer holds
         // whole takes a second line rather than losing its middle.
         label->setText(WrapOnTwoLines(line, metrics, label->width()) + (lineBreak ? QStringLiteral("\n") : QString()));

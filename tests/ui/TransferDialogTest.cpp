@@ -73,9 +73,12 @@ TEST(TransferDialogProgress, TotalUnderOneKbLeavesTheBarStillAndEmpty) {
 }
 
 TEST(TransferDialogProgress, StatusLineShowsANameTheBufferHoldsWholeAndShortensALongerOne) {
-    // The longest names the status text holds: 37 characters receiving, 39 sending.
+    // The longest names the status text holds (37 characters receiving, 39
+    // sending), and one that just fills the free width, where a real display's
+    // fractional glyph advances decide whether it is cut.
     const std::pair<bool, std::string> cases[] = {{false, "Def_Data_new_from_bench_4_copy_aa.bin"},
-                                                  {true, "main_2026_12_08_bench_4_candidate_x.bin"}};
+                                                  {true, "main_2026_12_08_bench_4_candidate_x.bin"},
+                                                  {false, "Def_Data_new.bin"}};
     for (const auto& [sending, name] : cases) {
         UploadDialog run(name, sending);
         run.Total(64);
