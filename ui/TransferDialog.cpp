@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include <QFile>
-#include <QFontMetricsF>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
