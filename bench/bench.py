@@ -18,6 +18,11 @@ tarven-link against a fresh tarven-receiver-sim and measures:
   CPU       user + system time of tarven-link (getrusage of the child), as a
             share of its wall time.
 
+Each paced case runs again behind a simulated USB adapter (--latencies, 16
+and 1 ms by default): the receiver's bytes reach the program in 62-byte
+packets, a short one only when the adapter's latency timer runs out, which
+is what every acknowledgement of this stop-and-wait protocol pays.
+
 The machine may be shared (other builds and tests), so every case also
 records how busy all its CPUs were (from /proc/stat) while it ran. CPU time is
 counted for tarven-link alone, but other load still moves it (more wake-ups,
@@ -55,6 +60,9 @@ def parse_args():
     ap.add_argument("--sizes", default="1,2", help="image sizes in MiB (1 and/or 2)")
     ap.add_argument("--cases", default="upload,readback")
     ap.add_argument("--no-paced", action="store_true", help="skip the paced runs")
+    ap.add_argument("--latencies", default="16,1",
+                    help="paced cases repeated behind a USB adapter with these latency timers in ms "
+                         "(16: the usual default, 1: lowered); empty for none")
     ap.add_argument("--no-unpaced", action="store_true", help="skip the unpaced runs")
     ap.add_argument("--unpaced-repeats", type=int, default=3, help="unpaced uploads; the read-backs run once")
     ap.add_argument("--serial", action="store_true",
@@ -68,17 +76,21 @@ def parse_args():
     return ap.parse_args()
 
 
-def case(bins, args, mode, size, paced, push_ms, tag):
-    return measure(run_case(bins, args.work, mode, size, paced, push_ms, tag))
+def case(bins, args, mode, size, paced, push_ms, tag, latency_ms=0):
+    r = measure(run_case(bins, args.work, mode, size, paced, push_ms, tag, latency_ms))
+    r["latency_ms"] = latency_ms
+    return r
 
 
 def run_paced(bins, args, modes, sizes):
+    latencies = [0] + [int(x) for x in args.latencies.split(",") if x]
+
     def lane(mode):
         done = []
-        for s in sizes:
-            tag = f"paced-{mode}-{s // MIB}MiB"
+        for s, latency in [(s, lat) for s in sizes for lat in latencies]:
+            tag = f"paced-{mode}-{s // MIB}MiB" + (f"-usb{latency}ms" if latency else "")
             print(f"... {tag}", flush=True)
-            r = case(bins, args, mode, s, True, args.push_ms, tag)
+            r = case(bins, args, mode, s, True, args.push_ms, tag, latency)
             done.append(r)
             print(f"    {tag}: wall {r['wall']:.2f} s, wire {r['wire']:.2f} s, ratio {fmt(r['ratio'], '.4f')}, "
                   f"CPU {r['cpu_share'] * 100:.2f} %" + ("  " + "; ".join(r["problems"]) if r["problems"] else ""),

@@ -17,7 +17,8 @@ def fmt(x, form):
 
 
 def case_name(r):
-    return f"{r['mode']} {r['size'] // MIB} MiB"
+    adapter = f", USB adapter {r['latency_ms']} ms" if r.get("latency_ms") else ""
+    return f"{r['mode']} {r['size'] // MIB} MiB{adapter}"
 
 
 def missed_targets(r, targets):

@@ -66,10 +66,12 @@ def wait_child(pid, deadline_s=None):
         time.sleep(0.02)
 
 
-def start_sim(bins, work, mode, image, out, paced, push_ms, tag):
+def start_sim(bins, work, mode, image, out, paced, push_ms, tag, latency_ms=0):
     cmd = [bins["sim"], "--trace=json"]
     if paced:
         cmd.append("--paced")
+    if latency_ms:
+        cmd += ["--adapter-latency", str(latency_ms)]
     if mode == "upload":
         cmd += ["--upload-output", out]
     else:
@@ -107,13 +109,13 @@ def link_command(bins, mode, device, image, out):
     return cmd + ["readback", "--kind", "software", "--password", LEVEL2_PASSWORD, "--output", out, "--force"]
 
 
-def run_case(bins, work, mode, size, paced, push_ms, tag):
+def run_case(bins, work, mode, size, paced, push_ms, tag, latency_ms=0):
     """Runs one case; returns what bench_parse.measure needs."""
     image = os.path.join(work, f"image-{size // MIB}MiB.bin")
     out = os.path.join(work, f"{tag}.out")
     if os.path.exists(out):
         os.unlink(out)
-    sim, sim_err, sim_started, device = start_sim(bins, work, mode, image, out, paced, push_ms, tag)
+    sim, sim_err, sim_started, device = start_sim(bins, work, mode, image, out, paced, push_ms, tag, latency_ms)
     sim_lines = LineReader(sim.stdout)
 
     busy0 = cpu_busy_snapshot()

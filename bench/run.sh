@@ -4,8 +4,9 @@
 # Builds the two programs (Release, build-bench/) when needed, then runs
 # bench/bench.py, which prints the tables and writes them into bench/RESULTS.md.
 #
-#   bash bench/run.sh                 # everything, about 6 minutes
-#   bash bench/run.sh --serial        # paced cases one at a time, about 10 minutes
+#   bash bench/run.sh                 # everything, about 15 minutes
+#   bash bench/run.sh --serial        # paced cases one at a time, about 30 minutes
+#   bash bench/run.sh --latencies ''  # without the rows behind a USB adapter
 #   bash bench/run.sh --sizes 1 --no-write   # a shorter look, RESULTS.md untouched
 #   bash bench/run.sh --help
 #
