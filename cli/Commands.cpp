@@ -78,10 +78,14 @@ struct HeldPort {
 // kExitOk with `held` filled, or the exit status of a port that cannot be
 // opened, told.
 int OpenTarget(const Options& options, const PortMap& ports, Console& console, HeldPort& held) {
-    held.index = options.targets.front().portIndex;
-    held.label = PortLabel(options.targets.front(), ports.Device(held.index));
+    const Target& target = options.targets.front();
+    held.index = target.portIndex;
+    // A port beyond COM6 carries its device itself and leaves COM1's mapping alone.
+    const bool named = !target.name.empty();
+    held.label = PortLabel(target, named ? target.device : ports.Device(held.index));
     PortStatus status;
-    held.port = ports.Open(PortSettingsFor(held.index), &status);
+    held.port = named ? OpenDevice(target.device, PortSettingsFor(held.index), &status)
+                      : ports.Open(PortSettingsFor(held.index), &status);
     if (held.port) return kExitOk;
     std::string failure = DescribePortState(status);
     if (status.state == PortState::NoDevice)
@@ -147,7 +151,7 @@ std::string ReadBackFailureText(const RunOutcome& outcome, ReadBackOutput& outpu
 PortMap TargetPorts(const Options& options) {
     PortMap ports = PortMap::Machine();
     for (const auto& t : options.targets)
-        if (!t.device.empty()) ports.Override(t.portIndex, t.device);
+        if (!t.device.empty() && t.name.empty()) ports.Override(t.portIndex, t.device);
     return ports;
 }
 
