@@ -8,7 +8,8 @@
 namespace tarven {
 
 TransferOutcome MainWindowModel::RunTransfer(LinkMode mode, const std::string& fileName, AccessLevel level) {
-    return view_.RunTransfer(RunRequest{mode, portSettings.portIndex, fileName, imageKind, level});
+    return view_.RunTransfer(
+        RunRequest{mode, portSettings.portIndex, fileName, imageKind, level, portSettings.portName});
 }
 
 // ---------------------------------------------------------------- version read
@@ -31,7 +32,7 @@ void MainWindowModel::OnUpdateCommand() {
         program_.SetVersionReminderShown(true);
         return;
     }
-    if (!ports_.canOpen(portSettings.portIndex)) {
+    if (!ChosenPortOpens()) {
         view_.ShowMessage(kPortFailedText);
         return;
     }
@@ -66,7 +67,7 @@ void MainWindowModel::OnReadBack() {
         view_.ShowMessage(kReadBackRefusedText);
         return;
     }
-    if (!ports_.canOpen(portSettings.portIndex)) {
+    if (!ChosenPortOpens()) {
         view_.ShowMessage(kPortFailedText);
         return;
     }

@@ -26,7 +26,16 @@ std::size_t FieldLength(MainField field, const std::string& text) {
 }  // namespace
 
 PortProbe ProbeThrough(PortMap ports) {
-    return {[ports](int index) { return ports.CanOpen(index); }, [ports](int index) { return ports.Device(index); }};
+    auto others = [ports] {
+        std::vector<PortEntry> open;
+        for (const std::string& name : ports.OtherPorts()) {
+            const PortStatus status = ports.DescribeNamed(name);
+            if (status.state == PortState::Available) open.push_back({name, status.device});
+        }
+        return open;
+    };
+    return {[ports](int index) { return ports.CanOpen(index); }, [ports](int index) { return ports.Device(index); },
+            others, [](const std::string& device) { return AdapterDescription(device); }};
 }
 
 MainWindowModel::MainWindowModel(MainWindowView& view, ImageFiles& files, ProgramState& program, PortProbe ports)
@@ -57,8 +66,16 @@ void MainWindowModel::FillPortList() {
     for (int index = 0; index < kPortCount; ++index) {
         if (!ports_.canOpen(index)) continue;
         portList_.push_back({PortNames[index], ports_.device(index)});
-        if (index == portSettings.portIndex) chosenRow = static_cast<int>(portList_.size()) - 1;
+        if (index == portSettings.portIndex && portSettings.portName.empty())
+            chosenRow = static_cast<int>(portList_.size()) - 1;
     }
+    if (ports_.others)
+        for (PortEntry& entry : ports_.others()) {
+            portList_.push_back(std::move(entry));
+            if (portList_.back().name == portSettings.portName) chosenRow = static_cast<int>(portList_.size()) - 1;
+        }
+    if (ports_.describe)
+        for (PortEntry& entry : portList_) entry.description = ports_.describe(entry.device);
     view_.ShowPorts(portList_, portList_.empty() ? -1 : chosenRow);
 }
 
@@ -92,8 +109,24 @@ bool MainWindowModel::OnOk() {
 
 void MainWindowModel::OnPortSelected(int row) {
     if (row < 0 || row >= static_cast<int>(portList_.size())) return;
-    const int index = PortIndexFromName(portList_[row].name);
-    if (index >= 0) portSettings.portIndex = index;
+    const std::string& name = portList_[row].name;
+    const int index = PortIndexFromName(name);
+    // A port beyond COM6 travels by its name; its index stays COM1's.
+    portSettings.portIndex = index >= 0 ? index : 0;
+    portSettings.portName = index >= 0 ? std::string() : name;
+}
+
+bool MainWindowModel::ChosenPortOpens() {
+    const auto opens = [this] {
+        if (portSettings.portName.empty()) return ports_.canOpen(portSettings.portIndex);
+        if (!ports_.others) return false;
+        for (const PortEntry& entry : ports_.others())
+            if (entry.name == portSettings.portName) return true;
+        return false;
+    };
+    if (opens()) return true;
+    FillPortList();
+    return opens();
 }
 
 void MainWindowModel::OnKindChanged(ImageKind checkedKind) {

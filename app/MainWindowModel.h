@@ -27,6 +27,10 @@ inline constexpr int kAboutCommand = 16;
 struct PortProbe {
     std::function<bool(int portIndex)> canOpen;  // opens and closes the port again
     std::function<std::string(int portIndex)> device;
+    // The system's ports beyond COM1..COM6 that can be opened now; unset: none.
+    std::function<std::vector<PortEntry>()> others{};
+    // What the system says about the adapter behind a device; unset: nothing.
+    std::function<std::string(const std::string& device)> describe{};
 };
 // The ports of `ports`, looked at whenever the window asks.
 PortProbe ProbeThrough(PortMap ports);
@@ -42,7 +46,9 @@ public:
 
     // Notifications, one per control event.
     void OnKindChanged(ImageKind checkedKind);
-    void OnPortSelected(int row);   // -1: nothing selected
+    void OnPortSelected(int row);  // -1: nothing selected
+    // An adapter came or went: the list offers what can be opened now.
+    void OnDevicesChanged() { FillPortList(); }
     void OnImageSelected(int row);  // -1: nothing selected
     // The OK command (Enter): false refuses to close, with the limit message.
     bool OnOk();
@@ -64,6 +70,9 @@ public:
 private:
     void InitControls();
     void FillPortList();
+    // Whether the chosen port opens; when it does not, the list is filled
+    // again first, so an adapter plugged in since shows up.
+    bool ChosenPortOpens();
     void PushFields();
     std::string SelectedImageName() const;
     std::string ImageNameAt(int row) const;

@@ -38,11 +38,13 @@ struct MainFields {
     std::string imageSoftwareVersion;     // edit 1007
 };
 
-// One entry of the port list 11973: its name ("COM1".."COM6") and, for a
-// tooltip or a status line, the device behind it.
+// One entry of the port list 11973: its name ("COM1".."COM6", or the
+// system's own beyond them) and, for a tooltip or a status line, the device
+// behind it and what the system says about its adapter.
 struct PortEntry {
     std::string name;
     std::string device;
+    std::string description{};
 };
 
 // The overwrite-or-rename dialog's answer after OK.

@@ -101,7 +101,9 @@ void TransferModel::OnWatch() {
     // A failure, never a cancel: the command still says the transfer failed.
     outcome_ = TransferOutcome{};
     const int port = request_.portIndex;
-    const std::string name = port >= 0 && port < kPortCount ? PortNames[std::size_t(port)] : "The port";
+    const std::string name = !request_.portName.empty()       ? request_.portName
+                             : port >= 0 && port < kPortCount ? PortNames[std::size_t(port)]
+                                                              : "The port";
     view_.ShowMessage(name + ": the device was removed");
     view_.EndDialog(false);
 }

@@ -36,7 +36,7 @@ std::string DeviceOf(const Target& t, const PortMap& ports) {
     return t.device.empty() ? ports.Device(t.portIndex) : t.device;
 }
 
-std::string LabelOf(const Target& t, const PortMap& ports) { return PortLabel(t.portIndex, DeviceOf(t, ports)); }
+std::string LabelOf(const Target& t, const PortMap& ports) { return PortLabel(t, DeviceOf(t, ports)); }
 
 std::string ExitText(int status) {
     if (status >= 0) return std::to_string(status);
@@ -248,7 +248,7 @@ int RunBatchUpload(const Options& options, const PortMap& ports, Console& consol
         const Target& t = options.targets[i];
         Child& c = children[i];
         c.label = LabelOf(t, ports);
-        c.row.port = PortNames[std::size_t(t.portIndex)];
+        c.row.port = t.name.empty() ? PortNames[std::size_t(t.portIndex)] : t.name;
         c.row.device = DeviceOf(t, ports);
         c.started = Clock::now();
         const std::string failure = c.process.Start(program, ChildArguments(options, t));

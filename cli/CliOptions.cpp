@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "KindTable.h"
+#include "PortAccess.h"
 #include "PortSettings.h"
 
 namespace tarven::cli {
@@ -144,8 +145,15 @@ bool ArgumentParser::Option(const std::string& arg) {
 bool ArgumentParser::ValueOption(const std::string& arg, const std::string& v) {
     if (arg == "--port") {
         const auto index = PortFromText(v);
-        if (!index) return Fail("--port takes COM1 to COM6, not '" + v + "'");
-        o_.targets.push_back({*index, {}});
+        if (index) {
+            o_.targets.push_back({*index, {}});
+        } else {
+            std::string upper = v;
+            for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+            const std::string device = SystemPortDevice(upper);
+            if (device.empty()) return Fail("--port takes COM1 to COM6, not '" + v + "'");
+            o_.targets.push_back({0, device, upper});
+        }
         lastTargetHasDevice_ = false;
     } else if (arg == "--device") {
         if (v.empty()) return Fail("--device needs a path");
@@ -190,8 +198,9 @@ double EffectiveTimeoutSeconds(const Options& options) {
 }
 
 std::vector<std::string> ChildArguments(const Options& o, const Target& target) {
-    std::vector<std::string> args = {"--report-progress", "--port", PortNames[std::size_t(target.portIndex)]};
-    if (!target.device.empty()) {
+    std::vector<std::string> args = {"--report-progress", "--port",
+                                     target.name.empty() ? PortNames[std::size_t(target.portIndex)] : target.name};
+    if (!target.device.empty() && target.name.empty()) {
         args.push_back("--device");
         args.push_back(target.device);
     }
@@ -228,7 +237,7 @@ std::string UsageText() {
            "  help                         show this text\n"
            "\n"
            "Options:\n"
-           "  --port COM<n>      the receiver's port, COM1 (default) to COM6\n"
+           "  --port COM<n>      the receiver's port, COM1 (default) to COM6; on Windows any COM port\n"
            "  --device PATH      use this device for the preceding --port (or COM1) instead of its mapping\n"
            "  --timeout SECONDS  version: give up after this long (default 30);\n"
            "                     transfers: give up after this long without progress (default 600)\n"

@@ -16,6 +16,9 @@ enum class Verb { None, Help, Ports, Version, Upload, ReadBack };
 struct Target {
     int portIndex = 0;
     std::string device;  // empty: the normal COM mapping
+    // A system port beyond COM1..COM6 ("COM7", Windows): its own name, with
+    // its device in `device` and portIndex 0; empty for COM1..COM6.
+    std::string name{};
 };
 
 struct Options {

@@ -78,10 +78,14 @@ struct HeldPort {
 // kExitOk with `held` filled, or the exit status of a port that cannot be
 // opened, told.
 int OpenTarget(const Options& options, const PortMap& ports, Console& console, HeldPort& held) {
-    held.index = options.targets.front().portIndex;
-    held.label = PortLabel(held.index, ports.Device(held.index));
+    const Target& target = options.targets.front();
+    held.index = target.portIndex;
+    // A port beyond COM6 carries its device itself and leaves COM1's mapping alone.
+    const bool named = !target.name.empty();
+    held.label = PortLabel(target, named ? target.device : ports.Device(held.index));
     PortStatus status;
-    held.port = ports.Open(PortSettingsFor(held.index), &status);
+    held.port = named ? OpenDevice(target.device, PortSettingsFor(held.index), &status)
+                      : ports.Open(PortSettingsFor(held.index), &status);
     if (held.port) return kExitOk;
     std::string failure = DescribePortState(status);
     if (status.state == PortState::NoDevice)
@@ -147,12 +151,13 @@ std::string ReadBackFailureText(const RunOutcome& outcome, ReadBackOutput& outpu
 PortMap TargetPorts(const Options& options) {
     PortMap ports = PortMap::Machine();
     for (const auto& t : options.targets)
-        if (!t.device.empty()) ports.Override(t.portIndex, t.device);
+        if (!t.device.empty() && t.name.empty()) ports.Override(t.portIndex, t.device);
     return ports;
 }
 
-std::string PortLabel(int portIndex, const std::string& device) {
-    return std::string(PortNames[std::size_t(portIndex)]) + " (" + (device.empty() ? "no device" : device) + ")";
+std::string PortLabel(const Target& target, const std::string& device) {
+    const std::string name = target.name.empty() ? PortNames[std::size_t(target.portIndex)] : target.name;
+    return name + " (" + (device.empty() ? "no device" : device) + ")";
 }
 
 RunSetup SetupFor(const Options& options, LinkMode mode, int portIndex, const std::string& fileName, ImageKind kind,
@@ -169,12 +174,18 @@ RunSetup SetupFor(const Options& options, LinkMode mode, int portIndex, const st
     return setup;
 }
 
+// One port's line, and below it what the system says about its adapter.
+static void PrintPort(Console& console, const std::string& name, const PortStatus& status) {
+    std::fprintf(console.out, "%-5s %-24s %s\n", name.c_str(), status.device.empty() ? "-" : status.device.c_str(),
+                 DescribePortState(status).c_str());
+    if (status.device.empty()) return;
+    if (const std::string adapter = AdapterDescription(status.device); !adapter.empty())
+        std::fprintf(console.out, "      %s\n", adapter.c_str());
+}
+
 int RunPortsCommand(const Options&, const PortMap& ports, Console& console) {
-    for (int i = 0; i < kPortCount; ++i) {
-        const PortStatus status = ports.Describe(i);
-        std::fprintf(console.out, "%-5s %-24s %s\n", PortNames[std::size_t(i)],
-                     status.device.empty() ? "-" : status.device.c_str(), DescribePortState(status).c_str());
-    }
+    for (int i = 0; i < kPortCount; ++i) PrintPort(console, PortNames[std::size_t(i)], ports.Describe(i));
+    for (const std::string& name : ports.OtherPorts()) PrintPort(console, name, ports.DescribeNamed(name));
     // Said, so that nobody wonders why an on-board port is missing from the list.
     for (const std::string& device : ports.ConsoleDevices())
         std::fprintf(console.out, "%-5s %-24s %s\n", "-", device.c_str(),

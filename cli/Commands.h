@@ -36,7 +36,7 @@ struct Console {
 PortMap TargetPorts(const Options& options);
 
 // "COM1 (/dev/ttyUSB0)"; "COM3 (no device)" when `device` is empty.
-std::string PortLabel(int portIndex, const std::string& device);
+std::string PortLabel(const Target& target, const std::string& device);
 
 // A run of `mode` on `portIndex` as the command line asks for it: its time-out
 // (for a transfer one that restarts with every progress message) and its trace.

@@ -37,7 +37,7 @@ LinkEngine::LinkEngine(const RunRequest& request, LinkClock& clock, PortHandle p
     : request_(request),
       tracer_(frameTracer),
       clock_(clock),
-      settings_(PortSettingsFor(request.portIndex)),
+      settings_(PortSettingsFor(request.portIndex, request.portName)),
       ports_(std::move(ports)),
       port_(std::move(p)) {}
 
@@ -80,9 +80,10 @@ void LinkEngine::AttachStop(std::stop_token token) {
         stop_, std::function<void()>([wake] { wake->Signal(); }));
 }
 
-void LinkEngine::UsePort(PortHandle p, int portIndex) {
+void LinkEngine::UsePort(PortHandle p, int portIndex, const std::string& portName) {
     port_ = std::move(p);
     settings_.portIndex = portIndex;
+    settings_.portName = portName;
 }
 
 void LinkEngine::Report(const LinkEvent& event) {

@@ -70,8 +70,9 @@ public:
     bool HasPort() const { return port_ != nullptr; }
     // The run's copy of the port mapping, where the version query searches.
     const PortMap& Ports() const { return ports_; }
-    // The version query's search: the port it found, and the index it stands for.
-    void UsePort(PortHandle port, int portIndex);
+    // The version query's search: the port it found, and the index (or the
+    // name, beyond COM6) it stands for.
+    void UsePort(PortHandle port, int portIndex, const std::string& portName = {});
     // The port, still open, for a next run on the same line; only once the worker has ended.
     PortHandle TakePort() { return std::move(port_); }
 

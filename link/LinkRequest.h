@@ -14,6 +14,8 @@ struct RunRequest {
     std::string fileName{};  // the image sent or written; also shown in the status line
     ImageKind kind = ImageKind::FullImage;
     AccessLevel level = AccessLevel::Standard;
+    // A port beyond COM1..COM6 by its own name ("COM7"); empty: portIndex decides.
+    std::string portName{};
 };
 
 }  // namespace tarven

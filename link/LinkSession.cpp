@@ -11,7 +11,7 @@ LinkSession::LinkSession(const RunRequest& request, LinkClock& clock, PortHandle
     : engine_(std::make_unique<LinkEngine>(request, clock, std::move(port), tracer)) {}
 
 LinkSession::LinkSession(const RunRequest& request, LinkClock& clock, PortMap ports)
-    : engine_(std::make_unique<LinkEngine>(request, clock, ports.Open(PortSettingsFor(request.portIndex)), nullptr,
+    : engine_(std::make_unique<LinkEngine>(request, clock, ports.Open(PortSettingsFor(request.portIndex, request.portName)), nullptr,
                                            ports)) {}
 
 LinkSession::~LinkSession() {

@@ -34,6 +34,16 @@ struct PortStatus {
 // Opens a device path directly, exclusively, with the given settings.
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status = nullptr);
 
+// The device behind a system port beyond COM1..COM6 ("COM7" on Windows);
+// empty where the system has no such port, and always on Linux.
+std::string SystemPortDevice(const std::string& name);
+
+// What the system says about the adapter behind a device: its friendly name
+// or maker and product, and for USB adapters VID:PID and serial, e.g.
+// "FTDI FT232R USB UART, USB 0403:6001, serial A10K3ZQ1". Empty when nothing
+// is known.
+std::string AdapterDescription(const std::string& device);
+
 // Discards output still queued for the line, then closes.
 void ClosePort(PortHandle& port);
 

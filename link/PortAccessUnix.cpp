@@ -116,6 +116,17 @@ std::vector<std::string> PortMap::ConsoleDevices() const {
     return consoles;
 }
 
+std::vector<std::string> PortMap::OtherPorts() const { return {}; }
+
+std::string SystemPortDevice(const std::string&) { return {}; }
+
+PortStatus PortMap::DescribeNamed(const std::string& name) const {
+    PortStatus status;
+    status.device = DeviceNamed(name);
+    PortHandle port = UnixSerialPort::Open(status.device, &status, consoleList_);
+    return status;
+}
+
 PortStatus PortMap::Describe(int portIndex) const {
     PortStatus status;
     status.device = Device(portIndex);
@@ -124,7 +135,7 @@ PortStatus PortMap::Describe(int portIndex) const {
 }
 
 PortHandle PortMap::Open(const PortSettings& settings, PortStatus* status) const {
-    return OpenConfigured(Device(EffectivePortIndex(settings)), settings, status, consoleList_);
+    return OpenConfigured(DeviceOf(settings), settings, status, consoleList_);
 }
 
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {

@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,34 @@ std::string DriverName(const std::string& device) {
     return found;
 }
 
+// The number of "COM12" or "\\.\COM12"; 0 for any other name.
+int ComNumber(const std::string& name) {
+    const std::string port = PortNameOf(name);
+    if (port.size() < 4 || port.size() > 6 || _strnicmp(port.c_str(), "COM", 3) != 0 ||
+        port.find_first_not_of("0123456789", 3) != std::string::npos)
+        return 0;
+    return std::atoi(port.c_str() + 3);
+}
+
+// The port names of the registry's serial-port map ("COM1", "COM7").
+std::vector<std::string> SerialCommPorts() {
+    std::vector<std::string> ports;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        BYTE data[256];
+        DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+        if (::RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+        if (type != REG_SZ) continue;
+        data[dataSize] = 0;
+        ports.emplace_back(reinterpret_cast<const char*>(data));
+    }
+    ::RegCloseKey(key);
+    return ports;
+}
+
 std::string SystemMessage(DWORD error) {
     char text[256] = {};
     const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
@@ -81,6 +111,34 @@ std::array<std::string, kPortCount> PortMap::Devices() const {
 // Windows never runs its console on a COM port.
 std::vector<std::string> PortMap::ConsoleDevices() const { return {}; }
 
+std::vector<std::string> PortMap::OtherPorts() const {
+    std::vector<std::pair<int, std::string>> numbered;
+    if (machine_)
+        for (std::string port : SerialCommPorts()) {
+            for (char& c : port) c = char(std::toupper(static_cast<unsigned char>(c)));
+            const int number = ComNumber(port);
+            if (number > kPortCount) numbered.emplace_back(number, "COM" + std::to_string(number));
+        }
+    std::sort(numbered.begin(), numbered.end());
+    numbered.erase(std::unique(numbered.begin(), numbered.end()), numbered.end());
+    std::vector<std::string> names;
+    for (auto& [number, name] : numbered) names.push_back(name);
+    return names;
+}
+
+// Any COM number the system may have, listed in its map or not: a port
+// the map leaves out can still be opened by name.
+std::string SystemPortDevice(const std::string& name) {
+    return ComNumber(name) > 0 ? DeviceName(PortNameOf(name)) : std::string();
+}
+
+PortStatus PortMap::DescribeNamed(const std::string& name) const {
+    PortStatus status;
+    status.device = DeviceNamed(name);
+    PortHandle port = WinSerialPort::Open(status.device, &status);
+    return status;
+}
+
 PortStatus PortMap::Describe(int portIndex) const {
     PortStatus status;
     status.device = Device(portIndex);
@@ -89,7 +147,7 @@ PortStatus PortMap::Describe(int portIndex) const {
 }
 
 PortHandle PortMap::Open(const PortSettings& settings, PortStatus* status) const {
-    return OpenDevice(Device(EffectivePortIndex(settings)), settings, status);
+    return OpenDevice(DeviceOf(settings), settings, status);
 }
 
 PortHandle OpenDevice(const std::string& device, const PortSettings& settings, PortStatus* status) {

@@ -21,6 +21,16 @@ std::string PortMap::Device(int portIndex) const {
     return Devices()[std::size_t(portIndex)];
 }
 
+std::string PortMap::DeviceNamed(const std::string& name) const {
+    const int index = PortIndexFromName(name);
+    if (index >= 0) return Device(index);
+    return machine_ ? SystemPortDevice(name) : std::string();
+}
+
+std::string PortMap::DeviceOf(const PortSettings& settings) const {
+    return settings.portName.empty() ? Device(EffectivePortIndex(settings)) : DeviceNamed(settings.portName);
+}
+
 bool PortMap::CanOpen(int portIndex) const { return Describe(portIndex).state == PortState::Available; }
 
 }  // namespace tarven

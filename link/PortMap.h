@@ -23,7 +23,8 @@ public:
     //    variables decide. Otherwise the serial devices present: ttyUSB<k>,
     //    then ttyACM<k>, then on-board ttyS<k> whose UART is real; never the
     //    system console.
-    //  - Windows: the system's own COM1 to COM6.
+    //  - Windows: the system's own COM1 to COM6, and the system's other
+    //    ports by their own names (OtherPorts).
     static PortMap Machine();
     // Exactly these devices; an empty string maps nothing to its port.
     explicit PortMap(std::array<std::string, kPortCount> devices);
@@ -46,16 +47,25 @@ public:
     // nothing was left out: the variables or a fixed mapping decide.
     std::vector<std::string> ConsoleDevices() const;
 
+    // The system's ports beyond COM1..COM6 ("COM7", "COM12"), in number
+    // order; none on Linux and in a fixed mapping.
+    std::vector<std::string> OtherPorts() const;
+    // The device of a port by name: COM1..COM6 through the mapping, others
+    // only where the system has them. Empty when there is none.
+    std::string DeviceNamed(const std::string& name) const;
+    PortStatus DescribeNamed(const std::string& name) const;
+
     PortStatus Describe(int portIndex) const;
     // Opens the port and closes it again: whether it can be opened right now.
     bool CanOpen(int portIndex) const;
-    // Opens the port of settings.portIndex (indices outside 0..5 mean COM1)
-    // exclusively and applies the settings. Null when it cannot be opened,
-    // with `status` (may be null) saying why.
+    // Opens the port of settings.portName, or when that is empty of
+    // settings.portIndex (indices outside 0..5 mean COM1), exclusively and applies the settings. Null when it cannot be
+    // opened, with `status` (may be null) saying why.
     PortHandle Open(const PortSettings& settings, PortStatus* status = nullptr) const;
 
 private:
     PortMap() = default;
+    std::string DeviceOf(const PortSettings& settings) const;
     // The mapping before any override.
     std::array<std::string, kPortCount> Mapped() const;
 

@@ -8,9 +8,10 @@ static_assert(PortSettings{}.baudRate == kBaudNormal, "a fresh run starts at the
 
 PortSettings DefaultPortSettings() { return PortSettings{}; }
 
-PortSettings PortSettingsFor(int portIndex) {
+PortSettings PortSettingsFor(int portIndex, const std::string& portName) {
     PortSettings s;
     s.portIndex = portIndex;
+    s.portName = portName;
     return s;
 }
 

@@ -12,6 +12,9 @@ namespace tarven {
 
 struct PortSettings {
     int portIndex = 0;  // 0..5 select COM1..COM6
+    // A port beyond COM1..COM6 by its own name ("COM7"), which then decides
+    // instead of portIndex; empty for COM1..COM6.
+    std::string portName{};
     std::uint32_t baudRate = 115200;
     std::uint8_t byteSize = 8;
     std::uint8_t parity = 0;    // none
@@ -23,7 +26,7 @@ inline constexpr std::array<const char*, 6> PortNames = {"COM1", "COM2", "COM3",
 // 115200 baud, 8N1 on COM1: what the main window hands to every run.
 PortSettings DefaultPortSettings();
 // The defaults on the port of `portIndex`.
-PortSettings PortSettingsFor(int portIndex);
+PortSettings PortSettingsFor(int portIndex, const std::string& portName = {});
 
 // Index 0..5 selects its port; anything else falls back to COM1.
 int EffectivePortIndex(const PortSettings& settings);

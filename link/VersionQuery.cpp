@@ -21,15 +21,17 @@ constexpr int kPortSearchYieldMs = 5;
 bool AcquireVersionPort(LinkEngine& engine) {
     if (engine.HasPort()) return true;
     const int chosen = engine.Settings().portIndex;
+    const std::string chosenName = engine.Settings().portName;
     while (!engine.StopRequested()) {
         const int candidates[] = {chosen, 0, 1};
         for (std::size_t i = 0; i < std::size(candidates); ++i) {
             const int index = candidates[i];
-            if (i > 0 && index == chosen) continue;
+            if (i > 0 && index == chosen && chosenName.empty()) continue;
             PortSettings settings = engine.Settings();
             settings.portIndex = index;
+            settings.portName = i == 0 ? chosenName : std::string();
             if (PortHandle port = engine.Ports().Open(settings)) {
-                engine.UsePort(std::move(port), index);
+                engine.UsePort(std::move(port), index, settings.portName);
                 return true;
             }
         }

@@ -206,6 +206,8 @@ stop_sim
 
 step "a click or Space on the only port listed chooses it"
 timeout 300 bash "$here/tests/windows/window-ports.sh" "$wine" "$win" "$sim" "$line" "$line2" || fail "the port list"
+step "a port Windows names COM7, with COM1 to COM6 empty"
+timeout 300 bash "$here/tests/windows/window-com7.sh" "$wine" "$wineserver" "$win" "$sim" "$line" "$line2" || fail "COM7"
 step "upload --verify"
 timeout 300 bash "$here/tests/windows/link-verify.sh" "$wine" "$win" "$sim" "$line" || fail "upload --verify"
 step "tarven-link.exe double-clicked"

@@ -153,7 +153,8 @@ void MainDialog::ShowPorts(const std::vector<PortEntry>& ports, int selectedRow)
     ui_->listPorts->clear();
     for (const PortEntry& port : ports) {
         auto* item = new QListWidgetItem(QString::fromUtf8(port.name), ui_->listPorts);
-        item->setToolTip(QString::fromUtf8(port.device));
+        const std::string tip = port.description.empty() ? port.device : port.device + "\n" + port.description;
+        item->setToolTip(QString::fromUtf8(tip));
     }
     if (selectedRow >= 0) ui_->listPorts->setCurrentRow(selectedRow);
 }

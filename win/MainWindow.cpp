@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include "AboutWindow.h"
 #include "FolderBrowserWindow.h"
@@ -92,11 +93,37 @@ void MainWindow::Run() { RunModal(nullptr, IDD_MAIN); }
 BOOL MainWindow::OnInitDialog() {
     AddAboutToSystemMenu();
     SetWindowSubclass(GetDlgItem(Handle(), IDC_PORT_LIST), PortListProcedure, 0, 0);
+    AddPortTooltip();
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     model_ = std::make_unique<MainWindowModel>(*this, files_, program_, ProbeThrough(ports_));
     model_->Start();
     return TRUE;
+}
+
+void MainWindow::AddPortTooltip() {
+    HWND list = GetDlgItem(Handle(), IDC_PORT_LIST);
+    HWND tip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr, Instance(), nullptr);
+    if (tip == nullptr || list == nullptr) return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, 480);
+}
+
+void MainWindow::PortTip(NMTTDISPINFOW& info) {
+    HWND list = GetDlgItem(Handle(), IDC_PORT_LIST);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    ScreenToClient(list, &cursor);
+    const LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(cursor.x, cursor.y));
+    const std::size_t row = LOWORD(hit);
+    info.lpszText = const_cast<wchar_t*>(HIWORD(hit) == 0 && row < portTips_.size() ? portTips_[row].c_str() : L"");
 }
 
 void MainWindow::AddAboutToSystemMenu() {
@@ -136,8 +163,19 @@ BOOL MainWindow::OnListNotification(int id, int notification) {
     return TRUE;
 }
 
-INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_DEVICECHANGE:
+            // An adapter plugged in or pulled: offered or dropped at once,
+            // except while a run holds its port and a probe would find it busy.
+            if (model_ && !running_ &&
+                (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE || wParam == DBT_DEVNODES_CHANGED))
+                model_->OnDevicesChanged();
+            return TRUE;
+        case WM_NOTIFY:
+            if (reinterpret_cast<const NMHDR*>(lParam)->code != TTN_GETDISPINFOW) return FALSE;
+            PortTip(*reinterpret_cast<NMTTDISPINFOW*>(lParam));
+            return TRUE;
         case WM_SYSCOMMAND:
             // Only the model's own entry is handled here; the rest is Windows'.
             if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return FALSE;
@@ -184,7 +222,11 @@ void MainWindow::FillList(int id, const std::vector<std::string>& entries, int s
 
 void MainWindow::ShowPorts(const std::vector<PortEntry>& ports, int selectedRow) {
     std::vector<std::string> names;
-    for (const PortEntry& port : ports) names.push_back(port.name);
+    portTips_.clear();
+    for (const PortEntry& port : ports) {
+        names.push_back(port.name);
+        portTips_.push_back(Widen(port.description.empty() ? port.device : port.device + "\r\n" + port.description));
+    }
     FillList(IDC_PORT_LIST, names, selectedRow);
 }
 
@@ -203,7 +245,10 @@ void MainWindow::FocusField(MainField field) {
 void MainWindow::ShowMessage(const std::string& text) { win::ShowMessage(Handle(), text); }
 
 TransferOutcome MainWindow::RunTransfer(const RunRequest& request) {
-    return ProgressWindow(program_, request, LinkSessions(ports_)).Run(Handle());
+    running_ = true;
+    const TransferOutcome outcome = ProgressWindow(program_, request, LinkSessions(ports_)).Run(Handle());
+    running_ = false;
+    return outcome;
 }
 
 std::optional<AccessLevel> MainWindow::AskPassword() { return PasswordWindow().Run(Handle()); }

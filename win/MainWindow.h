@@ -5,6 +5,12 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+// after windows.h
+#include <commctrl.h>
 
 #include "ImageFiles.h"
 #include "MainWindowModel.h"
@@ -49,12 +55,17 @@ private:
     void AddAboutToSystemMenu();
     void PaintMinimised();
     void FillList(int id, const std::vector<std::string>& entries, int selectedRow);
+    void AddPortTooltip();
+    // The port list's tooltip: the device and adapter of the entry under the mouse.
+    void PortTip(NMTTDISPINFOW& info);
 
     ProgramState& program_;
     PortMap ports_;
     HICON icon_ = nullptr;
     LocalImageFiles files_{SystemFileSystem()};
     std::unique_ptr<MainWindowModel> model_;
+    std::vector<std::wstring> portTips_;  // one per entry of the port list
+    bool running_ = false;                // a run holds its port: no probing meanwhile
 };
 
 }  // namespace tarven::win

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -22,6 +23,7 @@
 #include "RunHarness.h"
 #include "ScriptedPort.h"
 #include "SerialPortUnix.h"
+#include "SysfsDescription.h"
 
 namespace tarven::test {
 namespace {
@@ -298,6 +300,43 @@ TEST_F(ReadPortBudget, AVanishedDeviceCountsAsIdleWithoutSpinning) {
     EXPECT_TRUE(engine->DeviceGone());
     EXPECT_GE(wallMs, 450);
     EXPECT_LT(cpuMs, wallMs * 0.2) << "the read spun on a hung-up device";
+}
+
+// The adapter's description comes from the USB device above the tty's
+// interface, whichever depth the driver puts the tty at.
+TEST(PortDescription, ReadsTheUsbDeviceAboveTheTtyInAFakeTree) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("tarven-sysfs-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    const auto write = [](const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text << "\n";
+    };
+    const fs::path ftdi = root / "devices/usb1/1-1";
+    write(ftdi / "idVendor", "0403");
+    write(ftdi / "idProduct", "6001");
+    write(ftdi / "manufacturer", "FTDI");
+    write(ftdi / "product", "FT232R USB UART");
+    write(ftdi / "serial", "A10K3ZQ1");
+    fs::create_directories(ftdi / "1-1:1.0/ttyUSB0");
+    const fs::path acm = root / "devices/usb1/1-2";
+    write(acm / "idVendor", "2341");
+    write(acm / "idProduct", "0043");
+    fs::create_directories(acm / "1-2:1.0");
+    fs::create_directories(root / "devices/platform/serial8250/tty/ttyS0");
+    fs::create_directories(root / "class/tty/ttyUSB0");
+    fs::create_directories(root / "class/tty/ttyACM0");
+    fs::create_directories(root / "class/tty/ttyS0");
+    fs::create_directory_symlink(ftdi / "1-1:1.0/ttyUSB0", root / "class/tty/ttyUSB0/device");
+    fs::create_directory_symlink(acm / "1-2:1.0", root / "class/tty/ttyACM0/device");
+    fs::create_directory_symlink(root / "devices/platform/serial8250", root / "class/tty/ttyS0/device");
+
+    EXPECT_EQ(SysfsAdapterDescription("/dev/ttyUSB0", root.string()),
+              "FTDI FT232R USB UART, USB 0403:6001, serial A10K3ZQ1");
+    EXPECT_EQ(SysfsAdapterDescription("/dev/ttyACM0", root.string()), "USB 2341:0043");
+    EXPECT_EQ(SysfsAdapterDescription("/dev/ttyS0", root.string()), "");
+    EXPECT_EQ(SysfsAdapterDescription("/dev/ttyUSB9", root.string()), "");
+    fs::remove_all(root);
 }
 
 }  // namespace
