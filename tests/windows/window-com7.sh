@@ -35,7 +35,16 @@ stop() {
     if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
     program_pid="" sim_pid=""
 }
-finish() { stop; kill "${xvfb:-}" 2>/dev/null || true; ports_map "$line" "$line2" ""; }
+# The stage's map back, then no wine process left: the programs wine keeps
+# running (its desktop and console host) would stay on this step's display,
+# which goes with it, and the next step's windows would never be seen.
+finish() {
+    stop
+    kill "${xvfb:-}" 2>/dev/null || true
+    ports_map "$line" "$line2" ""
+    "$wineserver" -k >/dev/null 2>&1 || true
+    "$wineserver" -w || true
+}
 trap finish EXIT
 ports_map "" "" "$line7"
 start_display
