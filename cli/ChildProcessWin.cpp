@@ -5,6 +5,7 @@
 
 #include "ChildProcess.h"
 #include "Commands.h"
+#include "ImageFileWin.h"
 
 namespace tarven::cli {
 namespace {
@@ -74,7 +75,16 @@ std::string ChildProcess::Start(const std::string& program, const std::vector<st
 
     std::string line = Quoted(program);
     for (const auto& a : args) line.append(" ").append(Quoted(a));  // not " " + ...: GCC 12's false -Wrestrict
-    STARTUPINFOA startup{};
+    // Wide, as the child's own command line is read: file names in the ANSI
+    // code page would lose what it cannot hold.
+    std::wstring wideProgram, wideLine;
+    if (!tarven::WideFileName(program, wideProgram) || !tarven::WideText(line, wideLine)) {
+        ::CloseHandle(readEnd);
+        ::CloseHandle(writeEnd);
+        if (empty != INVALID_HANDLE_VALUE) ::CloseHandle(empty);
+        return "the command line is not UTF-8";
+    }
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = empty;
@@ -82,7 +92,7 @@ std::string ChildProcess::Start(const std::string& program, const std::vector<st
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION info{};
     // Its own group, so that Interrupt() can reach it alone with a Ctrl-Break.
-    const BOOL started = ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+    const BOOL started = ::CreateProcessW(wideProgram.c_str(), wideLine.data(), nullptr, nullptr, TRUE,
                                           CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info);
     const DWORD error = ::GetLastError();
     // The parent's copy of the write end must go, or the pipe would never end.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace tarven::cli {
 
@@ -23,6 +24,15 @@ bool TerminalTakesEscapes(std::FILE* stream);
 // ends; WaitForKey then keeps it until the technician has read it.
 bool ConsoleIsOwn();
 void WaitForKey();
+
+// The arguments after the program's name, in UTF-8. Windows hands a program
+// its command line wide; the narrow argv would carry it in the ANSI code
+// page, which cannot hold every file name.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// What the program prints (file names among it) is UTF-8: a Windows console
+// is told so for as long as the program runs.
+void UseUtf8Output();
 
 // The program file itself, for the batch's children; argv0 when it cannot be found.
 std::string OwnProgramPath(const char* argv0);

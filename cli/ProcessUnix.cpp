@@ -71,6 +71,10 @@ bool TerminalTakesEscapes(std::FILE*) { return true; }
 bool ConsoleIsOwn() { return false; }
 void WaitForKey() {}
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
+void UseUtf8Output() {}
+
 std::string OwnProgramPath(const char* argv0) {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);

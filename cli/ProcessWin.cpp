@@ -1,10 +1,12 @@
 #include <windows.h>
+#include <shellapi.h>
 #include <conio.h>
 #include <io.h>
 
 #include <cerrno>
 #include <cstdlib>
 
+#include "ImageFileWin.h"
 #include "LinkRun.h"
 #include "ProcessPlatform.h"
 
@@ -25,6 +27,9 @@ DWORD g_vtConsoleMode = 0;
 
 // The console is the command prompt's as well: it gets its mode back.
 void RestoreConsoleMode() { ::SetConsoleMode(g_vtConsole, g_vtConsoleMode); }
+
+UINT g_outputCodePage = 0;
+void RestoreOutputCodePage() { ::SetConsoleOutputCP(g_outputCodePage); }
 
 bool IsConsole(HANDLE handle) {
     DWORD mode = 0;
@@ -69,11 +74,32 @@ void WaitForKey() {
     ::_getch();
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) return {argv + 1, argv + argc};
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(tarven::Utf8FileName(wide[i]));
+    ::LocalFree(wide);
+    return args;
+}
+
+void UseUtf8Output() {
+    const UINT current = ::GetConsoleOutputCP();
+    if (current == 0 || current == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
+    g_outputCodePage = current;
+    std::atexit(RestoreOutputCodePage);
+}
+
 std::string OwnProgramPath(const char* argv0) {
-    char path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    if (n > 0 && n < sizeof path) return std::string(path, n);
-    return argv0;
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+        if (n == 0) return argv0;
+        if (n < path.size()) return tarven::Utf8FileName(std::wstring_view(path.data(), n));
+        if (path.size() >= 32768) return argv0;
+        path.resize(path.size() * 2);
+    }
 }
 
 // A pulled USB adapter takes its COM name with it; the engine's own view of

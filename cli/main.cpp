@@ -15,7 +15,8 @@ using namespace tarven::cli;
 namespace {
 
 int Run(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
+    UseUtf8Output();
     if (args.empty() && ConsoleIsOwn()) {
         // Started from Explorer: say how to use the program, last, where the
         // window's end shows it.

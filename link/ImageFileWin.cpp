@@ -2,13 +2,30 @@
 
 #include <cerrno>
 #include <climits>
+#include <utility>
 
 #include "ImageFile.h"
 #include "ImageFileWin.h"
 
 namespace tarven {
 
-bool WideFileName(std::string_view utf8, std::wstring& wide) {
+std::wstring LongPathForm(std::wstring wide) {
+    // Folders stop at MAX_PATH less the room for an 8.3 name; files at MAX_PATH.
+    constexpr std::size_t kPlainLimit = MAX_PATH - 12;
+    if (wide.size() < kPlainLimit || wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return wide;
+    // The prefix turns off the system's own clean-up of "/", "." and "..", so
+    // the full path is made first; it also gives a relative name its folder.
+    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return wide;
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return wide;
+    full.resize(length);
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+    return L"\\\\?\\" + full;
+}
+
+bool WideText(std::string_view utf8, std::wstring& wide) {
     wide.clear();
     if (utf8.empty()) return true;
     if (utf8.size() > std::size_t(INT_MAX)) return false;
@@ -16,7 +33,25 @@ bool WideFileName(std::string_view utf8, std::wstring& wide) {
     const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
     if (length <= 0) return false;
     wide.resize(std::size_t(length));
-    return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), length) == length;
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), length) != length)
+        return false;
+    return true;
+}
+
+bool WideFileName(std::string_view utf8, std::wstring& wide) {
+    if (!WideText(utf8, wide)) return false;
+    wide = LongPathForm(std::move(wide));
+    return true;
+}
+
+std::string Utf8FileName(std::wstring_view wide) {
+    if (wide.empty() || wide.size() > std::size_t(INT_MAX)) return {};
+    const int size = int(wide.size());
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string text(std::size_t(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
+    return text;
 }
 
 int ErrnoFromWindowsError(unsigned long error) {

@@ -29,14 +29,6 @@ std::wstring RandomSuffix() {
     return suffix;
 }
 
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string text(std::size_t(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), text.data(), length, nullptr, nullptr);
-    return text;
-}
-
 int LastErrno() { return ErrnoFromWindowsError(::GetLastError()); }
 
 // The replacement gets the old file's own access rules and attributes; what
@@ -82,7 +74,7 @@ int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t
     if (stem.back() != L'\\' && stem.back() != L'/' && stem.back() != L':') stem += L'\\';
     stem += kTemporaryStem;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring name = stem + RandomSuffix();
+        const std::wstring name = LongPathForm(stem + RandomSuffix());
         const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) continue;
@@ -93,7 +85,7 @@ int CreateBeside(const std::string& final, std::string& temporary, std::intptr_t
             return ENODEV;
         }
         if (attributes != INVALID_FILE_ATTRIBUTES) TakeOverAccess(wide, attributes, h);
-        temporary = Utf8(name);
+        temporary = Utf8FileName(name);
         handle = reinterpret_cast<std::intptr_t>(h);
         return 0;
     }
@@ -137,7 +129,7 @@ std::string TemporaryFolder() {
     wchar_t folder[MAX_PATH + 1];
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
     if (length == 0 || length > MAX_PATH) return ".";
-    return Utf8(std::wstring(folder, length));
+    return Utf8FileName(std::wstring_view(folder, length));
 }
 
 }  // namespace tarven::sinkfile
