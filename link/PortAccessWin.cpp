@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LinkConstants.h"
@@ -28,14 +29,13 @@ std::string PortNameOf(const std::string& device) {
     return device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
 }
 
-// What the system calls the device behind a port ("\Device\VCP0"), from the
-// registry's serial-port map; empty when Windows does not list it.
-std::string DriverName(const std::string& device) {
-    const std::string port = PortNameOf(device);
+// The registry's serial-port map: each entry's device ("\Device\VCP0") and
+// the port name it stands for ("COM3"), as Windows lists them.
+std::vector<std::pair<std::string, std::string>> SerialCommMap() {
+    std::vector<std::pair<std::string, std::string>> map;
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return {};
-    std::string found;
+        return map;
     for (DWORD i = 0;; ++i) {
         char name[256];
         BYTE data[256];
@@ -43,13 +43,19 @@ std::string DriverName(const std::string& device) {
         if (::RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
         if (type != REG_SZ) continue;
         data[dataSize] = 0;
-        if (_stricmp(reinterpret_cast<const char*>(data), port.c_str()) == 0) {
-            found.assign(name, nameSize);
-            break;
-        }
+        map.emplace_back(std::string(name, nameSize), reinterpret_cast<const char*>(data));
     }
     ::RegCloseKey(key);
-    return found;
+    return map;
+}
+
+// What the system calls the device behind a port ("\Device\VCP0"); empty
+// when Windows does not list it.
+std::string DriverName(const std::string& device) {
+    const std::string port = PortNameOf(device);
+    for (const auto& [driver, name] : SerialCommMap())
+        if (_stricmp(name.c_str(), port.c_str()) == 0) return driver;
+    return {};
 }
 
 // The number of "COM12" or "\\.\COM12"; 0 for any other name.
@@ -64,19 +70,7 @@ int ComNumber(const std::string& name) {
 // The port names of the registry's serial-port map ("COM1", "COM7").
 std::vector<std::string> SerialCommPorts() {
     std::vector<std::string> ports;
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return ports;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        BYTE data[256];
-        DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
-        if (::RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-        if (type != REG_SZ) continue;
-        data[dataSize] = 0;
-        ports.emplace_back(reinterpret_cast<const char*>(data));
-    }
-    ::RegCloseKey(key);
+    for (auto& entry : SerialCommMap()) ports.push_back(std::move(entry.second));
     return ports;
 }
 
