@@ -4,8 +4,6 @@
 
 namespace tarven {
 
-static_assert(PortSettings{}.baudRate == kBaudNormal, "a fresh run starts at the normal speed");
-
 PortSettings DefaultPortSettings() { return PortSettings{}; }
 
 PortSettings PortSettingsFor(int portIndex, const std::string& portName) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "LinkConstants.h"
+
 namespace tarven {
 
 struct PortSettings {
@@ -15,7 +17,7 @@ struct PortSettings {
     // A port beyond COM1..COM6 by its own name ("COM7"), which then decides
     // instead of portIndex; empty for COM1..COM6.
     std::string portName{};
-    std::uint32_t baudRate = 115200;
+    std::uint32_t baudRate = kBaudNormal;  // a fresh run starts at the normal speed
     std::uint8_t byteSize = 8;
     std::uint8_t parity = 0;    // none
     std::uint8_t stopBits = 0;  // the driver's code: 0 one, 1 one and a half, 2 two
