@@ -1,6 +1,7 @@
 #include "FileSystemWin.h"
 
 #include "DriveList.h"
+#include "ImageFileWin.h"
 
 #include <windows.h>
 #include <cctype>
@@ -45,10 +46,23 @@ std::string Utf8FromWide(std::wstring_view wide) {
     return utf8;
 }
 
+namespace {
+
+// A path as the system's file calls take it: from about 248 characters in
+// the long form, which the folder tree needs near its walking limit (a
+// listing adds "\\*", a new folder its name) and which the plain calls refuse.
+std::wstring SystemPath(const std::string& path) {
+    std::wstring wide;
+    if (!WideFileName(path, wide)) wide = LongPathForm(WideFromUtf8(path));
+    return wide;
+}
+
+}  // namespace
+
 bool WindowsFileSystem::ListFolder(const std::string& folder, const std::function<bool(const FolderEntry&)>& visit) {
     std::wstring pattern = WideFromUtf8(folder);
     if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
-    pattern += L'*';
+    pattern = LongPathForm(std::move(pattern) + L'*');
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
@@ -61,19 +75,19 @@ bool WindowsFileSystem::ListFolder(const std::string& folder, const std::functio
 }
 
 bool WindowsFileSystem::IsSymbolicLink(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+    const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool WindowsFileSystem::MakeFolder(const std::string& path) {
-    return CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != FALSE;
+    return CreateDirectoryW(SystemPath(path).c_str(), nullptr) != FALSE;
 }
 
 FileOpenError WindowsFileSystem::TryOpenFile(const std::string& path, bool readOnly) {
     // No sharing: the answer is whether this program could have the file to itself.
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     HANDLE file =
-        CreateFileW(WideFromUtf8(path).c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(SystemPath(path).c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return OpenErrorFromWindowsError(GetLastError());
     CloseHandle(file);
     return FileOpenError::kNone;
@@ -84,6 +98,12 @@ std::string WindowsFileSystem::CurrentFolder() {
     const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
     path.resize(length);
     return Utf8FromWide(path);
+}
+
+std::size_t WindowsFileSystem::CurrentFolderLimit() const {
+    // The current folder has no long form: MAX_PATH with its null and the
+    // backslash the system adds.
+    return MAX_PATH - 2;
 }
 
 bool WindowsFileSystem::SetCurrentFolder(const std::string& path) {

@@ -24,6 +24,7 @@ public:
     FileOpenError TryOpenFile(const std::string& path, bool readOnly) override;
     std::string CurrentFolder() override;
     bool SetCurrentFolder(const std::string& path) override;
+    std::size_t CurrentFolderLimit() const override;
     // One entry per drive letter the system reports, as "[-c-]".
     std::vector<std::string> DriveEntries() override;
     // `drive` is the letter of an entry; its own current folder becomes current.

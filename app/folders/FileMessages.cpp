@@ -20,6 +20,10 @@ std::optional<std::string> FileErrorText(FileOpenError error) {
     return std::nullopt;
 }
 
+std::string FolderPathTooLongText(std::size_t limit) {
+    return "Folder path too long! The system takes at most " + std::to_string(limit) + " characters.";
+}
+
 std::optional<std::string> LengthLimitMessage(const std::string& text, std::size_t limit) {
     if (CharacterCount(text) <= limit) return std::nullopt;
     return FieldLimitText(int(limit));

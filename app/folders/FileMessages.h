@@ -19,6 +19,10 @@ inline constexpr const char* kInvalidFileNameText = "Invalid file name!";
 // not told about.
 std::optional<std::string> FileErrorText(FileOpenError error);
 
+// The message for a folder the system cannot make current because its path
+// is longer than `limit` characters.
+std::string FolderPathTooLongText(std::size_t limit);
+
 // The message for a field longer than `limit` characters, or nothing when
 // the text fits.
 std::optional<std::string> LengthLimitMessage(const std::string& text, std::size_t limit);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ public:
     // The process's current folder, which is the program's working folder.
     virtual std::string CurrentFolder() = 0;
     virtual bool SetCurrentFolder(const std::string& path) = 0;
+    // The longest path, in characters, the system takes as the current
+    // folder. Windows keeps it to MAX_PATH whatever the path's own form.
+    virtual std::size_t CurrentFolderLimit() const { return std::numeric_limits<std::size_t>::max(); }
 
     // The entries of the folder browser's drive list, each written between
     // "[-" and "-]": drive letters on Windows, the root and the removable

@@ -62,7 +62,14 @@ void FolderBrowserModel::OnNewFolder() {
 
 void FolderBrowserModel::OnOk() {
     // The caller learns whether this worked by the folder it finds current.
-    fileSystem_.SetCurrentFolder(selectedPath_);
+    // A folder whose path is too long to be current (Windows' MAX_PATH, which
+    // the tree can walk past) would leave the old folder current unsaid: the
+    // dialog says so and stays open for a shorter choice.
+    if (!fileSystem_.SetCurrentFolder(selectedPath_) &&
+        CharacterCount(selectedPath_) > fileSystem_.CurrentFolderLimit()) {
+        view_.ShowMessage(FolderPathTooLongText(fileSystem_.CurrentFolderLimit()));
+        return;
+    }
     view_.Close(FolderDialogResult::kOk);
 }
 

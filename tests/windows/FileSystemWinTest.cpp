@@ -64,6 +64,40 @@ TEST_F(WinFileSystemTest, FolderNamesOutsideAsciiSurviveTheRoundTrip) {
     EXPECT_FALSE(fs_.ListFolder(folder_ + "\\nowhere", [](const FolderEntry&) { return true; }));
 }
 
+// The folder tree walks to 259 characters; the plain calls stop before that
+// (a new folder at 248, a listing's "\\*" and a file's name at 260).
+TEST_F(WinFileSystemTest, FoldersNearTheWalkingLimitCanBeMadeListedAndTheirFilesOpened) {
+    std::vector<std::string> made;
+    std::string deep = folder_;
+    while (deep.size() < 240) {
+        deep += "\\deep-folder";
+        ASSERT_TRUE(fs_.MakeFolder(deep)) << deep.size();
+        made.push_back(deep);
+    }
+    const std::size_t room = 258 - deep.size() - 1;
+    deep += '\\';
+    deep.append(room, 'x');
+    ASSERT_EQ(deep.size(), 258u);
+    EXPECT_TRUE(fs_.MakeFolder(deep));
+    made.push_back(deep);
+    const std::string file = deep + "\\image.bin";
+    HANDLE created = CreateFileW((L"\\\\?\\" + WideFromUtf8(file)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(created, INVALID_HANDLE_VALUE);
+    CloseHandle(created);
+
+    std::vector<std::string> names;
+    EXPECT_TRUE(fs_.ListFolder(deep, [&](const FolderEntry& e) {
+        names.push_back(e.name);
+        return true;
+    }));
+    EXPECT_NE(std::find(names.begin(), names.end(), "image.bin"), names.end());
+    EXPECT_EQ(fs_.TryOpenFile(file, false), FileOpenError::kNone);
+
+    DeleteFileW((L"\\\\?\\" + WideFromUtf8(file)).c_str());
+    for (auto at = made.rbegin(); at != made.rend(); ++at) RemoveDirectoryW((L"\\\\?\\" + WideFromUtf8(*at)).c_str());
+}
+
 TEST_F(WinFileSystemTest, DrivesAreLettersAndEachKeepsItsCurrentFolder) {
     const std::vector<std::string> drives = fs_.DriveEntries();
     ASSERT_FALSE(drives.empty());

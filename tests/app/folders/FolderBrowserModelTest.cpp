@@ -3,11 +3,17 @@
 namespace tarven {
 namespace {
 
-// The real file system with drive entries of the test's choosing.
+// The real file system with drive entries of the test's choosing, and, as
+// on Windows, a limit to the current folder's path that the tree walks past.
 class ChosenDrives : public UnixFileSystem {
 public:
     std::vector<std::string> DriveEntries() override { return entries; }
+    bool SetCurrentFolder(const std::string& path) override {
+        return path.size() <= currentLimit && UnixFileSystem::SetCurrentFolder(path);
+    }
+    std::size_t CurrentFolderLimit() const override { return currentLimit; }
     std::vector<std::string> entries{"[-/-]"};
+    std::size_t currentLimit = std::numeric_limits<std::size_t>::max();
 };
 
 class FolderBrowserModelTest : public ::testing::Test {
@@ -67,6 +73,23 @@ TEST_F(FolderBrowserModelTest, OkTakesTheSelectedFolderAndCancelReturnsToTheStar
     Open(scratch.Sub("Image")).Tree().SelectPath("/");
     browser->OnOk();
     EXPECT_EQ(fileSystem.CurrentFolder(), "/");
+}
+
+TEST_F(FolderBrowserModelTest, OkOnAFolderTooLongToBeCurrentSaysSoAndStaysOpen) {
+    FolderBrowserModel& dialog = Open(scratch.Sub("Image"));
+    fileSystem.currentLimit = scratch.Sub("Image").size();
+    dialog.Tree().SelectPath(scratch.Sub("Image/Sub"));
+    const std::string before = fileSystem.CurrentFolder();
+    dialog.OnOk();
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Folder path too long! The system takes at most " +
+                                                      std::to_string(fileSystem.currentLimit) + " characters."});
+    EXPECT_FALSE(view.closed.has_value());
+    EXPECT_EQ(fileSystem.CurrentFolder(), before);
+
+    dialog.Tree().SelectPath(scratch.Sub("Other"));
+    dialog.OnOk();
+    EXPECT_EQ(view.closed, FolderDialogResult::kOk);
+    EXPECT_EQ(fileSystem.CurrentFolder(), scratch.Sub("Other"));
 }
 
 TEST_F(FolderBrowserModelTest, ChoosingAVolumeMovesThereAndAFailureRestoresTheView) {
