@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include "CommandOutcomes.h"
 #include "DialogTemplate.h"
 #include "LinkEngine.h"
 #include "MainDialog.h"
@@ -139,6 +140,19 @@ TEST(EndToEnd, APulledAdapterEndsTheUploadByItselfAndSaysSo) {
     EXPECT_LT(clock.elapsed(), 5000) << "the run ends soon after the device goes, by itself";
     EXPECT_EQ(bench.messages.texts, (QStringList{QStringLiteral("COM1: the device was removed"),
                                                  QString::fromStdString(OutcomeText(Outcome::UploadError))}));
+}
+
+// A version read searches the ports until one answers; a device that went
+// away while asked must end the search, not keep it cycling.
+TEST(EndToEnd, APulledAdapterEndsTheVersionReadAndSaysSo) {
+    SimBench bench;
+    bench.receiver.UpdateOptions([](sim::SimOptions& o) { o.line.vanishAfterFrames = 1; });
+    MainDialog window(bench.messages.program, bench.ports);
+    test::ClickControl(&window, 11970);
+    EXPECT_TRUE(bench.receiver.Vanished());
+    EXPECT_EQ(bench.messages.texts, QStringList{QStringLiteral("COM1: the device was removed")});
+    EXPECT_EQ(FindControlAs<QLineEdit>(&window, 1000)->text(), QString::fromLatin1(kUnavailableText));
+    EXPECT_EQ(FindControlAs<QLineEdit>(&window, 1001)->text(), QString::fromLatin1(kUnavailableText));
 }
 
 }  // namespace
