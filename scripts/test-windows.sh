@@ -217,7 +217,7 @@ version=$(sed -n 's/^project(.* VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.tx
 timeout 300 bash "$here/tests/windows/installer.sh" "$wine" "$win" "$win/tarven-updater-$version-setup.exe" ||
     fail "the installer"
 step "the window at 144 DPI"
-timeout 300 bash "$here/tests/windows/window-dpi.sh" "$wine" "$win" || fail "the window at 144 DPI"
+timeout 300 bash "$here/tests/windows/window-dpi.sh" "$wine" "$wineserver" "$win" || fail "the window at 144 DPI"
 
 # Last: it changes wine's port map and restarts wine's server, after which
 # a new console window of the step after it was not seen on its display.

@@ -7,10 +7,10 @@
 # (window_texts.exe --press), since the mouse's dialog-unit arithmetic of
 # window-common.sh holds at 96 DPI only.
 # Run by scripts/test-windows.sh in its private mount namespace, with
-# WINEPREFIX set up; arguments: wine, the Windows build folder. The prefix's
-# DPI is 96 again afterwards.
+# WINEPREFIX set up; arguments: wine, wineserver, the Windows build folder.
+# The prefix's DPI is 96 again afterwards.
 set -euo pipefail
-wine=$1 win=$2
+wine=$1 wineserver=$2 win=$3
 shots=$win/screenshots/dpi144
 work=$win/wine-dpi
 rm -rf "$shots" "$work"
@@ -20,6 +20,11 @@ set_dpi() { "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWO
 
 screen=1600x1200
 . "$(dirname "$0")/window-common.sh"
+# A running server keeps the desktop of the display it first drew on, and
+# clips every window to that screen's 1024 pixels: the window at 144 DPI is
+# wider. A server of its own makes the desktop as large as this display.
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w || true
 start_display
 program_pid=""
 finish() {
@@ -40,6 +45,9 @@ main=$(window_of "TARVEN Updater V1.0") || fail "the main window did not open"
 shoot "$main" main-window
 geometry=$(xdotool getwindowgeometry "$main" | sed -n 's/ *Geometry: //p')
 echo "-- the main window is $geometry pixels at 144 DPI"
+# A window that wine clipped to a smaller desktop is black at its right edge.
+edge=$(convert "$shots/main-window.png" -gravity East -crop 4x100%+0+0 +repage -format '%[fx:mean]' info:)
+awk -v m="$edge" 'BEGIN { exit !(m > 0.2) }' || fail "the main window is drawn only in part (right edge mean $edge)"
 clipped=$(texts "TARVEN Updater V1.0" --clipped) || fail "captions clipped in the main window: $clipped"
 press "TARVEN Updater V1.0" 11976  # "Note"
 about=$(window_of "TARVEN Updater V1.0" "$main") || fail "\"Note\" did not open the About box"
