@@ -1,10 +1,12 @@
-// The pieces of --json and --report that need no receiver: strings as JSON
-// and the images' digests.
+// The pieces of --json and --report that need no receiver: strings as JSON,
+// the images' digests, and the record a run leaves.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "Commands.h"
 #include "Json.h"
+#include "RunRecord.h"
 #include "Sha256.h"
 
 namespace tarven::cli {
@@ -50,6 +52,43 @@ TEST(Sha256, Fips180TestVectors) {
     for (; fed + piece.size() <= 1000000; fed += piece.size()) sha.Add(piece.data(), piece.size());
     sha.Add(piece.data(), 1000000 - fed);
     EXPECT_EQ(sha.HexDigest(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(RunRecord, AdapterSerialFromEitherSystemsDescription) {
+    EXPECT_EQ(AdapterSerial("FTDI FT232R USB UART, USB 0403:6001, serial A10K3ZQ1"), "A10K3ZQ1");
+    EXPECT_EQ(AdapterSerial("USB Serial Port (COM7), USB 0403:6001, serial A10K3ZQ1, latency timer 16 ms"),
+              "A10K3ZQ1");
+    EXPECT_EQ(AdapterSerial("Prolific PL2303, USB 067b:2303"), "");
+    EXPECT_EQ(AdapterSerial(""), "");
+}
+
+TEST(RunRecord, AFailedUploadKeepsItsReasonAndNullsWhatIsUnknown) {
+    RunRecord r;
+    r.command = "upload";
+    r.port = "COM2";
+    r.kind = ImageKind::Software;
+    r.files = {{"main.bin", FileDigest{1048576, std::string(64, 'a')}}, {"gone.bin", std::nullopt}};
+    r.exitStatus = kExitUnconfirmed;
+    r.reason = "unconfirmed: the end code \"went\" unanswered";
+    r.doubt = DoubtWord(UploadDoubt::EndUnanswered);
+    r.seconds = 12.3456;
+    const std::string json = RecordJson(r);
+    for (const std::string part :
+         {"\"command\":\"upload\",\"port\":\"COM2\",\"device\":null,\"adapter_serial\":null,\"kind\":\"software\","
+          "\"kind_id\":11992,\"files\":[{\"name\":\"main.bin\",\"bytes\":1048576,\"sha256\":\"aaaa",
+          "{\"name\":\"gone.bin\",\"bytes\":null,\"sha256\":null}]",
+          "\"hardware\":null,\"software\":null,\"result\":\"unconfirmed\",\"exit_status\":5,"
+          "\"reason\":\"unconfirmed: the end code \\\"went\\\" unanswered\",\"doubt\":\"end_unanswered\","
+          "\"verify\":null,\"seconds\":12.346}"})
+        EXPECT_NE(json.find(part), std::string::npos) << part << "\n in " << json;
+    EXPECT_EQ(json.rfind("{\"time\":\"", 0), 0u) << json;
+
+    // A version read has no kind, files, doubt or check.
+    r.command = "version";
+    r.hardware = "HW\x01";
+    const std::string version = RecordJson(r);
+    EXPECT_EQ(version.find("\"files\""), std::string::npos) << version;
+    EXPECT_NE(version.find("\"hardware\":\"HW\\u0001\""), std::string::npos) << version;
 }
 
 }  // namespace
