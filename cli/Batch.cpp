@@ -197,8 +197,7 @@ std::string FormatBatchSummary(const std::vector<BatchRow>& rows) {
         return "FAILED: " + r.outcome;
     };
     const bool verified = std::any_of(rows.begin(), rows.end(), [](const BatchRow& r) { return !r.verify.empty(); });
-    const bool versioned =
-        std::any_of(rows.begin(), rows.end(), [](const BatchRow& r) { return !r.versions.empty(); });
+    const bool versioned = std::any_of(rows.begin(), rows.end(), [](const BatchRow& r) { return !r.versions.empty(); });
     std::size_t deviceWidth = 6, resultWidth = 6, verifyWidth = 6;
     for (const auto& r : rows) {
         deviceWidth = std::max(deviceWidth, r.device.size());

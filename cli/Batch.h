@@ -16,7 +16,7 @@ struct BatchRow {
     int exitStatus = -1;
     std::string outcome;  // "ok" or the reason of the failure
     double seconds = 0;
-    std::string verify;  // --verify: "identical", "DIFFERENT at offset N", ...; empty without
+    std::string verify;      // --verify: "identical", "DIFFERENT at offset N", ...; empty without
     std::string versions{};  // --read-versions: "hardware / software"; empty without
     std::string record{};    // the child's run record as JSON (RunRecord.h); empty when none came
 };

@@ -37,7 +37,7 @@ struct Options {
     std::optional<std::string> password;
     std::string output;
     bool force = false;
-    bool verify = false;  // upload: read the image back and compare
+    bool verify = false;        // upload: read the image back and compare
     bool readVersions = false;  // upload: a version read on the same port first
     std::vector<std::string> files;
 };

@@ -5,11 +5,11 @@
 #include "CommandParts.h"
 #include "ImageFile.h"
 #include "ImageRules.h"
+#include "Json.h"
 #include "KindTable.h"
 #include "LinkRun.h"
 #include "OutcomeTexts.h"
 #include "PortAccess.h"
-#include "Json.h"
 #include "PortMap.h"
 #include "ReadBackOutput.h"
 #include "RunRecord.h"
@@ -146,7 +146,7 @@ static void PrintPort(Console& console, const std::string& name, const PortStatu
 
 // The state as a word for scripts; DescribePortState gives the sentence.
 static const char* PortStateWord(PortState state) {
-    static const char* const kWords[] = {"available",     "no_device",    "missing",        "busy",
+    static const char* const kWords[] = {"available",         "no_device",      "missing",        "busy",
                                          "permission_denied", "not_a_terminal", "system_console", "own_terminal",
                                          "settings_refused",  "other_error"};
     return kWords[int(state)];

@@ -110,8 +110,7 @@ int RunRecorded(const Options& options, Console& console, RunRecord& record, con
     const std::string line = RecordJson(record);
     if (report.IsOpen()) {
         if (const std::string failure = report.Append(line + "\n"); !failure.empty())
-            Say(console.err, "tarven-link: the report line could not be written to " + options.report + ": " +
-                                 failure);
+            Say(console.err, "tarven-link: the report line could not be written to " + options.report + ": " + failure);
     }
     if (options.json && !options.reportProgress) Say(console.out, line);
     if (options.reportProgress) Say(console.err, RecordReportLine(line));

@@ -86,7 +86,8 @@ int ReadVersionsFirst(const Options& options, Console& console, HeldPort& target
     if (outcome.end != RunEnd::VersionReady) {
         Failure f = DescribeUnfinishedRun(outcome, setup);
         if (outcome.end == RunEnd::TimedOut)
-            f = {kExitNoVersion, "no version answer within " + SecondsText(setup.timeoutSeconds) + "; nothing was sent"};
+            f = {kExitNoVersion,
+                 "no version answer within " + SecondsText(setup.timeoutSeconds) + "; nothing was sent"};
         return Fail(options, console, f.status, target.label, f.text);
     }
     if (!target.port) return Fail(options, console, kExitRunFailed, target.label, "the port is no longer open");
@@ -94,7 +95,9 @@ int ReadVersionsFirst(const Options& options, Console& console, HeldPort& target
     console.record->software = SoftwareVersion(outcome.versionBlock);
     const VersionTexts texts = VersionTextsFromBlock(outcome.versionBlock);
     if (options.reportProgress) Say(console.err, VersionsReportLine(texts.hardware, texts.software));
-    else Say(console.err, target.label + ": hardware version " + texts.hardware + ", software version " + texts.software);
+    else
+        Say(console.err,
+            target.label + ": hardware version " + texts.hardware + ", software version " + texts.software);
     // The upload starts afresh: the normal speed, nothing left of the answer.
     target.port->Apply(PortSettingsFor(target.index));
     target.port->Purge();

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "CommandParts.h"
 #include "ImageFile.h"
 #include "KindTable.h"
-#include "CommandParts.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
 #include "ReadBackSink.h"

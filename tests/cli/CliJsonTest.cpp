@@ -20,12 +20,12 @@ TEST(Json, EveryByteSurvivesAndValidUtf8StaysReadable) {
         {"a\"b\\c", "\"a\\\"b\\\\c\""},
         {std::string("\x00\x01\n\r\x1f\x7f", 6), "\"\\u0000\\u0001\\u000a\\u000d\\u001f\\u007f\""},
         {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1", "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1\""},  // kept as is
-        {"caf\xe9", "\"caf\\u00e9\""},                          // Latin-1, as receivers send it
-        {"\x80x", "\"\\u0080x\""},                              // a continuation byte alone
-        {"\xc0\xaf", "\"\\u00c0\\u00af\""},                     // overlong '/'
-        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},          // a surrogate
+        {"caf\xe9", "\"caf\\u00e9\""},                             // Latin-1, as receivers send it
+        {"\x80x", "\"\\u0080x\""},                                 // a continuation byte alone
+        {"\xc0\xaf", "\"\\u00c0\\u00af\""},                        // overlong '/'
+        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},             // a surrogate
         {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},  // above U+10FFFF
-        {"\xe2\x82", "\"\\u00e2\\u0082\""},                     // cut short at the end
+        {"\xe2\x82", "\"\\u00e2\\u0082\""},                        // cut short at the end
         {"\xf5\x80", "\"\\u00f5\\u0080\""},
     };
     for (const auto& c : cases) EXPECT_EQ(JsonQuote(c.in), c.out) << c.in;
@@ -56,8 +56,7 @@ TEST(Sha256, Fips180TestVectors) {
 
 TEST(RunRecord, AdapterSerialFromEitherSystemsDescription) {
     EXPECT_EQ(AdapterSerial("FTDI FT232R USB UART, USB 0403:6001, serial A10K3ZQ1"), "A10K3ZQ1");
-    EXPECT_EQ(AdapterSerial("USB Serial Port (COM7), USB 0403:6001, serial A10K3ZQ1, latency timer 16 ms"),
-              "A10K3ZQ1");
+    EXPECT_EQ(AdapterSerial("USB Serial Port (COM7), USB 0403:6001, serial A10K3ZQ1, latency timer 16 ms"), "A10K3ZQ1");
     EXPECT_EQ(AdapterSerial("Prolific PL2303, USB 067b:2303"), "");
     EXPECT_EQ(AdapterSerial(""), "");
 }

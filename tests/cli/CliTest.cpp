@@ -98,8 +98,9 @@ TEST(CommandLine, DevicesPairWithThePortBeforeThem) {
 
 TEST(CommandLine, BatchChildGetsTheSameUploadForOneTarget) {
     const ParseResult r =
-        Parse({"--timeout", "7", "--port", "COM1", "--port", "COM4", "--device", "/dev/x", "--json", "upload", "--kind",
-               "fullx", "--password", "TREVSAN", "--read-versions", "--report", "-r.jsonl", "--", "a.bin", "-b.bin"});
+        Parse({"--timeout",       "7",        "--port",   "COM1",   "--port", "COM4",       "--device",
+               "/dev/x",          "--json",   "upload",   "--kind", "fullx",  "--password", "TREVSAN",
+               "--read-versions", "--report", "-r.jsonl", "--",     "a.bin",  "-b.bin"});
     ASSERT_EQ(r.error, "");
     const ParseResult child = Parse(ChildArguments(r.options, r.options.targets[1]));
     ASSERT_EQ(child.error, "");
