@@ -293,53 +293,80 @@ std::string FallbackRecord(const Options& options, const BatchRow& row, const Ta
     return RecordJson(record);
 }
 
+// The batch's rows, each with its record: the child's own, or one made here
+// and appended to the report, which that child did not do.
+std::vector<BatchRow> RecordedRows(const Options& options, Console& console, ReportFile& report,
+                                   const std::vector<Child>& children) {
+    std::vector<BatchRow> rows;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        BatchRow& row = rows.emplace_back(children[i].row);
+        if (!row.record.empty()) continue;
+        row.record = FallbackRecord(options, row, options.targets[i]);
+        if (const std::string failure = report.IsOpen() ? report.Append(row.record + "\n") : std::string();
+            !failure.empty())
+            std::fprintf(console.err, "tarven-link: the report line of %s could not be written to %s: %s\n",
+                         children[i].label.c_str(), options.report.c_str(), failure.c_str());
+    }
+    return rows;
+}
+
+void PrintRecords(const std::vector<BatchRow>& rows, Console& console) {
+    std::vector<std::string> records;
+    for (const BatchRow& row : rows) records.push_back(row.record);
+    std::fprintf(console.out, "%s\n", JsonArray(records).c_str());
+    std::fflush(console.out);
+}
+
 }  // namespace
 
 int RunBatchUpload(const Options& options, const PortMap& ports, Console& console, const std::string& program) {
     // The children open the report too; opened here first, a report that
     // cannot be written stops the batch before any child starts.
     ReportFile report;
-    std::string refusal = options.report.empty() ? std::string() : report.Open(options.report);
-    if (!refusal.empty()) refusal = "cannot open the report " + options.report + ": " + refusal + "; nothing was sent";
-    if (refusal.empty()) refusal = BatchRefusal(options, ports);
-    if (!refusal.empty()) {
+    if (const std::string failure = options.report.empty() ? std::string() : report.Open(options.report);
+        !failure.empty()) {
+        std::fprintf(console.err, "tarven-link: cannot open the report %s: %s; nothing was sent\n",
+                     options.report.c_str(), failure.c_str());
+        return kExitUsage;
+    }
+    std::vector<Child> children(options.targets.size());
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const Target& t = options.targets[i];
+        children[i].label = LabelOf(t, ports);
+        children[i].row.port = t.name.empty() ? PortNames[std::size_t(t.portIndex)] : t.name;
+        children[i].row.device = DeviceOf(t, ports);
+    }
+    // Refused for all: every receiver's record says why, as a single run's would.
+    if (const std::string refusal = BatchRefusal(options, ports); !refusal.empty()) {
         std::fprintf(console.err, "%s\n", refusal.c_str());
+        for (Child& c : children) {
+            c.row.exitStatus = kExitUsage;
+            c.row.outcome = refusal;
+        }
+        const std::vector<BatchRow> rows = RecordedRows(options, console, report, children);
+        if (options.json) PrintRecords(rows, console);
         return kExitUsage;
     }
 
-    std::vector<Child> children(options.targets.size());
-    Board board(console.err, console.errIsTerminal, options.json, children);
     for (std::size_t i = 0; i < children.size(); ++i) {
-        const Target& t = options.targets[i];
         Child& c = children[i];
-        c.label = LabelOf(t, ports);
-        c.row.port = t.name.empty() ? PortNames[std::size_t(t.portIndex)] : t.name;
-        c.row.device = DeviceOf(t, ports);
         c.started = Clock::now();
-        const std::string failure = c.process.Start(program, ChildArguments(options, t));
+        const std::string failure = c.process.Start(program, ChildArguments(options, options.targets[i]));
         if (!failure.empty()) {
             c.row.outcome = "could not start a process: " + failure;
             c.done = true;
         }
     }
+    Board board(console.err, console.errIsTerminal, options.json, children);
     FollowChildren(children, board);
 
-    std::vector<BatchRow> rows;
-    std::vector<std::string> records;
-    for (std::size_t i = 0; i < children.size(); ++i) {
-        BatchRow& row = rows.emplace_back(children[i].row);
-        if (row.record.empty()) {
-            row.record = FallbackRecord(options, row, options.targets[i]);
-            if (const std::string failure = report.IsOpen() ? report.Append(row.record + "\n") : std::string();
-                !failure.empty())
-                std::fprintf(console.err, "tarven-link: the report line of %s could not be written to %s: %s\n",
-                             children[i].label.c_str(), options.report.c_str(), failure.c_str());
-        }
-        records.push_back(row.record);
+    const std::vector<BatchRow> rows = RecordedRows(options, console, report, children);
+    if (options.json) {
+        PrintRecords(rows, console);
+    } else {
+        std::fputs(FormatBatchSummary(rows).c_str(), console.out);
+        std::fflush(console.out);
     }
-    const std::string output = options.json ? JsonArray(records) + "\n" : FormatBatchSummary(rows);
-    std::fputs(output.c_str(), console.out);
-    std::fflush(console.out);
     if (InterruptRequested()) return kExitInterrupted;
     return BatchExitStatus(rows);
 }

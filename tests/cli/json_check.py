@@ -157,6 +157,13 @@ def check_batch(folder):
         check(status == 0 and "VERSIONS" in out.splitlines()[0], f"batch table: {out} {err}")
         check("HW-0 \\xe9\\x01 / SW-0 \\xc3\\xa9" in out, f"batch table lacks the versions: {out}")
         report_lines(report, 6, "two batches")
+
+        # Refused before any child starts (a size fdd does not take): still a record per receiver.
+        status, out, err = run(args + ["--json", "--report", report, "upload", "--kind", "fdd", image])
+        refused = parsed(out, "refused batch --json") or []
+        check(status == 2 and [r.get("result") for r in refused] == ["refused"] * 3, f"refused batch: {out} {err}")
+        check(all("accepts" in (r.get("reason") or "") for r in refused), f"refused batch reasons: {out}")
+        report_lines(report, 9, "two batches and a refused one")
     finally:
         for s in sims:
             s.stop()
