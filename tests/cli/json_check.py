@@ -14,7 +14,7 @@ import subprocess
 import sys
 import tempfile
 
-LINK, SIM, SCHEMA_PATH = sys.argv[1:4]
+LINK, SIM, SCHEMA_PATH = (os.path.abspath(p) for p in sys.argv[1:4])
 with open(SCHEMA_PATH) as f:
     SCHEMA = json.load(f)
 failures = []
