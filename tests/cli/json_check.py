@@ -201,8 +201,16 @@ def check_single_runs(folder):
         failed = parsed(out, "failed upload --json") or {}
         check(status == 1 and failed.get("result") == "failed" and "aborted" in (failed.get("reason") or ""),
               f"failed upload: {out}")
-        lines = report_lines(report, 2, "single runs")
-        check([line["command"] for line in lines] == ["readback", "upload"], f"single runs: {lines}")
+        # A disturbed line: the engine's doubt as its word, and --verify's finding.
+        disturbed = Sim("--slow-ack-at", 5, "--slow-ack-seconds", 4, "--repeat-at", 10, "--readback-upload")
+        status, out, _ = run(["--device", disturbed.device, "--json", "--report", report, "upload", "--verify",
+                              "--kind", "fdd", image])
+        disturbed.stop()
+        different = parsed(out, "disturbed upload --json") or {}
+        check(status == 6 and different.get("verify") == "different" and different.get("doubt") is not None,
+              f"disturbed upload: {out}")
+        lines = report_lines(report, 3, "single runs")
+        check([line["command"] for line in lines] == ["readback", "upload", "upload"], f"single runs: {lines}")
 
         # A report that cannot be written stops the run before anything is sent.
         fresh = Sim("--upload-output", os.path.join(folder, "never.bin"))
