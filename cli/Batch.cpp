@@ -5,10 +5,13 @@
 
 #include "ChildProcess.h"
 #include "ImageRules.h"
+#include "Json.h"
 #include "LinkRun.h"
 #include "OutcomeTexts.h"
 #include "PortMap.h"
 #include "Progress.h"
+#include "ReportFile.h"
+#include "RunRecord.h"
 #include "Verify.h"
 
 namespace tarven::cli {
@@ -56,8 +59,9 @@ std::string RowText(const Child& c) {
 // is redrawn in place, with messages printed above it; otherwise plain lines.
 class Board {
 public:
-    Board(std::FILE* err, bool terminal, std::vector<Child>& children)
-        : err_(err), terminal_(terminal), children_(children) {}
+    // `quiet`: no plain progress lines (--json without a terminal).
+    Board(std::FILE* err, bool terminal, bool quiet, std::vector<Child>& children)
+        : err_(err), terminal_(terminal), quiet_(quiet), children_(children) {}
 
     void Message(const Child& c, const std::string& line) {
         Erase();
@@ -74,7 +78,7 @@ public:
             return;
         }
         const int tenths = ProgressTenths(c.totalKb, c.positionKb);
-        if (c.totalKb < 0 || tenths <= c.shownTenths) return;
+        if (quiet_ || c.totalKb < 0 || tenths <= c.shownTenths) return;
         c.shownTenths = tenths;
         std::fprintf(err_, "%s: %ld/%ld KB (%d%%)\n", c.label.c_str(), c.positionKb, c.totalKb, tenths * 10);
         std::fflush(err_);
@@ -110,6 +114,7 @@ private:
 
     std::FILE* err_;
     bool terminal_;
+    bool quiet_;
     std::vector<Child>& children_;
     int drawn_ = 0;
     Clock::time_point lastDraw_{};
@@ -124,6 +129,15 @@ void HandleLine(Child& c, const std::string& line, Board& board) {
     if (report.kind == Report::Kind::Outcome) {
         c.row.outcome = report.outcome;
         c.outcomeSeen = true;
+        return;
+    }
+    if (report.kind == Report::Kind::Record) {
+        c.row.record = report.outcome;
+        return;
+    }
+    if (report.kind == Report::Kind::Versions) {
+        c.row.versions = report.outcome;
+        board.Message(c, "versions: " + report.outcome);
         return;
     }
     if (report.kind == Report::Kind::Verify) {
@@ -176,7 +190,6 @@ void ReadOutput(Child& c, Board& board) {
 }  // namespace
 
 std::string FormatBatchSummary(const std::vector<BatchRow>& rows) {
-    std::size_t deviceWidth = 6, resultWidth = 6;
     auto result = [](const BatchRow& r) {
         if (r.exitStatus == 0) return std::string("ok");
         if (r.exitStatus == kExitUnconfirmed) return "UNCONFIRMED: " + r.outcome;
@@ -184,23 +197,31 @@ std::string FormatBatchSummary(const std::vector<BatchRow>& rows) {
         return "FAILED: " + r.outcome;
     };
     const bool verified = std::any_of(rows.begin(), rows.end(), [](const BatchRow& r) { return !r.verify.empty(); });
+    const bool versioned = std::any_of(rows.begin(), rows.end(), [](const BatchRow& r) { return !r.versions.empty(); });
+    std::size_t deviceWidth = 6, resultWidth = 6, verifyWidth = 6;
     for (const auto& r : rows) {
         deviceWidth = std::max(deviceWidth, r.device.size());
         resultWidth = std::max(resultWidth, result(r).size());
+        verifyWidth = std::max(verifyWidth, r.verify.size());
     }
-    auto line = [&](const std::string& port, const std::string& device, const std::string& res, const std::string& time,
-                    const std::string& verify) {
-        std::string text = port + std::string(6 - std::min<std::size_t>(port.size(), 5), ' ');
-        text += device + std::string(deviceWidth - device.size() + 2, ' ');
-        text += res + std::string(resultWidth - res.size() + 2, ' ');
-        if (!verified) return text + time + "\n";
-        return text + time + std::string(10 - std::min<std::size_t>(time.size(), 8), ' ') + verify + "\n";
+    auto padded = [](std::string text, std::size_t width) {
+        text.resize(std::max(text.size(), width), ' ');
+        return text;
     };
-    std::string table = line("PORT", "DEVICE", "RESULT", "TIME", "VERIFY");
+    auto line = [&](const std::string& port, const std::string& device, const std::string& res, const std::string& time,
+                    const std::string& verify, const std::string& versions) {
+        std::string text = padded(port, 5) + " " + padded(device, deviceWidth) + "  " + padded(res, resultWidth) + "  ";
+        if (!verified && !versioned) return text + time + "\n";
+        text += padded(time, 8) + "  ";
+        if (verified) text += versioned ? padded(verify, verifyWidth) + "  " : verify;
+        return text + (versioned ? versions : std::string()) + "\n";
+    };
+    std::string table = line("PORT", "DEVICE", "RESULT", "TIME", "VERIFY", "VERSIONS");
     for (const auto& r : rows) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f s", r.seconds);
-        table += line(r.port, r.device.empty() ? "-" : r.device, result(r), time, r.verify.empty() ? "-" : r.verify);
+        table += line(r.port, r.device.empty() ? "-" : r.device, result(r), time, r.verify.empty() ? "-" : r.verify,
+                      r.versions.empty() ? "-" : r.versions);
     }
     return table;
 }
@@ -226,38 +247,21 @@ std::string CheckDistinctTargets(const Options& options, const PortMap& ports) {
     return {};
 }
 
-int RunBatchUpload(const Options& options, const PortMap& ports, Console& console, const std::string& program) {
-    // Everything that would fail in every child is settled once, here.
-    if (options.password && !TypedPasswordAccessLevel(*options.password)) {
-        std::fprintf(console.err, "%s\n", kPasswordIncorrectText);
-        return kExitUsage;
-    }
+namespace {
+
+// Everything that would fail in every child is settled once, here. Empty when the batch may start.
+std::string BatchRefusal(const Options& options, const PortMap& ports) {
+    if (options.password && !TypedPasswordAccessLevel(*options.password)) return kPasswordIncorrectText;
     const AccessLevel level = options.password ? *TypedPasswordAccessLevel(*options.password) : AccessLevel::Standard;
     const std::string verifyRefusal = options.verify ? VerifyRefusal(*options.kind, level) : std::string();
     for (const std::string& problem :
-         {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options, ports), verifyRefusal}) {
-        if (!problem.empty()) {
-            std::fprintf(console.err, "%s\n", problem.c_str());
-            return kExitUsage;
-        }
-    }
+         {CheckUploadFiles(*options.kind, options.files), CheckDistinctTargets(options, ports), verifyRefusal})
+        if (!problem.empty()) return problem;
+    return {};
+}
 
-    std::vector<Child> children(options.targets.size());
-    Board board(console.err, console.errIsTerminal, children);
-    for (std::size_t i = 0; i < children.size(); ++i) {
-        const Target& t = options.targets[i];
-        Child& c = children[i];
-        c.label = LabelOf(t, ports);
-        c.row.port = t.name.empty() ? PortNames[std::size_t(t.portIndex)] : t.name;
-        c.row.device = DeviceOf(t, ports);
-        c.started = Clock::now();
-        const std::string failure = c.process.Start(program, ChildArguments(options, t));
-        if (!failure.empty()) {
-            c.row.outcome = "could not start a process: " + failure;
-            c.done = true;
-        }
-    }
-
+// Reads what the children write until every one has ended; an interrupt is passed on to them once.
+void FollowChildren(std::vector<Child>& children, Board& board) {
     bool forwarded = false;
     for (;;) {
         std::vector<ChildProcess*> open;
@@ -272,11 +276,97 @@ int RunBatchUpload(const Options& options, const PortMap& ports, Console& consol
         for (auto& c : children) ReadOutput(c, board);
     }
     board.Close();
+}
 
+// The record of a child that ended without handing one over (it could not
+// start, or something killed it): what the parent knows, so no receiver
+// goes unrecorded.
+std::string FallbackRecord(const Options& options, const BatchRow& row, const Target& target) {
+    RunRecord record;
+    record.command = "upload";
+    record.kind = options.kind;
+    RecordTarget(record, target, row.device);
+    RecordFiles(record, options.files);
+    record.exitStatus = row.exitStatus;
+    record.reason = row.outcome;
+    record.seconds = row.seconds;
+    return RecordJson(record);
+}
+
+// The batch's rows, each with its record: the child's own, or one made here
+// and appended to the report, which that child did not do.
+std::vector<BatchRow> RecordedRows(const Options& options, Console& console, ReportFile& report,
+                                   const std::vector<Child>& children) {
     std::vector<BatchRow> rows;
-    for (const auto& c : children) rows.push_back(c.row);
-    std::fprintf(console.out, "%s", FormatBatchSummary(rows).c_str());
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        BatchRow& row = rows.emplace_back(children[i].row);
+        if (!row.record.empty()) continue;
+        row.record = FallbackRecord(options, row, options.targets[i]);
+        if (const std::string failure = report.IsOpen() ? report.Append(row.record + "\n") : std::string();
+            !failure.empty())
+            std::fprintf(console.err, "tarven-link: the report line of %s could not be written to %s: %s\n",
+                         children[i].label.c_str(), options.report.c_str(), failure.c_str());
+    }
+    return rows;
+}
+
+void PrintRecords(const std::vector<BatchRow>& rows, Console& console) {
+    std::vector<std::string> records;
+    for (const BatchRow& row : rows) records.push_back(row.record);
+    std::fprintf(console.out, "%s\n", JsonArray(records).c_str());
     std::fflush(console.out);
+}
+
+}  // namespace
+
+int RunBatchUpload(const Options& options, const PortMap& ports, Console& console, const std::string& program) {
+    // The children open the report too; opened here first, a report that
+    // cannot be written stops the batch before any child starts.
+    ReportFile report;
+    if (const std::string failure = options.report.empty() ? std::string() : report.Open(options.report);
+        !failure.empty()) {
+        std::fprintf(console.err, "tarven-link: cannot open the report %s: %s; nothing was sent\n",
+                     options.report.c_str(), failure.c_str());
+        return kExitUsage;
+    }
+    std::vector<Child> children(options.targets.size());
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const Target& t = options.targets[i];
+        children[i].label = LabelOf(t, ports);
+        children[i].row.port = t.name.empty() ? PortNames[std::size_t(t.portIndex)] : t.name;
+        children[i].row.device = DeviceOf(t, ports);
+    }
+    // Refused for all: every receiver's record says why, as a single run's would.
+    if (const std::string refusal = BatchRefusal(options, ports); !refusal.empty()) {
+        std::fprintf(console.err, "%s\n", refusal.c_str());
+        for (Child& c : children) {
+            c.row.exitStatus = kExitUsage;
+            c.row.outcome = refusal;
+        }
+        const std::vector<BatchRow> rows = RecordedRows(options, console, report, children);
+        if (options.json) PrintRecords(rows, console);
+        return kExitUsage;
+    }
+
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        Child& c = children[i];
+        c.started = Clock::now();
+        const std::string failure = c.process.Start(program, ChildArguments(options, options.targets[i]));
+        if (!failure.empty()) {
+            c.row.outcome = "could not start a process: " + failure;
+            c.done = true;
+        }
+    }
+    Board board(console.err, console.errIsTerminal, options.json, children);
+    FollowChildren(children, board);
+
+    const std::vector<BatchRow> rows = RecordedRows(options, console, report, children);
+    if (options.json) {
+        PrintRecords(rows, console);
+    } else {
+        std::fputs(FormatBatchSummary(rows).c_str(), console.out);
+        std::fflush(console.out);
+    }
     if (InterruptRequested()) return kExitInterrupted;
     return BatchExitStatus(rows);
 }

@@ -58,6 +58,8 @@ std::string CheckVerbOptions(const Options& o) {
     if (!transfer && (o.kind || o.password)) return "--kind and --password belong to upload and readback";
     if (o.verb != Verb::ReadBack && (!o.output.empty() || o.force)) return "--output and --force belong to readback";
     if (o.verb != Verb::Upload && o.verify) return "--verify belongs to upload";
+    if (o.verb != Verb::Upload && o.readVersions) return "--read-versions belongs to upload";
+    if (!transfer && !o.report.empty()) return "--report belongs to upload and readback";
     if (o.verb != Verb::Upload && !o.files.empty()) return "unexpected argument '" + o.files.front() + "'";
     if (o.verb != Verb::Upload && o.targets.size() > 1) return "only upload takes several --port/--device options";
     if (transfer && !o.kind) return "--kind is required";
@@ -70,8 +72,8 @@ std::string CheckVerbOptions(const Options& o) {
 }
 
 // The options that take the next argument as their value.
-constexpr std::array<std::string_view, 6> kValueOptions = {"--port", "--device",   "--timeout",
-                                                           "--kind", "--password", "--output"};
+constexpr std::array<std::string_view, 7> kValueOptions = {"--port",     "--device", "--timeout", "--kind",
+                                                           "--password", "--output", "--report"};
 
 // Walks the arguments once; Run() is false when parsing stopped early, at an
 // error or at --help.
@@ -133,6 +135,10 @@ bool ArgumentParser::Option(const std::string& arg) {
         o_.force = true;
     } else if (arg == "--verify") {
         o_.verify = true;
+    } else if (arg == "--json") {
+        o_.json = true;
+    } else if (arg == "--read-versions") {
+        o_.readVersions = true;
     } else if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end()) {
         if (i_ + 1 >= args_.size()) return Fail(arg + " needs a value");
         return ValueOption(arg, args_[++i_]);
@@ -172,6 +178,9 @@ bool ArgumentParser::ValueOption(const std::string& arg, const std::string& v) {
     } else if (arg == "--output") {
         if (v.empty()) return Fail("--output needs a file name");
         o_.output = v;
+    } else if (arg == "--report") {
+        if (v.empty()) return Fail("--report needs a file name");
+        o_.report = v;
     }
     return true;
 }
@@ -197,6 +206,8 @@ double EffectiveTimeoutSeconds(const Options& options) {
     return options.verb == Verb::Version ? kVersionTimeoutSeconds : kTransferTimeoutSeconds;
 }
 
+double VersionTimeoutSeconds(const Options& options) { return options.timeoutSeconds.value_or(kVersionTimeoutSeconds); }
+
 std::vector<std::string> ChildArguments(const Options& o, const Target& target) {
     std::vector<std::string> args = {"--report-progress", "--port",
                                      target.name.empty() ? PortNames[std::size_t(target.portIndex)] : target.name};
@@ -211,6 +222,12 @@ std::vector<std::string> ChildArguments(const Options& o, const Target& target) 
     if (o.trace) args.push_back(o.traceJson ? "--trace=json" : "--trace");
     args.push_back("upload");
     if (o.verify) args.push_back("--verify");
+    if (o.readVersions) args.push_back("--read-versions");
+    // The children append to the one report themselves, each line in one write.
+    if (!o.report.empty()) {
+        args.push_back("--report");
+        args.push_back(o.report);
+    }
     args.push_back("--kind");
     args.push_back(std::to_string(int(*o.kind)));
     if (o.password) {
@@ -228,7 +245,7 @@ std::string UsageText() {
            "Commands:\n"
            "  ports                        list COM1..COM6, their devices and whether they can be opened\n"
            "  version                      print the receiver's hardware and software version\n"
-           "  upload --kind KIND [--password PASSWORD] [--verify] FILE [FILE2]\n"
+           "  upload --kind KIND [--password PASSWORD] [--verify] [--read-versions] FILE [FILE2]\n"
            "                               send an image to the receiver (fullx takes two files);\n"
            "                               several --port/--device options update several receivers at once\n"
            "  readback --kind KIND [--password PASSWORD] [--output FILE] [--force]\n"
@@ -243,9 +260,15 @@ std::string UsageText() {
            "                     transfers: give up after this long without progress (default 600)\n"
            "  --trace            show every frame sent and received on stderr\n"
            "  --trace=json       the same, with progress and the outcome, as one JSON object a line\n"
+           "  --json             ports, version, upload, readback: one JSON object on stdout instead of\n"
+           "                     the text (a batch: an array, a row per receiver); same exit status\n"
+           "  --report FILE      upload, readback: append one JSON line per receiver run to FILE\n"
+           "                     (opened before anything is sent; a batch's receivers share it)\n"
            "  --force            readback: replace an existing output file, once a whole image has arrived\n"
            "  --verify           upload: read the image back over the same line and compare it with the\n"
            "                     file (kinds fdd to loader; software/full/loader need the level-2 password)\n"
+           "  --read-versions    upload: read the receiver's versions on the same port first; no answer:\n"
+           "                     exit 4, nothing sent\n"
            "  --help             show this text\n"
            "\n"
            "KIND: fdd (11990), ucd (11991), software (11992), full (11993), loader (11994),\n"

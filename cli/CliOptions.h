@@ -30,12 +30,15 @@ struct Options {
     // Set on the children of a batch upload: progress and the outcome go to
     // stderr as lines the parent reads, instead of a bar.
     bool reportProgress = false;
+    bool json = false;   // --json: one JSON object (a batch: an array) on stdout instead of the text
+    std::string report;  // --report FILE: a JSON line per receiver run appended to FILE
 
     std::optional<ImageKind> kind;
     std::optional<std::string> password;
     std::string output;
     bool force = false;
-    bool verify = false;  // upload: read the image back and compare
+    bool verify = false;        // upload: read the image back and compare
+    bool readVersions = false;  // upload: a version read on the same port first
     std::vector<std::string> files;
 };
 
@@ -53,6 +56,8 @@ std::string UsageText();
 
 // --timeout, or the time-out the verb uses when none was given.
 double EffectiveTimeoutSeconds(const Options& options);
+// --timeout, or the version query's own: upload --read-versions asks as `version` would.
+double VersionTimeoutSeconds(const Options& options);
 
 // The arguments of one batch child: this command line narrowed to one target.
 std::vector<std::string> ChildArguments(const Options& options, const Target& target);

@@ -1,28 +1,29 @@
 #include "Commands.h"
 
-#include <chrono>
 #include <cstring>
 
+#include "CommandParts.h"
 #include "ImageFile.h"
 #include "ImageRules.h"
+#include "Json.h"
 #include "KindTable.h"
 #include "LinkRun.h"
 #include "OutcomeTexts.h"
 #include "PortAccess.h"
 #include "PortMap.h"
 #include "ReadBackOutput.h"
+#include "RunRecord.h"
 #include "Verify.h"
 #include "VersionBlock.h"
 
 namespace tarven::cli {
-namespace {
 
 void Say(std::FILE* stream, const std::string& text) {
     std::fprintf(stream, "%s\n", text.c_str());
     std::fflush(stream);
 }
 
-std::string Seconds(double s) {
+std::string SecondsText(double s) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", s);
     return text;
@@ -30,22 +31,18 @@ std::string Seconds(double s) {
 
 ProgressStyle StyleFor(const Options& options, const Console& console) {
     if (options.reportProgress) return ProgressStyle::Report;
-    return console.errIsTerminal ? ProgressStyle::Bar : ProgressStyle::Lines;
+    if (console.errIsTerminal) return ProgressStyle::Bar;
+    // A script reading --json has its own log: no progress lines in it.
+    return options.json ? ProgressStyle::None : ProgressStyle::Lines;
 }
-
-// The failure text of a run that did not succeed, and its exit status.
-struct Failure {
-    int status = kExitRunFailed;
-    std::string text;
-};
 
 Failure DescribeUnfinishedRun(const RunOutcome& outcome, const RunSetup& setup) {
     switch (outcome.end) {
         case RunEnd::TimedOut:
             if (setup.timeoutRestartsOnProgress)
-                return {kExitRunFailed, "no progress for " + Seconds(setup.timeoutSeconds) +
+                return {kExitRunFailed, "no progress for " + SecondsText(setup.timeoutSeconds) +
                                             ", gave up (is the receiver on and waiting for this transfer?)"};
-            return {kExitRunFailed, "no answer within " + Seconds(setup.timeoutSeconds)};
+            return {kExitRunFailed, "no answer within " + SecondsText(setup.timeoutSeconds)};
         case RunEnd::Vanished: return {kExitRunFailed, "the device vanished during the run (adapter unplugged?)"};
         case RunEnd::Interrupted: return {kExitInterrupted, "interrupted"};
         case RunEnd::NotStarted: return {kExitRunFailed, "the link worker could not be started"};
@@ -55,34 +52,25 @@ Failure DescribeUnfinishedRun(const RunOutcome& outcome, const RunSetup& setup) 
     return {kExitRunFailed, "the run ended with result " + std::to_string(outcome.result)};
 }
 
-// Tells a batch parent how this child ended; alone, the text already went out.
-void ReportOutcome(const Options& options, Console& console, const std::string& outcome) {
+void NoteOutcome(const Options& options, Console& console, const std::string& outcome) {
+    if (console.record && console.record->reason.empty() && outcome != "ok") console.record->reason = outcome;
     if (options.reportProgress) Say(console.err, OutcomeReportLine(outcome));
 }
 
 int Fail(const Options& options, Console& console, int status, const std::string& label, const std::string& text) {
     Say(console.err, label + ": " + text);
-    ReportOutcome(options, console, text);
+    NoteOutcome(options, console, text);
     return status;
 }
 
-// The command's receiver: the first target's port, opened the way the
-// window's probe does but kept open for the run, so nothing can take it in
-// between.
-struct HeldPort {
-    int index = 0;
-    std::string label;
-    PortHandle port;
-};
-
-// kExitOk with `held` filled, or the exit status of a port that cannot be
-// opened, told.
 int OpenTarget(const Options& options, const PortMap& ports, Console& console, HeldPort& held) {
     const Target& target = options.targets.front();
     held.index = target.portIndex;
     // A port beyond COM6 carries its device itself and leaves COM1's mapping alone.
     const bool named = !target.name.empty();
-    held.label = PortLabel(target, named ? target.device : ports.Device(held.index));
+    const std::string device = named ? target.device : ports.Device(held.index);
+    held.label = PortLabel(target, device);
+    if (console.record) RecordTarget(*console.record, target, device);
     PortStatus status;
     held.port = named ? OpenDevice(target.device, PortSettingsFor(held.index), &status)
                       : ports.Open(PortSettingsFor(held.index), &status);
@@ -100,34 +88,7 @@ std::optional<AccessLevel> LevelOrComplain(const Options& options, Console& cons
     return level;
 }
 
-// Between the two files of an Enable FULL X update the receiver shows a page
-// of its own; a technician at the terminal confirms it, as in the window.
-// False when the input ended instead (Ctrl-D): that cancels the second file.
-bool WaitForFullXPage(Console& console, const std::string& label) {
-    if (!console.stdinIsTerminal) {
-        Say(console.err, label + ": first file sent, sending the second");
-        return true;
-    }
-    Say(console.err, std::string(kChipPageWaitLine) + " Press Enter once " + kChipPageLine);
-    int c;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
-    }
-    return c == '\n';
-}
-
-// Between the two files: the technician's go-ahead, and the second file as it
-// is now, since it may have changed while the first went out. An empty text
-// when it may go.
-Failure BeforeSecondFile(const Options& options, Console& console, const std::string& label, ImageKind kind,
-                         const std::string& file) {
-    const bool confirmed = options.reportProgress || WaitForFullXPage(console, label);
-    // A Ctrl-C at the prompt must not let the second file go out.
-    if (InterruptRequested()) return {kExitInterrupted, "interrupted"};
-    if (!confirmed) return {kExitRunFailed, "input ended at the prompt: " + file + " was not sent"};
-    if (const std::string changed = CheckUploadFiles(kind, {file}); !changed.empty())
-        return {kExitRunFailed, changed + "; it was not sent"};
-    return {kExitOk, {}};
-}
+namespace {
 
 // Why a read-back that ran to its end brought no whole image, naming the
 // cause where the line was not to blame.
@@ -183,7 +144,39 @@ static void PrintPort(Console& console, const std::string& name, const PortStatu
         std::fprintf(console.out, "      %s\n", adapter.c_str());
 }
 
-int RunPortsCommand(const Options&, const PortMap& ports, Console& console) {
+// The state as a word for scripts; DescribePortState gives the sentence.
+static const char* PortStateWord(PortState state) {
+    static const char* const kWords[] = {"available",         "no_device",      "missing",        "busy",
+                                         "permission_denied", "not_a_terminal", "system_console", "own_terminal",
+                                         "settings_refused",  "other_error"};
+    return kWords[int(state)];
+}
+
+static std::string PortJson(const std::string& name, const PortStatus& status) {
+    JsonObject o;
+    o.Text("name", name).NonEmptyOrNull("device", status.device).Text("state", PortStateWord(status.state));
+    if (status.state == PortState::Available) o.Null("reason");
+    else o.Text("reason", DescribePortState(status));
+    const std::string adapter = status.device.empty() ? std::string() : AdapterDescription(status.device);
+    if (adapter.empty()) return o.Null("adapter").Done();
+    JsonObject a;
+    a.Text("description", adapter).NonEmptyOrNull("serial", AdapterSerial(adapter));
+    return o.Raw("adapter", a.Done()).Done();
+}
+
+static int PrintPortsJson(const PortMap& ports, Console& console) {
+    std::vector<std::string> rows, consoles;
+    for (int i = 0; i < kPortCount; ++i) rows.push_back(PortJson(PortNames[std::size_t(i)], ports.Describe(i)));
+    for (const std::string& name : ports.OtherPorts()) rows.push_back(PortJson(name, ports.DescribeNamed(name)));
+    for (const std::string& device : ports.ConsoleDevices()) consoles.push_back(JsonQuote(device));
+    JsonObject o;
+    o.Raw("ports", JsonArray(rows)).Raw("console", JsonArray(consoles));
+    Say(console.out, o.Done());
+    return kExitOk;
+}
+
+int RunPortsCommand(const Options& options, const PortMap& ports, Console& console) {
+    if (options.json) return PrintPortsJson(ports, console);
     for (int i = 0; i < kPortCount; ++i) PrintPort(console, PortNames[std::size_t(i)], ports.Describe(i));
     for (const std::string& name : ports.OtherPorts()) PrintPort(console, name, ports.DescribeNamed(name));
     // Said, so that nobody wonders why an on-board port is missing from the list.
@@ -194,7 +187,7 @@ int RunPortsCommand(const Options&, const PortMap& ports, Console& console) {
     return kExitOk;
 }
 
-int RunVersionCommand(const Options& options, const PortMap& ports, Console& console) {
+static int VersionRun(const Options& options, const PortMap& ports, Console& console) {
     HeldPort target;
     if (const int status = OpenTarget(options, ports, console, target); status != kExitOk) return status;
 
@@ -206,14 +199,24 @@ int RunVersionCommand(const Options& options, const PortMap& ports, Console& con
     if (outcome.end != RunEnd::VersionReady) {
         Failure f = DescribeUnfinishedRun(outcome, setup);
         if (outcome.end == RunEnd::TimedOut)
-            f = {kExitNoVersion, "no version answer within " + Seconds(setup.timeoutSeconds)};
+            f = {kExitNoVersion, "no version answer within " + SecondsText(setup.timeoutSeconds)};
         return Fail(options, console, f.status, target.label, f.text);
     }
+    console.record->hardware = HardwareVersion(outcome.versionBlock);
+    console.record->software = SoftwareVersion(outcome.versionBlock);
+    if (options.json) return kExitOk;
     const VersionTexts texts = VersionTextsFromBlock(outcome.versionBlock);
     std::fprintf(console.out, "Hardware version: %s\nSoftware version: %s\n", texts.hardware.c_str(),
                  texts.software.c_str());
     std::fflush(console.out);
     return kExitOk;
+}
+
+int RunVersionCommand(const Options& options, const PortMap& ports, Console& console) {
+    RunRecord record;
+    record.command = "version";
+    RecordTarget(record, options.targets.front(), options.targets.front().device);
+    return RunRecorded(options, console, record, [&] { return VersionRun(options, ports, console); });
 }
 
 // Bytes outside printable ASCII as \xHH and a backslash doubled: a receiver's
@@ -251,104 +254,23 @@ std::string CheckUploadFiles(ImageKind kind, const std::vector<std::string>& fil
     return {};
 }
 
-// Sends one file over the held port: kExitOk when the receiver took it, with
-// the engine's doubt about it in `doubt`; otherwise the exit status, reported.
-static int SendOneFile(const UploadCheck& c, PortHandle& port, UploadDoubt& doubt) {
-    RunSetup setup = SetupFor(c.options, LinkMode::Upload, c.portIndex, c.file, c.kind, c.level);
-    setup.keepPort = &port;
-    QueueNotifier notifier(c.label, c.console.err);
-    StderrTracer tracer(c.console.err);
-    auto progress = MakeProgressView(c.style, c.console.err, c.label + " " + c.file);
-    const RunOutcome outcome =
-        RunLink(setup, std::move(port), notifier, progress.get(), c.options.trace ? &tracer : nullptr);
-
-    if (outcome.end != RunEnd::Finished) {
-        const Failure f = DescribeUnfinishedRun(outcome, setup);
-        return Fail(c.options, c.console, f.status, c.label, c.file + ": " + f.text);
-    }
-    if (outcome.result != kResultSuccess) {
-        const std::string why = outcome.failure.fault == RunFault::ImageUnreadable
-                                    ? "could not read " + c.file + ": " + std::strerror(outcome.failure.error)
-                                : outcome.result == kResultFailure
-                                    ? "the receiver aborted the transfer"
-                                    : "the transfer ended with result " + std::to_string(outcome.result);
-        return Fail(c.options, c.console, kExitRunFailed, c.label, c.file + ": " + why);
-    }
-    doubt = outcome.uploadDoubt;
-    return kExitOk;
-}
-
-int RunUploadCommand(const Options& options, const PortMap& ports, Console& console) {
+static int ReadBackRun(const Options& options, const PortMap& ports, Console& console) {
     const auto level = LevelOrComplain(options, console);
     if (!level) {
-        ReportOutcome(options, console, kPasswordIncorrectText);
+        NoteOutcome(options, console, kPasswordIncorrectText);
         return kExitUsage;
     }
-    const ImageKind kind = *options.kind;
-    std::string problem = CheckUploadFiles(kind, options.files);
-    if (problem.empty() && options.verify) problem = VerifyRefusal(kind, *level);
-    if (!problem.empty()) {
-        Say(console.err, problem);
-        ReportOutcome(options, console, problem);
-        return kExitUsage;
-    }
-    const auto started = std::chrono::steady_clock::now();
-    // Without --verify the first doubt is told once every file has gone out.
-    UploadDoubt doubt = UploadDoubt::None;
-    std::string doubtfulFile;
-    // Held from the first file to the last, so nothing else takes the port in between.
-    HeldPort target;
-    if (const int status = OpenTarget(options, ports, console, target); status != kExitOk) return status;
-    const int index = target.index;
-    const std::string& label = target.label;
-    PortHandle& port = target.port;
-
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-        const std::string& file = options.files[i];
-        if (i > 0) {
-            const Failure stop = BeforeSecondFile(options, console, label, kind, file);
-            if (!stop.text.empty()) return Fail(options, console, stop.status, label, stop.text);
-            // The first file may have left the line at the slow speed.
-            port->Apply(PortSettingsFor(index));
-        }
-        const UploadCheck check{options, console, index, label, file, kind, *level, StyleFor(options, console)};
-        UploadDoubt fileDoubt = UploadDoubt::None;
-        if (const int sent = SendOneFile(check, port, fileDoubt); sent != kExitOk) return sent;
-        if (options.verify) {
-            // The read-back goes over the line the upload used, still held.
-            if (const int settled = SettleUpload(check, std::move(port), fileDoubt); settled != kExitOk) return settled;
-        } else if (doubt == UploadDoubt::None && fileDoubt != UploadDoubt::None) {
-            doubt = fileDoubt;
-            doubtfulFile = file;
-        }
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!options.reportProgress) {
-        char text[64];
-        std::snprintf(text, sizeof text, " in %.1f s", seconds);
-        Say(console.out, label + ": sent " + (options.files.size() == 1 ? options.files[0] : "both files") + text);
-        Say(console.err, Rules(kind).afterUpload == AfterUpload::Reboots ? kRebootLine : kKeepPowerLine);
-    }
-    if (doubt != UploadDoubt::None) {
-        const UploadCheck check{options, console, index, label, doubtfulFile, kind, *level, StyleFor(options, console)};
-        return SettleUpload(check, nullptr, doubt);
-    }
-    ReportOutcome(options, console, "ok");
-    return kExitOk;
-}
-
-int RunReadBackCommand(const Options& options, const PortMap& ports, Console& console) {
-    const auto level = LevelOrComplain(options, console);
-    if (!level) return kExitUsage;
     const ImageKind kind = *options.kind;
     if (const std::string refusal = ReadBackRefusal(kind, *level); !refusal.empty()) {
         Say(console.err, "cannot read back: " + refusal);
+        NoteOutcome(options, console, refusal);
         return kExitUsage;
     }
     ReadBackOutput output;
     if (!output.Prepare(options.output.empty() ? std::string(Rules(kind).readBackFile) : options.output,
                         options.force)) {
         Say(console.err, output.Refusal());
+        NoteOutcome(options, console, output.Refusal());
         return output.RefusalStatus();
     }
     const std::string& name = output.Name();
@@ -374,9 +296,18 @@ int RunReadBackCommand(const Options& options, const PortMap& ports, Console& co
     }
     if (outcome.result != kResultSuccess)
         return Fail(options, console, kExitRunFailed, label, ReadBackFailureText(outcome, output));
+    RecordFiles(*console.record, {name});
     const long long size = RegularFileSize(name).value_or(-1);
-    Say(console.out, label + ": received " + name + " (" + std::to_string(size) + " bytes)");
+    if (!options.json) Say(console.out, label + ": received " + name + " (" + std::to_string(size) + " bytes)");
     return kExitOk;
+}
+
+int RunReadBackCommand(const Options& options, const PortMap& ports, Console& console) {
+    RunRecord record;
+    record.command = "readback";
+    record.kind = options.kind;
+    RecordTarget(record, options.targets.front(), options.targets.front().device);
+    return RunRecorded(options, console, record, [&] { return ReadBackRun(options, ports, console); });
 }
 
 }  // namespace tarven::cli

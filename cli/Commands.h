@@ -24,11 +24,15 @@ enum ExitStatus : int {
     kExitInterrupted = 130,
 };
 
+struct RunRecord;
+
 struct Console {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     bool errIsTerminal = false;    // draw a bar instead of plain progress lines
     bool stdinIsTerminal = false;  // someone can confirm the step between two fullx files
+    // The run being recorded (RunRecord.h), set while a verb runs inside RunRecorded.
+    RunRecord* record = nullptr;
 };
 
 // The machine's ports, with the --device of each target in place of its COM

@@ -36,9 +36,28 @@ std::string OutcomeReportLine(const std::string& outcome) {
 
 std::string VerifyReportLine(const std::string& state) { return std::string(1, kReportPrefix) + "verify " + state; }
 
+std::string RecordReportLine(const std::string& json) { return std::string(1, kReportPrefix) + "record " + json; }
+
+// Shown texts hold no control bytes: a tab parts them safely.
+std::string VersionsReportLine(const std::string& hardware, const std::string& software) {
+    return std::string(1, kReportPrefix) + "versions " + hardware + "\t" + software;
+}
+
 bool ParseReportLine(const std::string& line, Report& report) {
     if (line.empty() || line[0] != kReportPrefix) return false;
     const std::string body = line.substr(1);
+    if (body.rfind("record ", 0) == 0) {
+        report.kind = Report::Kind::Record;
+        report.outcome = body.substr(7);
+        return true;
+    }
+    if (body.rfind("versions ", 0) == 0) {
+        report.kind = Report::Kind::Versions;
+        report.outcome = body.substr(9);
+        if (const std::size_t tab = report.outcome.find('\t'); tab != std::string::npos)
+            report.outcome.replace(tab, 1, " / ");
+        return true;
+    }
     if (body.rfind("verify ", 0) == 0) {
         report.kind = Report::Kind::Verify;
         report.outcome = body.substr(7);
@@ -150,6 +169,7 @@ std::unique_ptr<ProgressView> MakeProgressView(ProgressStyle style, std::FILE* e
     switch (style) {
         case ProgressStyle::Bar: return std::make_unique<BarView>(err, std::move(label));
         case ProgressStyle::Lines: return std::make_unique<LinesView>(err, std::move(label));
+        case ProgressStyle::None: return nullptr;
         case ProgressStyle::Report: break;
     }
     return std::make_unique<ReportView>(err);

@@ -23,11 +23,15 @@ std::string OutcomeReportLine(const std::string& outcome);
 // --verify: the state of the check ("reading", then its result).
 inline constexpr const char* kVerifyReading = "reading";
 std::string VerifyReportLine(const std::string& state);
+// The child's run record (RunRecord.h), one JSON object.
+std::string RecordReportLine(const std::string& json);
+// upload --read-versions: the receiver's two texts, as VersionTextsFromBlock shows them.
+std::string VersionsReportLine(const std::string& hardware, const std::string& software);
 // Reads a report line (without its newline). False for an ordinary message.
 struct Report {
-    enum class Kind { Progress, Outcome, Verify } kind = Kind::Progress;
+    enum class Kind { Progress, Outcome, Verify, Record, Versions } kind = Kind::Progress;
     long totalKb = -1, positionKb = 0;
-    std::string outcome;
+    std::string outcome;  // also the record's JSON, or "hardware / software"
 };
 bool ParseReportLine(const std::string& line, Report& report);
 
@@ -40,8 +44,8 @@ public:
     virtual void End() = 0;
 };
 
-enum class ProgressStyle { Bar, Lines, Report };
-// `label` names the port and file the progress belongs to.
+enum class ProgressStyle { Bar, Lines, Report, None };
+// `label` names the port and file the progress belongs to. Null for None.
 std::unique_ptr<ProgressView> MakeProgressView(ProgressStyle style, std::FILE* err, std::string label);
 
 }  // namespace tarven::cli

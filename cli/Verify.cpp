@@ -3,26 +3,22 @@
 #include <algorithm>
 #include <vector>
 
+#include "CommandParts.h"
 #include "ImageFile.h"
 #include "KindTable.h"
 #include "LinkRun.h"
 #include "PortAccess.h"
 #include "ReadBackSink.h"
+#include "RunRecord.h"
 
 namespace tarven::cli {
 namespace {
 
-void Say(std::FILE* stream, const std::string& text) {
-    std::fprintf(stream, "%s\n", text.c_str());
-    std::fflush(stream);
-}
+void ReportOutcome(const UploadCheck& c, const std::string& outcome) { NoteOutcome(c.options, c.console, outcome); }
 
-void ReportOutcome(const UploadCheck& c, const std::string& outcome) {
-    if (c.options.reportProgress) Say(c.console.err, OutcomeReportLine(outcome));
-}
-
-// The batch parent's VERIFY column.
-void ReportVerify(const UploadCheck& c, const std::string& state) {
+// The batch parent's VERIFY column, and the record's verify word.
+void ReportVerify(const UploadCheck& c, const std::string& state, const char* word = nullptr) {
+    if (word && c.console.record) c.console.record->verify = word;
     if (c.options.reportProgress) Say(c.console.err, VerifyReportLine(state));
 }
 
@@ -109,6 +105,8 @@ ImageComparison CompareImages(const std::string& receiverCopy, const std::string
 
 int SettleUpload(const UploadCheck& c, PortHandle port, UploadDoubt doubt) {
     const std::string where = c.label + ": " + c.file + ": ";
+    if (doubt != UploadDoubt::None && c.console.record && c.console.record->doubt.empty())
+        c.console.record->doubt = DoubtWord(doubt);
     if (!c.options.verify) {
         if (doubt == UploadDoubt::None) return kExitOk;
         Say(c.console.err, where + "finished, but the receiver's copy is unconfirmed: " + UploadDoubtText(doubt) +
@@ -126,7 +124,7 @@ int SettleUpload(const UploadCheck& c, PortHandle port, UploadDoubt doubt) {
     if (!failure.empty()) {
         Say(c.console.err,
             where + "sent, but the check could not be made: " + failure + ". The receiver's copy is unconfirmed.");
-        ReportVerify(c, "not done");
+        ReportVerify(c, "not done", "not done");
         ReportOutcome(c, "unconfirmed: the check could not be made: " + failure);
         return kExitUnconfirmed;
     }
@@ -137,7 +135,7 @@ int SettleUpload(const UploadCheck& c, PortHandle port, UploadDoubt doubt) {
                                  std::to_string(cmp.receiverLength) + " bytes, file " + std::to_string(cmp.fileLength) +
                                  " bytes). Please send it again.";
         Say(c.console.err, where + text);
-        ReportVerify(c, "DIFFERENT at offset " + std::to_string(cmp.firstDifference));
+        ReportVerify(c, "DIFFERENT at offset " + std::to_string(cmp.firstDifference), "different");
         ReportOutcome(c, "the receiver's copy differs at offset " + std::to_string(cmp.firstDifference) +
                              " (receiver " + std::to_string(cmp.receiverLength) + " bytes, file " +
                              std::to_string(cmp.fileLength) + ")");
@@ -145,7 +143,7 @@ int SettleUpload(const UploadCheck& c, PortHandle port, UploadDoubt doubt) {
     }
     Say(c.console.err,
         where + "verified: the receiver's copy is identical (" + std::to_string(cmp.fileLength) + " bytes)");
-    ReportVerify(c, "identical");
+    ReportVerify(c, "identical", "identical");
     return kExitOk;
 }
 

@@ -14,7 +14,7 @@ packages=(
   xvfb xauth x11-apps imagemagick    # window under a virtual display, screenshots
   xdotool                            # keyboard and mouse for the Windows window under wine
   fonts-dejavu-core
-  python3 procps util-linux dpkg-dev fakeroot file
+  python3 python3-jsonschema procps util-linux dpkg-dev fakeroot file  # jsonschema: the report schema test
   man-db desktop-file-utils          # package step: man page check, desktop entry check
 )
 

@@ -4,9 +4,9 @@
 # a virtual display (pictures in build-windows/screenshots), walks through the
 # window against the Linux simulator (version read, 1 MiB upload, "Sortie"),
 # and runs tarven-link.exe against the simulator
-# through wine's COM1: version, a 1 MiB upload with a speed change to 57,600
-# (checked on the pseudo-terminal), a read-back over an existing file, a batch
-# upload to COM1 and COM2 and a Ctrl-C; then the window's port list, upload
+# through wine's COM1: version and ports --json, a 1 MiB upload with a speed
+# change to 57,600 (checked on the pseudo-terminal), a read-back over an
+# existing file, a batch upload to COM1 and COM2 sharing one --report, and a Ctrl-C; then the window's port list, upload
 # --verify, tarven-link.exe on a console of its own, the installer, and the
 # window at 144 DPI (pictures in build-windows/screenshots/dpi144).
 #   bash scripts/test-windows.sh [LINUX_BUILD_DIR]   (default: build)
@@ -143,8 +143,11 @@ out=$(link --port COM1 version) || fail "version (exit $?)"
 grep -q '^Hardware version: HW-WIN-1' <<<"$out" || fail "version: $out"
 grep -q '^Software version: SW-WIN-2' <<<"$out" || fail "version: $out"
 ports=$(link ports)
+ports_json=$(link ports --json)
 stop_sim
 grep -q '^COM1 .*available' <<<"$ports" || fail "ports does not list COM1 as available: $ports"
+python3 -c 'import json, sys; p = json.loads(sys.argv[1])["ports"]; assert p[0]["name"] == "COM1" and p[0]["state"] == "available", p' \
+    "$ports_json" || fail "ports --json: $ports_json"
 
 step "upload of 1 MiB with a speed change to 57,600"
 head -c 1048576 /dev/urandom >"$work/main.bin"
@@ -181,9 +184,19 @@ rm -f "$line2"
 sim2_pid=$!
 for _ in $(seq 100); do [ -L "$line2" ] && break; sleep 0.1; done
 status=0
-link --port COM1 --port COM2 upload --kind software "batch image.bin" >"$work/batch.log" 2>&1 || status=$?
+rm -f "$work/batch report.jsonl"
+link --port COM1 --port COM2 upload --report "batch report.jsonl" --kind software "batch image.bin" \
+    >"$work/batch.log" 2>&1 || status=$?
 case $status in 0|5) ;; *) fail "batch upload (exit $status): $(cat "$work/batch.log")" ;; esac
 grep -q '^COM2 ' "$work/batch.log" || fail "the batch's summary has no COM2 row: $(cat "$work/batch.log")"
+# Both children appended to one report, a whole line each, naming the image's digest.
+python3 - "$work/batch report.jsonl" "$work/batch image.bin" <<'PY' || fail "the batch's report: $(cat "$work/batch report.jsonl")"
+import hashlib, json, sys
+lines = [json.loads(line) for line in open(sys.argv[1], "rb").read().decode().splitlines()]
+digest = hashlib.sha256(open(sys.argv[2], "rb").read()).hexdigest()
+assert sorted(line["port"] for line in lines) == ["COM1", "COM2"], lines
+assert all(line["files"][0]["sha256"] == digest for line in lines), lines
+PY
 for _ in $(seq 300); do kill -0 "$sim_pid" 2>/dev/null || kill -0 "$sim2_pid" 2>/dev/null || break; sleep 0.1; done
 stop_sim
 kill "$sim2_pid" 2>/dev/null || true; wait "$sim2_pid" 2>/dev/null || true; sim2_pid=""

@@ -41,6 +41,12 @@ TEST(CommandLine, UsageErrorsAreReportedWithAReason) {
         {"version", "--output", "x"},
         {"--port", "COM1", "--port", "COM2", "version"},  // only upload goes to several receivers
         {"--port", "COM1", "--port", "COM2", "readback", "--kind", "fdd"},
+        {"version", "--read-versions"},  // belongs to upload
+        {"readback", "--kind", "fdd", "--read-versions"},
+        {"version", "--report", "r.jsonl"},  // belongs to upload and readback
+        {"ports", "--report", "r.jsonl"},
+        {"upload", "--kind", "chip", "--report", "", "a.bin"},
+        {"upload", "--kind", "chip", "a.bin", "--report"},
     };
     for (const auto& args : bad) {
         std::string joined;
@@ -91,8 +97,10 @@ TEST(CommandLine, DevicesPairWithThePortBeforeThem) {
 }
 
 TEST(CommandLine, BatchChildGetsTheSameUploadForOneTarget) {
-    const ParseResult r = Parse({"--timeout", "7", "--port", "COM1", "--port", "COM4", "--device", "/dev/x", "upload",
-                                 "--kind", "fullx", "--password", "TREVSAN", "--", "a.bin", "-b.bin"});
+    const ParseResult r =
+        Parse({"--timeout",       "7",        "--port",   "COM1",   "--port", "COM4",       "--device",
+               "/dev/x",          "--json",   "upload",   "--kind", "fullx",  "--password", "TREVSAN",
+               "--read-versions", "--report", "-r.jsonl", "--",     "a.bin",  "-b.bin"});
     ASSERT_EQ(r.error, "");
     const ParseResult child = Parse(ChildArguments(r.options, r.options.targets[1]));
     ASSERT_EQ(child.error, "");
@@ -106,6 +114,10 @@ TEST(CommandLine, BatchChildGetsTheSameUploadForOneTarget) {
     EXPECT_EQ(*o.password, "TREVSAN");
     EXPECT_DOUBLE_EQ(*o.timeoutSeconds, 7);
     EXPECT_EQ(o.files, (std::vector<std::string>{"a.bin", "-b.bin"}));
+    // The children share the report and read the versions; the parent alone prints the JSON.
+    EXPECT_EQ(o.report, "-r.jsonl");
+    EXPECT_TRUE(o.readVersions);
+    EXPECT_FALSE(o.json);
 }
 
 TEST(CommandLine, BatchChildGetsTheTimeOutWithoutLoss) {
@@ -243,6 +255,12 @@ TEST(Progress, ReportLinesRoundTrip) {
     EXPECT_EQ(r.kind, Report::Kind::Outcome);
     EXPECT_EQ(r.outcome, "the receiver aborted the transfer");
     EXPECT_FALSE(ParseReportLine("progress 1 2", r));  // a message that merely looks like one
+    ASSERT_TRUE(ParseReportLine(RecordReportLine("{\"result\":\"ok\"}"), r));
+    EXPECT_EQ(r.kind, Report::Kind::Record);
+    EXPECT_EQ(r.outcome, "{\"result\":\"ok\"}");
+    ASSERT_TRUE(ParseReportLine(VersionsReportLine("HW 1", "SW\\x09 2"), r));
+    EXPECT_EQ(r.kind, Report::Kind::Versions);
+    EXPECT_EQ(r.outcome, "HW 1 / SW\\x09 2");
 }
 
 TEST(Batch, SummaryTableLinesUpAndSaysWhy) {
@@ -264,6 +282,16 @@ TEST(Batch, SummaryTableLinesUpAndSaysWhy) {
     EXPECT_EQ(lines[1].find("12.3 s"), timeColumn);
     EXPECT_EQ(lines[3].find("0.0 s"), timeColumn);
     EXPECT_EQ(lines[3].find("COM3"), 0u);
+
+    // --read-versions adds a column; --verify's stays in line before it.
+    const std::string both =
+        FormatBatchSummary({{"COM1", "/dev/ttyUSB0", 0, "ok", 2.0, "identical", "HW-1 / SW-1"},
+                            {"COM2", "/dev/ttyUSB1", 6, "differs", 2.5, "DIFFERENT at offset 7", "HW-2 / SW-2"}});
+    const std::size_t verifyColumn = both.find("VERIFY"), versionsColumn = both.find("VERSIONS");
+    const std::size_t second = both.find('\n') + 1, third = both.find('\n', second) + 1;
+    EXPECT_EQ(both.find("identical") - second, verifyColumn) << both;
+    EXPECT_EQ(both.find("HW-1 / SW-1") - second, versionsColumn) << both;
+    EXPECT_EQ(both.find("HW-2 / SW-2") - third, versionsColumn) << both;
 }
 
 TEST(Batch, TheSameReceiverTwiceIsRefused) {

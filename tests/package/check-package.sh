@@ -44,6 +44,8 @@ expected_files() {
     echo usr/bin/tarven-receiver-sim
     echo usr/share/doc/tarven-updater/README.md
     echo usr/share/man/man1/tarven-link.1.gz
+    echo usr/share/doc/tarven-updater/tarven-link-report.schema.json
+    echo usr/share/bash-completion/completions/tarven-link
     if [ "$with_ui" = 1 ]; then
         echo usr/bin/tarven-updater
         echo usr/share/applications/tarven-updater.desktop
@@ -196,12 +198,39 @@ check_link_talks_to_sim() {  # check_link_talks_to_sim ROOT
     sim_pid=
 }
 
+# The completion file, loaded as bash-completion would, must offer the
+# commands, the kinds --help names and the ports the installed program lists.
+check_completion() {  # check_completion ROOT
+    local file=$1/usr/share/bash-completion/completions/tarven-link
+    [ -f "$file" ] || { fail "bash completion missing"; return; }
+    bash -n "$file" || { fail "bash completion has a syntax error"; return; }
+    complete_words() {  # complete_words WORD... (the last one is completed)
+        TARVEN_COM1=/dev/null TARVEN_COM3=/dev/null bash -c '
+            source "$1"; shift
+            COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+            _tarven_link; printf "%s\n" "${COMPREPLY[@]}"' _ "$file" "$@" | sort | tr '\n' ' '
+    }
+    local kinds want got
+    kinds=$(sed -n '/^KIND:/,/^PASSWORD:/p' "$scratch/help.out" | grep -o '[a-z]* ([0-9]*)' | tr -d '()' | tr ' ' '\n' |
+        sort | tr '\n' ' ')
+    got=$(complete_words "$1/usr/bin/tarven-link" upload --kind "")
+    [ -n "$kinds" ] && [ "$got" = "$kinds" ] || fail "completion offers kinds '$got', --help names '$kinds'"
+    want=$(sed -n '/^Commands:/,/^$/p' "$scratch/help.out" | awk '/^  [a-z]/ {print $1}' | sort | tr '\n' ' ')
+    got=$(complete_words "$1/usr/bin/tarven-link" "")
+    [ "$got" = "$want" ] || fail "completion offers commands '$got', --help names '$want'"
+    got=$(complete_words "$1/usr/bin/tarven-link" --port "")
+    [ "$got" = "COM1 COM2 COM3 COM4 COM5 COM6 " ] || fail "completion offers ports '$got'"
+    got=$(complete_words "$1/usr/bin/tarven-link" upload --kind fdd --re)
+    [ "$got" = "--read-versions --report " ] || fail "completion of upload --re offers '$got'"
+}
+
 check_root() {  # check_root ROOT WHAT
     local root=$1 what=$2
     (cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||') >"$scratch/found.txt"
     check_file_list "$what" "$scratch/found.txt"
     check_link_help "$root"
     check_manual "$root"
+    check_completion "$root"
     check_no_rpath "$root"
     check_link_talks_to_sim "$root"
     if [ "$with_ui" = 1 ]; then
