@@ -25,7 +25,12 @@ std::string ReportFile::Append(const std::string& line) {
     if (!IsOpen()) return "the report is not open";
     // One write with O_APPEND: the kernel moves to the end and writes in one
     // step, so a line from another process cannot land inside this one.
-    const ssize_t n = ::write(int(handle_), line.data(), line.size());
+    // Ctrl-C has a handler here, so a signal may interrupt the write before
+    // it starts; nothing was written then, and the line is tried again.
+    ssize_t n = 0;
+    do {
+        n = ::write(int(handle_), line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
     if (n < 0) return std::strerror(errno);
     if (std::size_t(n) != line.size())
         return "only " + std::to_string(n) + " of " + std::to_string(line.size()) + " bytes written";
