@@ -43,6 +43,11 @@ struct HeldPort {
 // opened, told.
 int OpenTarget(const Options& options, const PortMap& ports, Console& console, HeldPort& held);
 
+// A version query on the held port (which comes back only where the setup
+// keeps it): kExitOk with the receiver's texts in `texts` and in the record,
+// or the run's failure, told; `unanswered` ends the text of a time-out.
+int QueryVersions(const Options& options, Console& console, HeldPort& target, const RunSetup& setup,
+                  const std::string& unanswered, VersionTexts& texts);
 // The access level of --password; nothing (told) when it is no password.
 std::optional<AccessLevel> LevelOrComplain(const Options& options, Console& console);
 

@@ -187,11 +187,8 @@ int RunPortsCommand(const Options& options, const PortMap& ports, Console& conso
     return kExitOk;
 }
 
-static int VersionRun(const Options& options, const PortMap& ports, Console& console) {
-    HeldPort target;
-    if (const int status = OpenTarget(options, ports, console, target); status != kExitOk) return status;
-
-    const RunSetup setup = SetupFor(options, LinkMode::VersionQuery, target.index);
+int QueryVersions(const Options& options, Console& console, HeldPort& target, const RunSetup& setup,
+                  const std::string& unanswered, VersionTexts& texts) {
     QueueNotifier notifier(target.label, console.err);
     StderrTracer tracer(console.err);
     const RunOutcome outcome =
@@ -199,13 +196,24 @@ static int VersionRun(const Options& options, const PortMap& ports, Console& con
     if (outcome.end != RunEnd::VersionReady) {
         Failure f = DescribeUnfinishedRun(outcome, setup);
         if (outcome.end == RunEnd::TimedOut)
-            f = {kExitNoVersion, "no version answer within " + SecondsText(setup.timeoutSeconds)};
+            f = {kExitNoVersion, "no version answer within " + SecondsText(setup.timeoutSeconds) + unanswered};
         return Fail(options, console, f.status, target.label, f.text);
     }
     console.record->hardware = HardwareVersion(outcome.versionBlock);
     console.record->software = SoftwareVersion(outcome.versionBlock);
+    texts = VersionTextsFromBlock(outcome.versionBlock);
+    return kExitOk;
+}
+
+static int VersionRun(const Options& options, const PortMap& ports, Console& console) {
+    HeldPort target;
+    if (const int status = OpenTarget(options, ports, console, target); status != kExitOk) return status;
+
+    VersionTexts texts;
+    const RunSetup setup = SetupFor(options, LinkMode::VersionQuery, target.index);
+    if (const int status = QueryVersions(options, console, target, setup, "", texts); status != kExitOk)
+        return status;
     if (options.json) return kExitOk;
-    const VersionTexts texts = VersionTextsFromBlock(outcome.versionBlock);
     std::fprintf(console.out, "Hardware version: %s\nSoftware version: %s\n", texts.hardware.c_str(),
                  texts.software.c_str());
     std::fflush(console.out);

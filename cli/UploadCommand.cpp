@@ -79,21 +79,11 @@ int ReadVersionsFirst(const Options& options, Console& console, HeldPort& target
     RunSetup setup = SetupFor(options, LinkMode::VersionQuery, target.index);
     setup.timeoutSeconds = VersionTimeoutSeconds(options);
     setup.keepPort = &target.port;
-    QueueNotifier notifier(target.label, console.err);
-    StderrTracer tracer(console.err);
-    const RunOutcome outcome =
-        RunLink(setup, std::move(target.port), notifier, nullptr, options.trace ? &tracer : nullptr);
-    if (outcome.end != RunEnd::VersionReady) {
-        Failure f = DescribeUnfinishedRun(outcome, setup);
-        if (outcome.end == RunEnd::TimedOut)
-            f = {kExitNoVersion,
-                 "no version answer within " + SecondsText(setup.timeoutSeconds) + "; nothing was sent"};
-        return Fail(options, console, f.status, target.label, f.text);
-    }
+    VersionTexts texts;
+    if (const int status = QueryVersions(options, console, target, setup, "; nothing was sent", texts);
+        status != kExitOk)
+        return status;
     if (!target.port) return Fail(options, console, kExitRunFailed, target.label, "the port is no longer open");
-    console.record->hardware = HardwareVersion(outcome.versionBlock);
-    console.record->software = SoftwareVersion(outcome.versionBlock);
-    const VersionTexts texts = VersionTextsFromBlock(outcome.versionBlock);
     if (options.reportProgress) Say(console.err, VersionsReportLine(texts.hardware, texts.software));
     else
         Say(console.err,
