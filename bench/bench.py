@@ -162,7 +162,10 @@ def run(args):
         make_image(os.path.join(args.work, f"image-{s // MIB}MiB.bin"), s, seed=s)
     modes = [m for m in args.cases.split(",") if m]
     revision = source_revision()
-    before = build_before(args.before, args.build) if args.before and not args.no_paced else None
+    try:
+        before = build_before(args.before, args.build) if args.before and not args.no_paced else None
+    except (ValueError, RuntimeError, subprocess.CalledProcessError) as e:
+        sys.exit(f"bench: {e}")
     programs = [("after", bins["link"], revision.split()[0])]
     if before:
         programs = [("before", before["bin"], before["commit"])] + programs
