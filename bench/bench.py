@@ -33,19 +33,29 @@ stamped with the monotonic clock when the event happened. The work is split
 in three: bench_run.py runs one case, bench_parse.py reads the traces into
 figures, bench_report.py writes the tables; this file chooses the cases.
 
+Before and after: --before REV (40740f9 by default, the commit the round of
+the end's listen, low latency and fewer wake-ups started from) builds that
+commit's tarven-link beside the current one (bench_before.py), and every paced
+case runs with both programs in turn, in the same run and against the same
+simulator settings, so the first table compares like with like.
+
 Writes a Markdown report between two marker lines of bench/RESULTS.md (text
 outside the markers, such as the analysis, is kept) and prints the tables.
+Every figure of the run is also kept in last-run.json (in --work), from which
+--tables-from writes the tables again without running anything.
 Exits 1 when any case failed (wrong image, unexpected traffic, link error).
 """
 
 import argparse
+import json
 import os
 import subprocess
 import sys
 from concurrent.futures import ThreadPoolExecutor
 
 from bench_parse import MIB, measure
-from bench_report import ROOT, fmt, machine_lines, tables, source_revision, write_results
+from bench_before import build_before
+from bench_report import ROOT, fmt, load_average, machine_info, machine_lines, source_revision, tables, write_results
 from bench_run import make_image, run_case
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -71,9 +81,16 @@ def parse_args():
                          "simulator, to keep a full run near 5 minutes")
     ap.add_argument("--push-ms", type=int, default=300,
                     help="the simulator starts the read-back this long after it starts")
+    ap.add_argument("--before", default="40740f9",
+                    help="also run every paced case with tarven-link as built from this commit; "
+                         "empty for none")
     ap.add_argument("--results", default=os.path.join(HERE, "RESULTS.md"))
     ap.add_argument("--no-write", action="store_true", help="print only; leave RESULTS.md alone")
-    return ap.parse_args()
+    ap.add_argument("--tables-from", metavar="JSON",
+                    help="run nothing: write the tables from the figures a run kept (its last-run.json)")
+    args = ap.parse_args()
+    args.build = build
+    return args
 
 
 def case(bins, args, mode, size, paced, push_ms, tag, latency_ms=0):
@@ -82,19 +99,25 @@ def case(bins, args, mode, size, paced, push_ms, tag, latency_ms=0):
     return r
 
 
-def run_paced(bins, args, modes, sizes):
+def run_paced(bins, args, modes, sizes, programs):
+    """programs: (name, tarven-link, commit) to run each case with; with two,
+    they take turns going first, so neither always meets the warmer machine."""
     latencies = [0] + [int(x) for x in args.latencies.split(",") if x]
+    cases = [(s, lat) for s in sizes for lat in latencies]
 
     def lane(mode):
         done = []
-        for s, latency in [(s, lat) for s in sizes for lat in latencies]:
-            tag = f"paced-{mode}-{s // MIB}MiB" + (f"-usb{latency}ms" if latency else "")
-            print(f"... {tag}", flush=True)
-            r = case(bins, args, mode, s, True, args.push_ms, tag, latency)
-            done.append(r)
-            print(f"    {tag}: wall {r['wall']:.2f} s, wire {r['wire']:.2f} s, ratio {fmt(r['ratio'], '.4f')}, "
-                  f"CPU {r['cpu_share'] * 100:.2f} %" + ("  " + "; ".join(r["problems"]) if r["problems"] else ""),
-                  flush=True)
+        for k, (s, latency) in enumerate(cases):
+            for program, link, commit in (programs if k % 2 == 0 else programs[::-1]):
+                tag = (f"paced-{mode}-{s // MIB}MiB" + (f"-usb{latency}ms" if latency else "")
+                       + ("-before" if program == "before" else ""))
+                print(f"... {tag}", flush=True)
+                r = case(dict(bins, link=link), args, mode, s, True, args.push_ms, tag, latency)
+                r["program"], r["commit"] = (program, commit) if len(programs) > 1 else (None, commit)
+                done.append(r)
+                print(f"    {tag}: wall {r['wall']:.2f} s, wire {r['wire']:.2f} s, ratio {fmt(r['ratio'], '.4f')}, "
+                      f"CPU {r['cpu_share'] * 100:.2f} %" + ("  " + "; ".join(r["problems"]) if r["problems"] else ""),
+                      flush=True)
         return done
 
     if args.serial:
@@ -115,8 +138,18 @@ def run_unpaced(bins, args, modes, sizes):
     return results
 
 
-def main():
-    args = parse_args()
+def report(meta, results):
+    body = ["## Latest run", ""] + machine_lines(meta)
+    body += [f"- Paced cases: {'one at a time' if meta['serial'] else 'upload and read-back lanes side by side'}; "
+             f"read-back pushed by the simulator {meta['push_ms']} ms after it starts",
+             f"- Targets: ratio at most {TARGETS[0]} (payload at least {TARGETS[1]} kB/s), "
+             f"tarven-link CPU under {TARGETS[2]} % of its wall time", ""]
+    before = meta["before"]["commit"] if meta.get("before") else None
+    return body + tables(results, TARGETS, before, meta["revision"].split()[0])
+
+
+def run(args):
+    """Runs the cases; returns (meta, results) and keeps both in last-run.json."""
     bins = {"link": os.path.join(args.bin, "tarven-link"), "sim": os.path.join(args.bin, "tarven-receiver-sim")}
     for b in bins.values():
         if not os.access(b, os.X_OK):
@@ -128,23 +161,42 @@ def main():
             sys.exit("sizes: the software kind takes 1 or 2 MiB")
         make_image(os.path.join(args.work, f"image-{s // MIB}MiB.bin"), s, seed=s)
     modes = [m for m in args.cases.split(",") if m]
-
-    started = subprocess.run(["date"], capture_output=True, text=True).stdout.strip()
     revision = source_revision()
+    try:
+        before = build_before(args.before, args.build) if args.before and not args.no_paced else None
+    except (ValueError, RuntimeError, subprocess.CalledProcessError) as e:
+        sys.exit(f"bench: {e}")
+    programs = [("after", bins["link"], revision.split()[0])]
+    if before:
+        programs = [("before", before["bin"], before["commit"])] + programs
+
+    meta = {"args": sys.argv[1:], "revision": revision,
+            "machine": machine_info(os.path.dirname(os.path.abspath(args.bin))), "serial": args.serial, "push_ms": args.push_ms, "load_start": load_average(),
+            "before": {k: before[k] for k in ("commit", "subject")} if before else None,
+            "started": subprocess.run(["date"], capture_output=True, text=True).stdout.strip()}
     results = []
     if not args.no_paced:
-        results += run_paced(bins, args, modes, sizes)
+        results += run_paced(bins, args, modes, sizes, programs)
     if not args.no_unpaced:
         results += run_unpaced(bins, args, modes, sizes)
-    finished = subprocess.run(["date"], capture_output=True, text=True).stdout.strip()
+    meta["finished"] = subprocess.run(["date"], capture_output=True, text=True).stdout.strip()
+    meta["load_end"] = load_average()
+    kept = os.path.join(args.work, "last-run.json")
+    with open(kept, "w") as f:
+        json.dump({"meta": meta, "results": results}, f)
+    print(f"figures kept in {kept}")
+    return meta, results
 
-    build = os.path.dirname(os.path.abspath(args.bin))
-    body = ["## Latest run", ""] + machine_lines(sys.argv[1:], started, finished, revision, build)
-    body += [f"- Paced cases: {'one at a time' if args.serial else 'upload and read-back lanes side by side'}; "
-             f"read-back pushed by the simulator {args.push_ms} ms after it starts",
-             f"- Targets: ratio at most {TARGETS[0]} (payload at least {TARGETS[1]} kB/s), "
-             f"tarven-link CPU under {TARGETS[2]} % of its wall time", ""]
-    body += tables(results, TARGETS)
+
+def main():
+    args = parse_args()
+    if args.tables_from:
+        with open(args.tables_from) as f:
+            kept = json.load(f)
+        meta, results = kept["meta"], kept["results"]
+    else:
+        meta, results = run(args)
+    body = report(meta, results)
     print("\n".join(body))
     if not args.no_write:
         write_results(args.results, body)

@@ -186,6 +186,7 @@ def measure(run):
     cycles = cycle_overheads(link_events, mode)
 
     wall = t1 - t0
+    setup = (mark - t0) - (wire - wire_transfer) if mark is not None else None
     usage, sim_usage = run["usage"], run["sim_usage"]
     cpu = usage.ru_utime + usage.ru_stime
     sim_cpu = sim_usage.ru_utime + sim_usage.ru_stime
@@ -204,5 +205,9 @@ def measure(run):
         "sim_cpu": sim_cpu, "sim_cpu_share": sim_cpu / run["sim_wall"],
         "host_busy": (busy1[0] - busy0[0]) / max(1, busy1[1] - busy0[1]), "load": run["load"],
         "cycles": cycles, "cycle_sum": sum(cycles),
+        # Above the bound and outside the set-up and the data cycles: the last
+        # frames, the end code and its answer, the listen after it, the exit.
+        "setup": setup, "rest": (wall - wire) - setup - sum(cycles) if setup is not None and cycles else None,
+        "wakeups_per_frame": usage.ru_nvcsw / data_frames if data_frames else None,
         "problems": problems,
     }

@@ -16,9 +16,14 @@ def fmt(x, form):
     return "n/a" if x is None else format(x, form)
 
 
+def line_name(r):
+    return f"USB adapter {r['latency_ms']} ms" if r.get("latency_ms") else "plain line"
+
+
 def case_name(r):
     adapter = f", USB adapter {r['latency_ms']} ms" if r.get("latency_ms") else ""
-    return f"{r['mode']} {r['size'] // MIB} MiB{adapter}"
+    program = f", before ({r['commit']})" if r.get("program") == "before" else ""
+    return f"{r['mode']} {r['size'] // MIB} MiB{adapter}{program}"
 
 
 def missed_targets(r, targets):
@@ -80,15 +85,49 @@ def paced_overhead_table(paced):
     ]
     for r in paced:
         c = r["cycles"]
-        if not c or r["idle_before"] is None:
+        if r["rest"] is None:
             continue
-        excess = r["wall"] - r["wire"]
-        setup = r["idle_before"] - (r["wire"] - r["wire_transfer"])
-        rest = excess - setup - r["cycle_sum"]
-        lines.append(f"| {case_name(r)} | {excess:.3f} | {setup:.3f} | {len(c)} | "
+        lines.append(f"| {case_name(r)} | {r['wall'] - r['wire']:.3f} | {r['setup']:.3f} | {len(c)} | "
                      f"{r['cycle_sum']:.3f} | {c[len(c) // 2] * 1000:.2f} | "
-                     f"{c[min(len(c) - 1, int(len(c) * 0.95))] * 1000:.2f} | {c[-1] * 1000:.2f} | {rest:.3f} |")
+                     f"{c[min(len(c) - 1, int(len(c) * 0.95))] * 1000:.2f} | {c[-1] * 1000:.2f} | "
+                     f"{r['rest']:.3f} |")
     return lines + [""]
+
+
+def before_after_pairs(paced):
+    """(before, after) per case, in the order the cases ran."""
+    pairs = {}
+    for r in paced:
+        if r.get("program") in ("before", "after"):
+            pairs.setdefault((r["mode"], r["size"], r["latency_ms"]), {})[r["program"]] = r
+    return [(p["before"], p["after"]) for p in pairs.values() if len(p) == 2]
+
+
+def before_after_table(paced, before, after):
+    pairs = before_after_pairs(paced)
+    if not pairs:
+        return []
+    lines = [
+        f"Before ({before}) and after ({after}), each case run with both programs in turn against the same "
+        "paced simulator. \"After the end\" is the rest column of the last table below: the time above "
+        "the bound outside the set-up and the data cycles, i.e. the last frames, the end code and its "
+        "answer, any listen after it and the exit. Wake-ups are tarven-link's voluntary context "
+        "switches over the image's 4 KiB data frames.",
+        "",
+        "| case | line | ratio before | after | after the end s, before | after | CPU % of wall, before "
+        "| after | wake-ups per frame, before | after | machine busy %, before | after |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+    ]
+    failed = []
+    for b, a in pairs:
+        lines.append(
+            f"| {b['mode']} {b['size'] // MIB} MiB | {line_name(b)} | {fmt(b['ratio'], '.4f')} | "
+            f"{fmt(a['ratio'], '.4f')} | {fmt(b['rest'], '.2f')} | {fmt(a['rest'], '.2f')} | "
+            f"{b['cpu_share'] * 100:.2f} | {a['cpu_share'] * 100:.2f} | "
+            f"{fmt(b['wakeups_per_frame'], '.1f')} | {fmt(a['wakeups_per_frame'], '.1f')} | "
+            f"{b['host_busy'] * 100:.0f} | {a['host_busy'] * 100:.0f} |")
+        failed += [f"{case_name(r)}: {'; '.join(r['problems'])}" for r in (b, a) if r["problems"]]
+    return lines + [""] + [f"- FAILED {f}" for f in failed] + ([""] if failed else [])
 
 
 def unpaced_table(unpaced):
@@ -110,10 +149,10 @@ def unpaced_table(unpaced):
     return lines + [""]
 
 
-def tables(results, targets):
+def tables(results, targets, before=None, after=None):
     paced = [r for r in results if r["paced"]]
     unpaced = [r for r in results if not r["paced"]]
-    lines = []
+    lines = before_after_table(paced, before, after)
     if paced:
         lines += paced_speed_table(paced, targets) + paced_bytes_table(paced) + paced_overhead_table(paced)
     if unpaced:
@@ -145,23 +184,41 @@ def build_type(build):
     return "unknown build type"
 
 
-def machine_lines(args, started, finished, revision, build):
-    model = "unknown"
+def cpu_model():
     try:
         with open("/proc/cpuinfo") as f:
             for line in f:
                 if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
-                    break
+                    return line.split(":", 1)[1].strip()
     except OSError:
         pass
-    command = " ".join(["bench/run.sh"] + args)
-    return [
-        f"- Run: {started} to {finished} (`date`), `{command}`",
-        f"- Machine: {os.cpu_count()} CPUs (`nproc`), {model}, Linux {platform.release()}",
-        f"- Source: commit {revision}",
-        f"- Build: {build_type(build)}, `{os.path.relpath(build, ROOT)}/`",
+    return "unknown"
+
+
+def load_average():
+    """The three load averages, as uptime prints them."""
+    return ", ".join(f"{x:.2f}" for x in os.getloadavg())
+
+
+def machine_info(build):
+    """What the run's header says about the machine and the build, taken when the run starts."""
+    return {"cpus": os.cpu_count(), "model": cpu_model(), "kernel": platform.release(),
+            "build_type": build_type(build), "build": os.path.relpath(build, ROOT)}
+
+
+def machine_lines(meta):
+    command = " ".join(["bench/run.sh"] + meta["args"])
+    m = meta["machine"]
+    lines = [
+        f"- Run: {meta['started']} to {meta['finished']} (`date`), `{command}`",
+        f"- Machine: {m['cpus']} CPUs (`nproc`), {m['model']}, Linux {m['kernel']}; load average "
+        f"(1, 5, 15 min, as `uptime` gives it) {meta['load_start']} at the start, {meta['load_end']} at the end",
+        f"- Source: commit {meta['revision']}",
     ]
+    if meta.get("before"):
+        b = meta["before"]
+        lines.append(f"- Before: commit {b['commit']} (\"{b['subject']}\"), its tarven-link only, built the same way")
+    return lines + [f"- Build: {m['build_type']}, `{m['build']}/`"]
 
 
 def write_results(path, body):
