@@ -1,7 +1,8 @@
 """The wine bench's table, and its section of bench/RESULTS.md."""
 
-BEGIN = "<!-- wine:begin (bench/wine.sh --write; edits inside are overwritten) -->"
+BEGIN = "<!-- wine:begin (bench/wine.sh --write regenerates all above the notes marker) -->"
 END = "<!-- wine:end -->"
+NOTES = "<!-- wine:notes (by hand; kept by --write) -->"
 TARGETS = {"upload": 1.012, "readback": 1.005}  # ratio to the wire bound
 WAKEUPS_TARGET = 400  # a second
 
@@ -69,12 +70,18 @@ def render(rows, runs, info):
 
 
 def write_results(path, text):
-    """Puts the section between its markers, at the end of the file when it has none yet."""
+    """Puts the section between its markers, at the end of the file when it has none yet.
+    Notes written by hand after the NOTES marker inside the section stay."""
     with open(path) as f:
         old = f.read()
-    block = f"{BEGIN}\n{text}{END}\n"
     start = old.find("<!-- wine:begin")
     end = old.find(END)
+    notes = ""
+    if start >= 0 and end > start:
+        inside = old[start:end]
+        if NOTES in inside:
+            notes = inside[inside.index(NOTES):]
+    block = f"{BEGIN}\n{text}\n{notes or NOTES + chr(10)}{END}\n"
     if start >= 0 and end > start:
         new = old[:start] + block + old[end + len(END):].lstrip("\n")
     else:
