@@ -9,7 +9,7 @@
 #   flock /tmp/tarven-bench.lock bash bench/wine.sh --no-build --before 8237ac9 --write
 #
 #   --before REV   also run tarven-link.exe built from REV (git archive; repeatable)
-#   --rounds N     rounds (default 2)      --size MIB   image size (default 1; 0.0625 for a quick look)
+#   --rounds N     rounds (default 2)      --size MIB   image size, 1 or 2 (the software kind takes those; default 1)
 #   --modes LIST   upload,readback (default both)
 #   --wine-push-ms MS  when the simulator starts a read-back under wine (default
 #                  300, as on Linux: with its server running, wine starts the
@@ -30,7 +30,8 @@ win=${TARVEN_WINDOWS_BUILD:-$root/build-windows}
 here=$root/build-wine-bench
 
 befores=() pass=() build=1 measure=1 write=0 wine_push=300
-while [ $# -gt 0 ]; do
+# Inside the namespace the arguments are wine_bench.py's.
+while [ -z "${TARVEN_BENCH_NAMESPACE:-}" ] && [ $# -gt 0 ]; do
     case $1 in
         --before) befores+=("$2"); shift 2 ;;
         --rounds|--size|--modes) pass+=("$1" "$2"); shift 2 ;;

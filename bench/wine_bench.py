@@ -22,7 +22,7 @@ import time
 from bench_parse import (MIB, RESULT_SUCCESS, first_transfer_frame, json_lines, line_problems, link_outcome,
                          sim_frames, transfer_mark, wire_seconds)
 from bench_run import LineReader, link_command, make_image, start_sim, stop_sim, wait_child
-from wine_report import render, write_results
+from wine_report import fmt, render, write_results
 
 LEVEL2_PASSWORD = "TREVSAN"
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -152,7 +152,7 @@ def parse_args():
                    help="a tarven-link.exe to run under wine (repeatable)")
     p.add_argument("--work", required=True)
     p.add_argument("--rounds", type=int, default=2)
-    p.add_argument("--size", type=float, default=1, help="MiB")
+    p.add_argument("--size", type=int, default=1, choices=(1, 2), help="MiB")
     p.add_argument("--modes", default="upload,readback")
     p.add_argument("--push-ms", type=int, default=300,
                    help="the simulator starts the read-back this long after it starts (Linux)")
@@ -181,8 +181,8 @@ def main():
                 tag = f"r{n}-{mode}-{v['name'].replace(' ', '').replace(',', '-')}"
                 r = run_case(args, v, mode, tag)
                 runs.append(r)
-                print(f"round {n + 1} {mode:8} {v['name']:24} ratio {r['ratio']:.4f} transfer "
-                      f"{(r['ratio_transfer'] or 0):.4f} wake-ups/s {r['wakeups']:.0f} "
+                print(f"round {n + 1} {mode:8} {v['name']:24} ratio {fmt(r['ratio'], 4)} transfer "
+                      f"{fmt(r['ratio_transfer'], 4)} wake-ups/s {r['wakeups']:.0f} "
                       f"CPU {100 * r['cpu_share']:.2f} % load {r['load']:.2f}"
                       + (f" PROBLEMS: {'; '.join(r['problems'])}" if r["problems"] else ""), flush=True)
     rows = [median_row([r for r in runs if r["variant"] == v["name"] and r["mode"] == m])
