@@ -15,18 +15,16 @@ constexpr DWORD kDriverQueueBytes = 16384;
 // A read asks only for bytes already queued, so it completes at once; one the
 // driver still holds after a slice is taken back, so a stop never waits on it.
 constexpr DWORD kReadCompletionWaitMs = kWaitSliceMs;
-// How often a wait for input looks at the driver's input queue, on a handle
-// whose driver cannot signal an arriving byte (WaitCommEvent refused).
+// How often a wait for input looks at the input queue, on a handle whose
+// driver took no read time-outs (the tests' pipes).
 constexpr int kInputPollMs = 1;
+// The longest a read on an empty queue stays in the driver's hands before it
+// ends with nothing; it is then put back. Long, so a quiet line costs nothing.
+constexpr DWORD kArrivalReadMs = 60000;
 // Longest wait for the driver to hand back a cancelled transfer. The
 // documentation promises the cancelled request completes; a driver wedged by
 // a pulled adapter may never, and Annuler must still return.
 constexpr DWORD kCancelWaitMs = 1000;
-// Characters a driver accepts in its record: SetCommState refuses a record
-// whose XonChar equals XoffChar, even with XON/XOFF off.
-constexpr char kXon = 0x11;
-constexpr char kXoff = 0x13;
-
 // What a pulled USB adapter answers: the handle stays, the device does not.
 bool IsGoneError(DWORD error) {
     switch (error) {
@@ -44,28 +42,6 @@ bool IsGoneError(DWORD error) {
 HANDLE ManualResetEvent() { return ::CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
 }  // namespace
-
-const CommCalls& SystemCommCalls() {
-    static const CommCalls calls{::GetCommState, ::SetCommState};
-    return calls;
-}
-
-PortState PortStateFromWinError(DWORD error) {
-    switch (error) {
-        case ERROR_SUCCESS: return PortState::Available;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_NETPATH:
-        case ERROR_DEV_NOT_EXIST: return PortState::Missing;
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_BUSY: return PortState::Busy;
-        case ERROR_ACCESS_DENIED: return PortState::PermissionDenied;
-        case ERROR_INVALID_FUNCTION:
-        case ERROR_NOT_SUPPORTED: return PortState::NotATerminal;
-        default: return PortState::OtherError;
-    }
-}
 
 PortHandle WinSerialPort::Open(const std::string& device, PortStatus* status) {
     auto fail = [&](PortState state, DWORD error) -> PortHandle {
@@ -129,11 +105,20 @@ WinSerialPort::~WinSerialPort() {
 
 void WinSerialPort::ConfigureDriver() {
     ::SetupComm(handle_, kDriverQueueBytes, kDriverQueueBytes);
-    // A read returns at once with what is queued; writes have no time-out of
-    // the driver's own (the engine bounds its waits itself).
+    // The documented special case of the read time-outs (interval and
+    // multiplier MAXDWORD, a constant below it): a read returns at once with
+    // what is queued, and on an empty queue as soon as the first byte comes,
+    // or after the constant with nothing. So ReadQueued, which asks only for
+    // queued bytes, never waits, and a one-byte read is a wait for input the
+    // driver ends itself. WaitCommEvent would do as well on Windows, but wine
+    // serves each one with a thread of its server polling the line, some
+    // 3,000 wake-ups a second. Writes have no time-out of the driver's own
+    // (the engine bounds its waits itself).
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    ::SetCommTimeouts(handle_, &timeouts);
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kArrivalReadMs;
+    arrivalReads_ = calls_.setCommTimeouts(handle_, &timeouts) != 0;
 }
 
 int WinSerialPort::InputQueued() {
@@ -142,7 +127,7 @@ int WinSerialPort::InputQueued() {
     COMSTAT state{};
     // Also clears the line's error state (framing, overrun, parity): the
     // frame magic and CRC catch what those errors damaged.
-    if (!::ClearCommError(handle_, &errors, &state)) {
+    if (!calls_.clearCommError(handle_, &errors, &state)) {
         gone_ = IsGoneError(::GetLastError());
         return gone_ ? kGone : 0;
     }
@@ -177,6 +162,21 @@ void WinSerialPort::Wedge() {
 int WinSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     if (maxBytes <= 0) return 0;
     if (wedged_) return kGone;
+    // While the arrival read is in the driver's hands the queue was empty when
+    // it was put there, and the driver gives the next byte to it first; a read
+    // now would only queue behind it. The queue is not asked either: under
+    // wine every ClearCommError is a round trip to its server, and a device
+    // that goes away fails the pending read, which reports it.
+    if (!CollectArrival()) return 0;
+    if (heldByte_ < 0) return ReadFromQueue(destination, maxBytes);
+    // The byte the wait took came first on the line: it goes first.
+    destination[0] = std::uint8_t(heldByte_);
+    heldByte_ = -1;
+    const int more = maxBytes > 1 ? ReadFromQueue(destination + 1, maxBytes - 1) : 0;
+    return 1 + std::max(more, 0);
+}
+
+int WinSerialPort::ReadFromQueue(std::uint8_t* destination, int maxBytes) {
     const int queued = InputQueued();
     if (queued == kGone) return kGone;
     const DWORD wanted = DWORD(std::min({queued, maxBytes, int(io_->readBuffer.size())}));
@@ -207,55 +207,89 @@ int WinSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     return int(got);
 }
 
-bool WinSerialPort::ArmArrivalWait() {
-    if (arrivalUnsupported_) return false;
+bool WinSerialPort::ArmArrivalRead() {
     if (arrivalPending_) return true;
-    if (io_->arrivalMask == 0 && !::SetCommMask(handle_, EV_RXCHAR)) {
-        arrivalUnsupported_ = true;
-        return false;
-    }
     ::ResetEvent(arrivalEvent_);
     io_->arrival = OVERLAPPED{};
     io_->arrival.hEvent = arrivalEvent_;
-    io_->arrivalMask = EV_RXCHAR;
-    if (::WaitCommEvent(handle_, &io_->arrivalMask, &io_->arrival)) {
-        // Answered at once: collected like a pending one.
-        ::SetEvent(arrivalEvent_);
-    } else if (const DWORD error = ::GetLastError(); error != ERROR_IO_PENDING) {
-        if (IsGoneError(error)) gone_ = true;
-        else arrivalUnsupported_ = true;
-        return false;
+    DWORD got = 0;
+    if (::ReadFile(handle_, &io_->arrivalByte, 1, &got, &io_->arrival)) {
+        // Answered at once: a byte had come since the queue was looked at.
+        // Nothing at once would mean a driver that ignores the time-outs.
+        if (got == 1) heldByte_ = io_->arrivalByte;
+        else arrivalReads_ = false;
+        return got == 1;
     }
-    arrivalPending_ = true;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        arrivalPending_ = true;
+        return true;
+    }
+    if (IsGoneError(error)) gone_ = true;
+    else arrivalReads_ = false;
+    return false;
+}
+
+bool WinSerialPort::CollectArrival() {
+    if (!arrivalPending_) return true;
+    DWORD got = 0;
+    if (!::GetOverlappedResult(handle_, &io_->arrival, &got, FALSE)) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_IO_INCOMPLETE) return false;
+        // Ended with nothing: the constant ran out, or the read was cancelled
+        // (Windows cancels what a thread issued when the thread ends). A
+        // failed read is a pulled adapter, or a driver whose reads cannot
+        // wait (then the queue is looked at in slices from now on).
+        const bool quiet = error == ERROR_OPERATION_ABORTED || error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT;
+        if (IsGoneError(error)) gone_ = true;
+        else if (!quiet) arrivalReads_ = false;
+    } else if (got == 1) {
+        heldByte_ = io_->arrivalByte;
+    }
+    // Nothing with success: the constant ran out on a quiet line.
+    arrivalPending_ = false;
     return true;
 }
 
 void WinSerialPort::WaitForInput(int maxMs, const WakeEvent* wake) {
-    if (maxMs <= 0) return;
+    if (maxMs <= 0 || heldByte_ >= 0) return;
+    if (wedged_ || !arrivalReads_) return SleepOrPoll(maxMs, wake);
+    // A read still in the driver's hands stays there; one that has ended is
+    // collected and, when it brought nothing, put back.
+    if (CollectArrival()) {
+        if (heldByte_ >= 0) return;
+        if (!ArmArrivalRead()) return SleepOrPoll(maxMs, wake);
+        if (!arrivalPending_) return;  // a byte at once
+    }
+    // The driver ends the read with the next byte, the stop event ends the
+    // wait; the read stays in the driver's hands across slices, so a quiet
+    // line costs no wake-ups beyond the slices themselves.
     HANDLE handles[2] = {arrivalEvent_, nullptr};
     DWORD count = 1;
     if (wake && wake->Valid()) handles[count++] = reinterpret_cast<HANDLE>(wake->Native());
-    if (!wedged_ && InputQueued() > 0) return;
-    // A vanished device sleeps out the slice (still waking for a stop) so the caller never spins.
-    if (wedged_ || gone_ || !ArmArrivalWait()) {
-        using Clock = std::chrono::steady_clock;
-        const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0) return;
-            const int step = wedged_ || gone_ ? int(left) : std::min(kInputPollMs, int(left));
-            if (wake ? wake->Wait(step) : (::Sleep(DWORD(step)), false)) return;
-            if (!wedged_ && InputQueued() > 0) return;
-        }
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    if (::WaitForMultipleObjects(count, handles, FALSE, DWORD(maxMs)) != WAIT_OBJECT_0) return;
+    CollectArrival();
+    // A read the driver failed at once must not turn the caller's loop into a spin.
+    if (heldByte_ < 0 && (gone_ || !arrivalReads_)) {
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        SleepOrPoll(maxMs - int(spent), wake);
     }
-    // A byte that came while the wait was being armed raised no event.
-    if (InputQueued() > 0) return;
-    // The driver wakes us for the next byte, the stop event for a stop; the
-    // wait stays armed across slices, so a quiet line costs no wake-ups of its own.
-    if (::WaitForMultipleObjects(count, handles, FALSE, DWORD(maxMs)) == WAIT_OBJECT_0) {
-        DWORD unused = 0;
-        ::GetOverlappedResult(handle_, &io_->arrival, &unused, FALSE);
-        arrivalPending_ = false;
+}
+
+void WinSerialPort::SleepOrPoll(int maxMs, const WakeEvent* wake) {
+    if (maxMs <= 0) return;
+    // A vanished device sleeps out the slice (still waking for a stop), so the caller never spins.
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
+    if (!wedged_ && InputQueued() > 0) return;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) return;
+        const int step = wedged_ || gone_ ? int(left) : std::min(kInputPollMs, int(left));
+        if (wake ? wake->Wait(step) : (::Sleep(DWORD(step)), false)) return;
+        if (!wedged_ && InputQueued() > 0) return;
     }
 }
 
@@ -303,15 +337,20 @@ void WinSerialPort::WaitForOutput(int maxMs, const WakeEvent* wake) {
 }
 
 void WinSerialPort::Purge() {
-    // Leaves a write in flight alone; only what waits in the queues goes.
-    if (!wedged_) ::PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    // Leaves a write in flight alone; only what waits in the queues goes,
+    // with a byte the arrival read took: it was input as well. The read
+    // itself stays for the next byte to come.
+    if (wedged_) return;
+    CollectArrival();
+    heldByte_ = -1;
+    ::PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
 int WinSerialPort::OutputQueued() {
     if (wedged_) return kGone;
     DWORD errors = 0;
     COMSTAT state{};
-    const bool known = ::ClearCommError(handle_, &errors, &state) != 0;
+    const bool known = calls_.clearCommError(handle_, &errors, &state) != 0;
     const bool gone = !known && IsGoneError(::GetLastError());
     const int queued = known ? int(std::min<DWORD>(state.cbOutQue, INT_MAX)) : 0;
     // A write the driver has not finished is output still to go, whether or
@@ -324,48 +363,6 @@ void WinSerialPort::DiscardOutput() {
     if (wedged_) return;
     ::PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
     FinishPending(io_->write, writePending_);
-}
-
-DCB DriverRecord(const DCB& found, const PortSettings& settings) {
-    // The driver's own record keeps what the settings do not name (its
-    // XonLim and XoffLim, which it checks against its queues); everything
-    // that could hold the line back is off.
-    DCB dcb = found;
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = settings.baudRate;
-    dcb.ByteSize = settings.byteSize;
-    dcb.Parity = settings.parity;
-    dcb.StopBits = settings.stopBits;
-    dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 1;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fErrorChar = 0;
-    dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = 0;
-    dcb.XonChar = kXon;
-    dcb.XoffChar = kXoff;
-    dcb.wReserved = 0;
-    return dcb;
-}
-
-bool WinSerialPort::Apply(const PortSettings& settings) {
-    if (wedged_) return false;
-    DCB found{};
-    found.DCBlength = sizeof found;
-    if (!calls_.getCommState(handle_, &found)) return false;
-    DCB dcb = DriverRecord(found, settings);
-    const bool ok = calls_.setCommState(handle_, &dcb) != 0;
-    // DTR and RTS stay low, as the receiver's cable expects.
-    ::EscapeCommFunction(handle_, CLRDTR);
-    ::EscapeCommFunction(handle_, CLRRTS);
-    return ok;
 }
 
 }  // namespace tarven

@@ -16,10 +16,13 @@ namespace tarven {
 // The comm calls whose answers depend on the driver. Wine takes any record;
 // Windows' own drivers refuse some (SetCommState fails when XonChar equals
 // XoffChar, or for a speed the chip cannot make), so tests put a driver's
-// refusals in place of the real calls.
+// refusals in place of the real calls. The last two let a test stand a pipe
+// in for a driver: a pipe has no time-outs, and its queue is what it holds.
 struct CommCalls {
     BOOL(WINAPI* getCommState)(HANDLE, LPDCB);
     BOOL(WINAPI* setCommState)(HANDLE, LPDCB);
+    BOOL(WINAPI* setCommTimeouts)(HANDLE, LPCOMMTIMEOUTS) = ::SetCommTimeouts;
+    BOOL(WINAPI* clearCommError)(HANDLE, LPDWORD, LPCOMSTAT) = ::ClearCommError;
 };
 const CommCalls& SystemCommCalls();
 
@@ -53,13 +56,16 @@ public:
     // of their own.
     static PortHandle Adopt(HANDLE handle, std::string device, const CommCalls& calls = SystemCommCalls());
 
-    // The driver set-up every open applies: queue sizes and time-outs under
-    // which a read of queued bytes completes at once.
+    // The driver set-up every open applies: queue sizes, and time-outs under
+    // which a read of queued bytes completes at once and a read on an empty
+    // queue ends with the first byte that arrives (the wait for input).
     void ConfigureDriver();
 
 private:
     WinSerialPort(HANDLE handle, std::string device, const CommCalls& calls, HANDLE readEvent, HANDLE writeEvent,
                   HANDLE arrivalEvent);
+    // ReadQueued's own read of what the queue holds.
+    int ReadFromQueue(std::uint8_t* destination, int maxBytes);
     // Bytes waiting in the input queue, or kGone when the driver no longer answers.
     int InputQueued();
     // True when no write of ours is still in the driver's hands.
@@ -67,9 +73,16 @@ private:
     // Takes a transfer back from the driver, waiting a bounded time; a driver
     // that never gives it back (a pulled adapter wedged) leaves the port gone.
     void FinishPending(OVERLAPPED& record, bool& pending);
-    // Keeps one wait for an arriving byte in the driver's hands; false when
-    // the driver has no such wait (then the queue is looked at in slices).
-    bool ArmArrivalWait();
+    // Keeps one read of a single byte in the driver's hands, ended by the
+    // driver when a byte arrives; false when it cannot (the device gone, or a
+    // driver without such reads, after which the queue is looked at in slices).
+    bool ArmArrivalRead();
+    // Takes the arrival read's byte once the driver has finished it; false
+    // while the read is still in the driver's hands.
+    bool CollectArrival();
+    // Waits out a slice in which the driver cannot wake us: looking at the
+    // queue now and then, or just sleeping while the device is gone.
+    void SleepOrPoll(int maxMs, const WakeEvent* wake);
 
     // A transfer the driver will not hand back: the port is given up.
     void Wedge();
@@ -82,7 +95,7 @@ private:
         OVERLAPPED read{};
         OVERLAPPED write{};
         OVERLAPPED arrival{};
-        DWORD arrivalMask = 0;
+        std::uint8_t arrivalByte = 0;
         std::vector<std::uint8_t> readBuffer;
         std::vector<std::uint8_t> writeBuffer;
     };
@@ -95,8 +108,9 @@ private:
     HANDLE arrivalEvent_;
     std::unique_ptr<InFlight> io_;
     bool writePending_ = false;
+    bool arrivalReads_ = false;  // the driver took the time-outs that make a read the wait for input
     bool arrivalPending_ = false;
-    bool arrivalUnsupported_ = false;
+    int heldByte_ = -1;  // what the arrival read took, handed out first by the next read
     bool gone_ = false;
     bool wedged_ = false;  // given up: every call reports the device gone
 };

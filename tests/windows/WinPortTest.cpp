@@ -44,7 +44,7 @@ struct StrictDriver {
         applied = *dcb;
         return TRUE;
     }
-    static constexpr CommCalls kCalls{Get, Set};
+    static inline const CommCalls kCalls{Get, Set};
 };
 
 TEST(WinPortSettings, TheRecordAStrictDriverTakesAndASpeedItRefuses) {
@@ -175,6 +175,90 @@ TEST(WinPortPendingWrite, StopWakesTheOutputWaitAndCloseAbandonsTheHeldWrite) {
     line.port.reset();  // must not wait for a reader that never comes
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_LT(waited, std::chrono::milliseconds(2500));
+}
+
+// A duplex pipe stands in for a line whose driver keeps the read time-outs:
+// a one-byte read waits until a byte comes, and the input queue is what the
+// pipe holds. The byte the wait for input takes must come out first, once.
+struct PipeDriver {
+    static BOOL WINAPI Timeouts(HANDLE, LPCOMMTIMEOUTS) { return TRUE; }
+    static BOOL WINAPI Queue(HANDLE pipe, LPDWORD errors, LPCOMSTAT state) {
+        DWORD queued = 0;
+        if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &queued, nullptr)) return FALSE;
+        *errors = 0;
+        *state = COMSTAT{};
+        state->cbInQue = queued;
+        return TRUE;
+    }
+    static inline const CommCalls kCalls{::GetCommState, ::SetCommState, Timeouts, Queue};
+};
+
+struct PipeReceiver {
+    PipeReceiver() {
+        const std::string name = "\\\\.\\pipe\\tarven-wait-test-" + std::to_string(::GetCurrentProcessId());
+        receiver = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+        HANDLE ours = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED, nullptr);
+        port = WinSerialPort::Adopt(ours, name, PipeDriver::kCalls);
+        if (port) static_cast<WinSerialPort&>(*port).ConfigureDriver();
+    }
+    ~PipeReceiver() {
+        port.reset();
+        ::CloseHandle(receiver);
+    }
+    void Send(const std::string& bytes) {
+        DWORD n = 0;
+        ::WriteFile(receiver, bytes.data(), DWORD(bytes.size()), &n, nullptr);
+    }
+    // What the port hands out in reads of at most `perRead` bytes, until
+    // `count` came or the line stayed quiet for a while.
+    std::string Take(std::size_t count, int perRead) {
+        std::string got;
+        std::uint8_t buffer[64];
+        for (int quiet = 0; got.size() < count && quiet < 30;) {
+            const int n = port->ReadQueued(buffer, perRead);
+            if (n > 0) {
+                got.append(reinterpret_cast<const char*>(buffer), std::size_t(n));
+                continue;
+            }
+            ++quiet;
+            port->WaitForInput(10, nullptr);
+        }
+        return got;
+    }
+    HANDLE receiver = INVALID_HANDLE_VALUE;
+    PortHandle port;
+};
+
+TEST(WinPortInputWait, TheByteTheWaitTookComesFirstAndOnceAndGoesWithAPurge) {
+    PipeReceiver line;
+    ASSERT_TRUE(line.port);
+    const struct {
+        const char* bytes;
+        int perRead;
+    } cases[] = {{"ABC", 64}, {"DEFG", 1}, {"H", 64}};
+    for (const auto& c : cases) {
+        line.port->WaitForInput(20, nullptr);  // nothing queued: the read now waits in the driver's hands
+        line.Send(c.bytes);
+        EXPECT_EQ(line.Take(std::strlen(c.bytes) + 1, c.perRead), c.bytes) << "reads of " << c.perRead;
+    }
+
+    // A byte the wait took before a purge was input, and goes with it.
+    line.port->WaitForInput(20, nullptr);
+    line.Send("X");
+    line.port->WaitForInput(2000, nullptr);
+    line.port->Purge();
+    line.Send("Y");
+    EXPECT_EQ(line.Take(2, 64), "Y");
+
+    // A stop ends the wait at once, and closing takes back the read still in the driver's hands.
+    WakeEvent stop;
+    ASSERT_TRUE(stop.Valid());
+    stop.Signal();
+    const auto start = std::chrono::steady_clock::now();
+    line.port->WaitForInput(5000, &stop);
+    line.port.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
 }
 
 }  // namespace
