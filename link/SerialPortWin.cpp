@@ -164,10 +164,8 @@ int WinSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     if (wedged_) return kGone;
     // While the arrival read is in the driver's hands the queue was empty when
     // it was put there, and the driver gives the next byte to it first; a read
-    // now would only queue behind it. The queue is not asked either: under
-    // wine every ClearCommError is a round trip to its server, and a device
-    // that goes away fails the pending read, which reports it.
-    if (!CollectArrival()) return 0;
+    // now would only queue behind it.
+    if (!CollectArrival()) return InputQueued() == kGone ? kGone : 0;
     if (heldByte_ < 0) return ReadFromQueue(destination, maxBytes);
     // The byte the wait took came first on the line: it goes first.
     destination[0] = std::uint8_t(heldByte_);
