@@ -167,8 +167,8 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     make_image(os.path.join(args.work, f"image-{args.size:g}MiB.bin"), int(args.size * MIB), 19)
     variants = [{"name": "Linux", "exe": None}]
-    for spec in args.exe:
-        name, path = spec.split("=", 1)
+    for entry in args.exe:
+        name, path = entry.split("=", 1)
         variants.append({"name": f"wine, {name}", "exe": path})
     modes = args.modes.split(",")
     runs = []
