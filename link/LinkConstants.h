@@ -59,8 +59,12 @@ inline constexpr std::uint32_t kBaudSlow = 57600;
 inline constexpr int kPortCount = 6;
 // Receive time-outs count units of 100 ms of idle line.
 inline constexpr int kTimeoutUnitMs = 100;
-// Every wait of the worker runs in slices of at most this, so a stop is seen at once.
+// A wait that nothing but its time-out can end (no wake event, a device
+// gone) runs in slices of at most this, so a stop is seen at once.
 inline constexpr int kWaitSliceMs = 10;
+// Longest single wait for the line even with a wake event: how late a
+// device that vanished without a word is noticed.
+inline constexpr int kGoneCheckMs = 250;
 inline constexpr int kWriteWaitMs = 5000;
 // Longest wait for the driver to put queued output on the wire: the largest
 // frame takes about 0.72 s at the slow speed; an adapter that needs far more

@@ -106,6 +106,18 @@ void LinkEngine::YieldMs(int realMs) {
     else std::this_thread::sleep_for(std::chrono::milliseconds(realMs));
 }
 
+int LinkEngine::WaitMs(int realMs) const {
+    // The port's wait ends at once for a byte, for room to write, or for the
+    // wake event, so with that event one wait can take far longer than a
+    // slice: every extra wake-up costs a server round trip under wine and a
+    // timer tick on Windows. Still, the queue is looked at every so often, so
+    // a driver that leaves a pulled adapter's read pending without a word is
+    // found gone. A device that has gone reports ready forever, and without
+    // the event only slices keep a stop prompt: those stay in slices.
+    if (wake_ && !DeviceGone()) return std::min(kGoneCheckMs, realMs);
+    return std::min(kWaitSliceMs, realMs);
+}
+
 void LinkEngine::Pause(int ms) {
     LinkClock& clock = clock_;
     const std::int64_t end = clock.NowUs() + std::int64_t(ms) * 1000;
@@ -146,7 +158,7 @@ int LinkEngine::ReadPort(std::uint8_t* destination, std::int32_t wanted, std::in
         idleUs += std::exchange(flowWaitUs, 0);
         // Only time with nothing queued counts, and it adds up over the whole call.
         const std::int64_t leftUs = budgetUs - idleUs;
-        const int slice = std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000));
+        const int slice = WaitMs(clock.RealMs((leftUs + 999) / 1000));
         const std::int64_t before = clock.NowUs();
         if (port_) port_->WaitForInput(slice, wake_.get());
         else YieldMs(slice);
@@ -206,7 +218,7 @@ bool LinkEngine::WriteFully(const std::uint8_t* source, std::int32_t count) {
         }
         const std::int64_t leftUs = limitUs - (clock.NowUs() - start);
         if (leftUs <= 0) break;
-        port_->WaitForOutput(std::min(kWaitSliceMs, clock.RealMs((leftUs + 999) / 1000)), wake_.get());
+        port_->WaitForOutput(WaitMs(clock.RealMs((leftUs + 999) / 1000)), wake_.get());
     }
     NoteLineClear(start, written);
     return written == count;

@@ -132,6 +132,8 @@ public:
 
 private:
     void AttachStop(std::stop_token token);
+    // How long one wait of the port may last, of realMs still to wait.
+    int WaitMs(int realMs) const;
     void NoteLineClear(std::int64_t writeStartUs, int bytes);
     // When a read first found bytes, and how many it took.
     struct FlowWatch {

@@ -15,6 +15,8 @@
 #include <fstream>
 #include <thread>
 
+#include "LinkConstants.h"
+
 namespace tarven {
 namespace {
 
@@ -199,11 +201,12 @@ void UnixSerialPort::Wait(short events, int maxMs, const WakeEvent* wake) {
     if (ready <= 0) return;
     if (count == 2 && (fds[1].revents & POLLIN)) return;
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        // A vanished device reports ready at once, forever: sleep out the
-        // slice (still waking for a stop) so the caller never spins.
+        // A vanished device reports ready at once, forever: sleep (still
+        // waking for a stop) so the caller never spins, but no longer than a
+        // slice, so the caller's next read soon says the device is gone.
         const auto used =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-        const int rest = maxMs - int(used);
+        const int rest = std::min(maxMs - int(used), kWaitSliceMs);
         if (rest <= 0) return;
         if (wake) wake->Wait(rest);
         else std::this_thread::sleep_for(std::chrono::milliseconds(rest));

@@ -278,16 +278,24 @@ void WinSerialPort::WaitForInput(int maxMs, const WakeEvent* wake) {
 
 void WinSerialPort::SleepOrPoll(int maxMs, const WakeEvent* wake) {
     if (maxMs <= 0) return;
-    // A vanished device sleeps out the slice (still waking for a stop), so the caller never spins.
+    // A vanished device sleeps (still waking for a stop) so the caller never
+    // spins, but no longer than a slice, so its next read soon says so.
+    if (wedged_ || gone_) {
+        const int step = std::min(maxMs, kWaitSliceMs);
+        if (wake) wake->Wait(step);
+        else ::Sleep(DWORD(step));
+        return;
+    }
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::milliseconds(maxMs);
-    if (!wedged_ && InputQueued() > 0) return;
+    // Bytes, or a device found gone, end the wait: the caller's read says which.
+    if (InputQueued() != 0) return;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0) return;
-        const int step = wedged_ || gone_ ? int(left) : std::min(kInputPollMs, int(left));
+        const int step = std::min(kInputPollMs, int(left));
         if (wake ? wake->Wait(step) : (::Sleep(DWORD(step)), false)) return;
-        if (!wedged_ && InputQueued() > 0) return;
+        if (InputQueued() != 0) return;
     }
 }
 

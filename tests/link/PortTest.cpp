@@ -302,6 +302,20 @@ TEST_F(ReadPortBudget, AVanishedDeviceCountsAsIdleWithoutSpinning) {
     EXPECT_LT(cpuMs, wallMs * 0.2) << "the read spun on a hung-up device";
 }
 
+TEST_F(ReadPortBudget, WithItsWakeEventAReadStillFindsADeviceThatVanishesWhileItWaits) {
+    // With the wake event a wait may last far longer than a slice; the hang-up
+    // that ends it must still be read as the device gone, within the budget.
+    ASSERT_TRUE(engine->CreateEvents(nullptr));
+    std::thread puller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::close(std::exchange(pty.master, -1));
+    });
+    // 200 ms: a single wait, which a hang-up must not let sleep out.
+    EXPECT_EQ(engine->ReadPort(buffer, 12, 2), 0);
+    puller.join();
+    EXPECT_TRUE(engine->DeviceGone()) << "the wait slept out the budget on a hung-up device";
+}
+
 // The adapter's description comes from the USB device above the tty's
 // interface, whichever depth the driver puts the tty at.
 TEST(PortDescription, ReadsTheUsbDeviceAboveTheTtyInAFakeTree) {
