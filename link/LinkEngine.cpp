@@ -24,6 +24,9 @@ constexpr int kFlowWaitMinMs = 2;
 constexpr int kFlowWaitMaxMs = 1000;
 // How long bytes must have been watched before their pace is judged.
 constexpr std::int64_t kFlowJudgeUs = 2000;
+// Bytes still to come for at least this long on the wire are worth sleeping
+// for until their pace can be judged.
+constexpr std::int64_t kFlowJudgeSleepMinUs = 50'000;
 
 void SetWorkerPriority(LinkMode mode) {
     const bool keepsPace = mode == LinkMode::VersionQuery || mode == LinkMode::Upload;
@@ -186,9 +189,18 @@ std::int64_t LinkEngine::AwaitFlow(const FlowWatch& flow, int gathered, int miss
     const std::int64_t byteUs = 10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1);
     const auto since = std::chrono::steady_clock::now() - flow.firstRead;
     const std::int64_t sinceUs = std::chrono::duration_cast<std::chrono::microseconds>(since).count();
-    if (sinceUs < kFlowJudgeUs) return 0;
-    if (sinceUs * 2 < std::int64_t(gathered - flow.firstCount) * byteUs) return 0;
     const std::int64_t wireUs = std::int64_t(missing) * byteUs;
+    if (sinceUs < kFlowJudgeUs) {
+        // Too soon to tell. With much still to come, sleep until the pace can
+        // be judged rather than wake for each few bytes meanwhile (each such
+        // read costs several server round trips under wine); a sleep that a
+        // coarse timer stretches to a tick still ends long before the rest.
+        if (wireUs < kFlowJudgeSleepMinUs) return 0;
+        const std::int64_t before = clock_.NowUs();
+        YieldMs(int((kFlowJudgeUs - sinceUs + 999) / 1000));
+        return clock_.NowUs() - before;
+    }
+    if (sinceUs * 2 < std::int64_t(gathered - flow.firstCount) * byteUs) return 0;
     const int sleepMs = int(std::min<std::int64_t>((wireUs - kFlowSlackUs) / 1000, kFlowWaitMaxMs));
     if (sleepMs < kFlowWaitMinMs) return 0;
     const std::int64_t before = clock_.NowUs();
