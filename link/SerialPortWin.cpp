@@ -166,20 +166,36 @@ int WinSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     // it was put there, and the driver gives the next byte to it first; a read
     // now would only queue behind it.
     if (!CollectArrival()) return InputQueued() == kGone ? kGone : 0;
-    if (heldByte_ < 0) return ReadFromQueue(destination, maxBytes);
-    // The byte the wait took came first on the line: it goes first.
-    destination[0] = std::uint8_t(heldByte_);
-    heldByte_ = -1;
-    const int more = maxBytes > 1 ? ReadFromQueue(destination + 1, maxBytes - 1) : 0;
-    return 1 + std::max(more, 0);
+    // What the driver already handed over came first on the line: it goes first.
+    int given = TakeHeld(destination, maxBytes);
+    if (given == maxBytes) return given;
+    const int read = ReadFromQueue();
+    if (read == kGone && given == 0) return kGone;
+    return given + TakeHeld(destination + given, maxBytes - given);
 }
 
-int WinSerialPort::ReadFromQueue(std::uint8_t* destination, int maxBytes) {
+int WinSerialPort::TakeHeld(std::uint8_t* destination, int maxBytes) {
+    const int n = std::min(maxBytes, int(held_.size() - heldAt_));
+    if (n <= 0) return 0;
+    std::memcpy(destination, held_.data() + heldAt_, std::size_t(n));
+    heldAt_ += std::size_t(n);
+    if (heldAt_ == held_.size()) {
+        held_.clear();
+        heldAt_ = 0;
+    }
+    return n;
+}
+
+int WinSerialPort::ReadFromQueue() {
     const int queued = InputQueued();
     if (queued == kGone) return kGone;
-    const DWORD wanted = DWORD(std::min({queued, maxBytes, int(io_->readBuffer.size())}));
+    // All that is queued, whatever the caller asked for: under wine every
+    // read costs several server round trips, so a frame's header and the
+    // body queued behind it come in one. What is not asked for is held.
+    const DWORD wanted = DWORD(std::min(queued, int(io_->readBuffer.size())));
     if (wanted == 0) return 0;
-    ::ResetEvent(readEvent_);
+    // ReadFile and WriteFile set the record's event to nonsignaled as they
+    // start: resetting it first would cost a server round trip under wine.
     io_->read = OVERLAPPED{};
     io_->read.hEvent = readEvent_;
     DWORD got = 0;
@@ -201,20 +217,19 @@ int WinSerialPort::ReadFromQueue(std::uint8_t* destination, int maxBytes) {
         }
     }
     got = std::min(got, wanted);
-    if (got) std::memcpy(destination, io_->readBuffer.data(), got);
+    held_.insert(held_.end(), io_->readBuffer.data(), io_->readBuffer.data() + got);
     return int(got);
 }
 
 bool WinSerialPort::ArmArrivalRead() {
     if (arrivalPending_) return true;
-    ::ResetEvent(arrivalEvent_);
     io_->arrival = OVERLAPPED{};
     io_->arrival.hEvent = arrivalEvent_;
     DWORD got = 0;
     if (::ReadFile(handle_, &io_->arrivalByte, 1, &got, &io_->arrival)) {
         // Answered at once: a byte had come since the queue was looked at.
         // Nothing at once would mean a driver that ignores the time-outs.
-        if (got == 1) heldByte_ = io_->arrivalByte;
+        if (got == 1) held_.push_back(io_->arrivalByte);
         else arrivalReads_ = false;
         return got == 1;
     }
@@ -242,7 +257,7 @@ bool WinSerialPort::CollectArrival() {
         if (IsGoneError(error)) gone_ = true;
         else if (!quiet) arrivalReads_ = false;
     } else if (got == 1) {
-        heldByte_ = io_->arrivalByte;
+        held_.push_back(io_->arrivalByte);
     }
     // Nothing with success: the constant ran out on a quiet line.
     arrivalPending_ = false;
@@ -250,12 +265,12 @@ bool WinSerialPort::CollectArrival() {
 }
 
 void WinSerialPort::WaitForInput(int maxMs, const WakeEvent* wake) {
-    if (maxMs <= 0 || heldByte_ >= 0) return;
+    if (maxMs <= 0 || HeldCount() > 0) return;
     if (wedged_ || !arrivalReads_) return SleepOrPoll(maxMs, wake);
     // A read still in the driver's hands stays there; one that has ended is
     // collected and, when it brought nothing, put back.
     if (CollectArrival()) {
-        if (heldByte_ >= 0) return;
+        if (HeldCount() > 0) return;
         if (!ArmArrivalRead()) return SleepOrPoll(maxMs, wake);
         if (!arrivalPending_) return;  // a byte at once
     }
@@ -270,7 +285,7 @@ void WinSerialPort::WaitForInput(int maxMs, const WakeEvent* wake) {
     if (::WaitForMultipleObjects(count, handles, FALSE, DWORD(maxMs)) != WAIT_OBJECT_0) return;
     CollectArrival();
     // A read the driver failed at once must not turn the caller's loop into a spin.
-    if (heldByte_ < 0 && (gone_ || !arrivalReads_)) {
+    if (HeldCount() == 0 && (gone_ || !arrivalReads_)) {
         const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         SleepOrPoll(maxMs - int(spent), wake);
     }
@@ -316,7 +331,6 @@ int WinSerialPort::WriteSome(const std::uint8_t* source, int count) {
     if (!WriteSettled()) return 0;
     const DWORD n = DWORD(std::min<std::size_t>(std::size_t(count), io_->writeBuffer.size()));
     std::memcpy(io_->writeBuffer.data(), source, n);
-    ::ResetEvent(writeEvent_);
     io_->write = OVERLAPPED{};
     io_->write.hEvent = writeEvent_;
     DWORD sent = 0;
@@ -344,11 +358,12 @@ void WinSerialPort::WaitForOutput(int maxMs, const WakeEvent* wake) {
 
 void WinSerialPort::Purge() {
     // Leaves a write in flight alone; only what waits in the queues goes,
-    // with a byte the arrival read took: it was input as well. The read
+    // with the bytes held: they were input as well. The arrival read
     // itself stays for the next byte to come.
     if (wedged_) return;
     CollectArrival();
-    heldByte_ = -1;
+    held_.clear();
+    heldAt_ = 0;
     ::PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 

@@ -64,8 +64,12 @@ public:
 private:
     WinSerialPort(HANDLE handle, std::string device, const CommCalls& calls, HANDLE readEvent, HANDLE writeEvent,
                   HANDLE arrivalEvent);
-    // ReadQueued's own read of what the queue holds.
-    int ReadFromQueue(std::uint8_t* destination, int maxBytes);
+    // ReadQueued's own read of all the queue holds, into the held bytes;
+    // how many came, or kGone.
+    int ReadFromQueue();
+    // Hands out up to maxBytes of the held bytes, oldest first.
+    int TakeHeld(std::uint8_t* destination, int maxBytes);
+    std::size_t HeldCount() const { return held_.size() - heldAt_; }
     // Bytes waiting in the input queue, or kGone when the driver no longer answers.
     int InputQueued();
     // True when no write of ours is still in the driver's hands.
@@ -110,7 +114,10 @@ private:
     bool writePending_ = false;
     bool arrivalReads_ = false;  // the driver took the time-outs that make a read the wait for input
     bool arrivalPending_ = false;
-    int heldByte_ = -1;  // what the arrival read took, handed out first by the next read
+    // Input the driver has handed over and no read has taken yet: the arrival
+    // read's byte, or the rest of a queue read. Handed out first, in order.
+    std::vector<std::uint8_t> held_;
+    std::size_t heldAt_ = 0;
     bool gone_ = false;
     bool wedged_ = false;  // given up: every call reports the device gone
 };

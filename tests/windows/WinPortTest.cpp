@@ -250,6 +250,12 @@ TEST(WinPortInputWait, TheByteTheWaitTookComesFirstAndOnceAndGoesWithAPurge) {
     line.port->Purge();
     line.Send("Y");
     EXPECT_EQ(line.Take(2, 64), "Y");
+    // So do the bytes a read took from the queue beyond what it was asked for.
+    line.Send("PQRS");
+    EXPECT_EQ(line.Take(2, 1), "PQ");  // the second read took "QRS" from the queue
+    line.port->Purge();
+    line.Send("Z");
+    EXPECT_EQ(line.Take(2, 64), "Z");
 
     // A stop ends the wait at once, and closing takes back the read still in the driver's hands.
     WakeEvent stop;
