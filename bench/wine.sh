@@ -17,6 +17,8 @@
 #   --write        puts the table into bench/RESULTS.md between its wine markers
 #   --build-only, --no-build
 # Every benchmark run holds the machine-wide lock (flock /tmp/tarven-bench.lock).
+# TARVEN_BENCH_WINEDEBUG=+server shows where the wake-ups go: each request the
+# programs make of wine's server, on this script's standard error (large).
 # As the Windows stage does, wine runs in a private mount namespace where the
 # machine's serial device nodes are /dev/null, with a prefix of its own whose
 # COM1 is a link to the simulator's pseudo-terminal and COM2 to COM6 empty.
@@ -39,7 +41,7 @@ while [ -z "${TARVEN_BENCH_NAMESPACE:-}" ] && [ $# -gt 0 ]; do
         --write) write=1; shift ;;
         --build-only) measure=0; shift ;;
         --no-build) build=0; shift ;;
-        -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
         *) echo "bench/wine.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -113,7 +115,7 @@ fi
 for node in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/ttyAMA* /dev/rfcomm*; do
     if [ -e "$node" ]; then mount --bind /dev/null "$node"; fi
 done
-export WINEPREFIX=$here/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+export WINEPREFIX=$here/wine-prefix WINEDEBUG=${TARVEN_BENCH_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 mkdir -p "$here" "$work"
 server_pid=""
 cleanup() {
