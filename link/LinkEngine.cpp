@@ -187,24 +187,30 @@ std::int64_t LinkEngine::AwaitFlow(const FlowWatch& flow, int gathered, int miss
     // than twice the line's pace come from no paced line (a pseudo-terminal
     // with nobody pacing it), and the rest is read at once.
     const std::int64_t byteUs = 10'000'000 / std::max<std::uint32_t>(settings_.baudRate, 1);
-    const auto since = std::chrono::steady_clock::now() - flow.firstRead;
-    const std::int64_t sinceUs = std::chrono::duration_cast<std::chrono::microseconds>(since).count();
-    const std::int64_t wireUs = std::int64_t(missing) * byteUs;
-    if (sinceUs < kFlowJudgeUs) {
+    auto sinceUs = [&] {
+        const auto since = std::chrono::steady_clock::now() - flow.firstRead;
+        return std::chrono::duration_cast<std::chrono::microseconds>(since).count();
+    };
+    const std::int64_t before = clock_.NowUs();
+    std::int64_t arrived = gathered - flow.firstCount;
+    if (sinceUs() < kFlowJudgeUs) {
         // Too soon to tell. With much still to come, sleep until the pace can
         // be judged rather than wake for each few bytes meanwhile (each such
         // read costs several server round trips under wine); a sleep that a
         // coarse timer stretches to a tick still ends long before the rest.
-        if (wireUs < kFlowJudgeSleepMinUs) return 0;
-        const std::int64_t before = clock_.NowUs();
-        YieldMs(int((kFlowJudgeUs - sinceUs + 999) / 1000));
-        return clock_.NowUs() - before;
+        if (std::int64_t(missing) * byteUs < kFlowJudgeSleepMinUs) return 0;
+        YieldMs(int((kFlowJudgeUs - sinceUs() + 999) / 1000));
+        // What came meanwhile is judged where the port can count it unread;
+        // elsewhere the next read takes it and the pace is judged then.
+        const int queued = port_ ? port_->InputAvailable() : SerialPort::kUnknown;
+        if (queued < 0 || sinceUs() < kFlowJudgeUs) return clock_.NowUs() - before;
+        arrived += queued;
+        missing -= std::min(queued, missing);
     }
-    if (sinceUs * 2 < std::int64_t(gathered - flow.firstCount) * byteUs) return 0;
+    if (sinceUs() * 2 < arrived * byteUs) return clock_.NowUs() - before;
+    const std::int64_t wireUs = std::int64_t(missing) * byteUs;
     const int sleepMs = int(std::min<std::int64_t>((wireUs - kFlowSlackUs) / 1000, kFlowWaitMaxMs));
-    if (sleepMs < kFlowWaitMinMs) return 0;
-    const std::int64_t before = clock_.NowUs();
-    YieldMs(sleepMs);
+    if (sleepMs >= kFlowWaitMinMs) YieldMs(sleepMs);
     return clock_.NowUs() - before;
 }
 

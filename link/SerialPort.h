@@ -26,8 +26,13 @@ public:
 
     // Waits up to maxMs for input, returning early when bytes arrive or when
     // `wake` (may be null) is signalled. While the device is gone it sleeps
-    // the whole time, so a caller in a loop never spins.
+    // (up to a wait slice), so a caller in a loop never spins.
     virtual void WaitForInput(int maxMs, const WakeEvent* wake) = 0;
+
+    // How many input bytes a read would take now, found without taking them
+    // (a read can cost far more: several server round trips under wine);
+    // kUnknown where the port cannot tell, or the device is gone.
+    virtual int InputAvailable() { return kUnknown; }
 
     // Non-blocking write of what the driver takes now: the count taken (may be
     // 0 when its queue is full) or kGone.
@@ -54,6 +59,7 @@ public:
     virtual std::string Device() const = 0;
 
     static constexpr int kGone = -1;
+    static constexpr int kUnknown = -2;
 };
 
 using PortHandle = std::unique_ptr<SerialPort>;

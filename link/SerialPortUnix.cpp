@@ -215,6 +215,11 @@ void UnixSerialPort::Wait(short events, int maxMs, const WakeEvent* wake) {
 
 void UnixSerialPort::WaitForInput(int maxMs, const WakeEvent* wake) { Wait(POLLIN, maxMs, wake); }
 
+int UnixSerialPort::InputAvailable() {
+    int queued = 0;
+    return ::ioctl(fd_, FIONREAD, &queued) == 0 ? std::max(queued, 0) : kUnknown;
+}
+
 void UnixSerialPort::WaitForOutput(int maxMs, const WakeEvent* wake) { Wait(POLLOUT, maxMs, wake); }
 
 int UnixSerialPort::WriteSome(const std::uint8_t* source, int count) {

@@ -174,6 +174,15 @@ int WinSerialPort::ReadQueued(std::uint8_t* destination, int maxBytes) {
     return given + TakeHeld(destination + given, maxBytes - given);
 }
 
+int WinSerialPort::InputAvailable() {
+    if (wedged_) return kUnknown;
+    // A finished arrival read's bytes have come too; one still pending means
+    // nothing has.
+    if (!CollectArrival()) return 0;
+    const int queued = InputQueued();
+    return queued == kGone ? kUnknown : int(HeldCount()) + queued;
+}
+
 int WinSerialPort::TakeHeld(std::uint8_t* destination, int maxBytes) {
     const int n = std::min(maxBytes, int(held_.size() - heldAt_));
     if (n <= 0) return 0;
@@ -226,6 +235,8 @@ bool WinSerialPort::ArmArrivalRead() {
     io_->arrival = OVERLAPPED{};
     io_->arrival.hEvent = arrivalEvent_;
     DWORD got = 0;
+    // One byte: the documented time-outs end a longer read at its first byte
+    // too, but under wine 8.0 a window's upload that asked for more stalled.
     if (::ReadFile(handle_, &io_->arrivalByte, 1, &got, &io_->arrival)) {
         // Answered at once: a byte had come since the queue was looked at.
         // Nothing at once would mean a driver that ignores the time-outs.

@@ -43,6 +43,7 @@ public:
 
     int ReadQueued(std::uint8_t* destination, int maxBytes) override;
     void WaitForInput(int maxMs, const WakeEvent* wake) override;
+    int InputAvailable() override;
     int WriteSome(const std::uint8_t* source, int count) override;
     void WaitForOutput(int maxMs, const WakeEvent* wake) override;
     void Purge() override;
