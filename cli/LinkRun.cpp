@@ -14,8 +14,13 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-// How often the main thread looks at the device and the clock while nothing is posted.
+// How often the main thread looks at the engine's view of the device and the
+// clock while nothing is posted.
 constexpr auto kWatchInterval = std::chrono::milliseconds(250);
+// How often it asks the system whether the device's name is still there: for
+// a driver that leaves the port's calls working after its device has gone.
+// Each question is several calls (server round trips under wine).
+constexpr auto kNameCheckInterval = std::chrono::seconds(1);
 // A longer time-out is as good as none; beyond about 292 years it would no
 // longer fit the clock and the run would end at once.
 constexpr double kLongestTimeoutSeconds = 1e9;
@@ -100,12 +105,9 @@ RunOutcome RunLink(const RunSetup& setup, PortHandle port, QueueNotifier& notifi
             outcome.end = RunEnd::Interrupted;
             break;
         }
-        // The engine's own view is free to ask; asking the system for the
-        // device's name costs calls (a server round trip each under wine),
-        // so that is done once a watch interval, not after every event.
         bool nameGone = false;
         if (!device.empty() && Clock::now() >= nextNameCheck) {
-            nextNameCheck = Clock::now() + kWatchInterval;
+            nextNameCheck = Clock::now() + kNameCheckInterval;
             nameGone = DeviceVanished(device);
         }
         if (session.DeviceGone() || nameGone) {
