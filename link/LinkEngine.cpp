@@ -199,6 +199,10 @@ std::int64_t LinkEngine::AwaitFlow(const FlowWatch& flow, int gathered, int miss
         // read costs several server round trips under wine); a sleep that a
         // coarse timer stretches to a tick still ends long before the rest.
         if (std::int64_t(missing) * byteUs < kFlowJudgeSleepMinUs) return 0;
+        // Only where the port can count its input, and not all of it is in
+        // yet: a memory line or a fake hands bytes on as fast as they are read.
+        const int ready = port_ ? port_->InputAvailable() : SerialPort::kUnknown;
+        if (ready < 0 || ready >= missing) return 0;
         YieldMs(int((kFlowJudgeUs - sinceUs() + 999) / 1000));
         // What came meanwhile is judged where the port can count it unread;
         // elsewhere the next read takes it and the pace is judged then.
